@@ -1,0 +1,223 @@
+// QuickDraw: ports, 32-bit offscreen graphics worlds, CopyBits, simple
+// drawing, regions and pictures.
+//
+// Every port's pixels are 32 bits deep and lie in memory as the bytes alpha,
+// red, green, blue (FFmpeg's ARGB, pixman's b8g8r8a8 on little-endian). Rows
+// are aligned to 16 bytes. Row bytes are held in 32 bits and carry no flags.
+#pragma once
+
+#include "MacTypes.h"
+
+struct OpaqueGrafPtr;
+typedef OpaqueGrafPtr* GrafPtr;
+typedef GrafPtr CGrafPtr;
+typedef CGrafPtr GWorldPtr;
+typedef GrafPtr Port;
+
+struct GDevice;
+typedef GDevice* GDPtr;
+typedef GDPtr* GDHandle;
+
+struct ColorTable;
+typedef ColorTable* CTabPtr;
+typedef CTabPtr* CTabHandle;
+
+typedef SInt16 QDErr;
+typedef UInt32 GWorldFlags;
+
+enum {
+    pixPurgeBit = 0,
+    noNewDeviceBit = 1,
+    useTempMemBit = 2,
+    keepLocalBit = 3,
+    pixelsPurgeableBit = 6,
+    pixelsLockedBit = 7,
+};
+enum {
+    pixPurge = 1L << pixPurgeBit,
+    noNewDevice = 1L << noNewDeviceBit,
+    useTempMem = 1L << useTempMemBit,
+    keepLocal = 1L << keepLocalBit,
+    pixelsPurgeable = 1L << pixelsPurgeableBit,
+    pixelsLocked = 1L << pixelsLockedBit,
+};
+
+// Transfer modes.
+enum {
+    srcCopy = 0,
+    srcOr = 1,
+    srcXor = 2,
+    srcBic = 3,
+    notSrcCopy = 4,
+    patCopy = 8,
+    patOr = 9,
+    patXor = 10,
+    patBic = 11,
+    notPatCopy = 12,
+    ditherCopy = 64,
+    blend = 32,
+    addPin = 33,
+    transparent = 36,
+};
+
+// Base address, row bytes and bounds of a port's pixels.
+struct BitMap {
+    Ptr baseAddr;
+    SInt32 rowBytes;
+    Rect bounds;
+};
+typedef BitMap* BitMapPtr;
+
+struct PixMap {
+    Ptr baseAddr;
+    SInt32 rowBytes;
+    Rect bounds;
+    SInt16 pixelSize;   // always 32
+    SInt16 cmpCount;    // 3
+    SInt16 cmpSize;     // 8
+    Fixed hRes;         // 72 dpi
+    Fixed vRes;
+    GWorldFlags pixelsState;
+};
+typedef PixMap* PixMapPtr;
+typedef PixMapPtr* PixMapHandle;
+
+// Regions are rectangles here: the plug-in never needs other shapes.
+struct MacRegion {
+    Rect rgnBBox;
+};
+typedef MacRegion* RgnPtr;
+typedef RgnPtr* RgnHandle;
+
+// A picture is a recorded image: its frame and a copy of the pixels that
+// were drawn while it was open.
+struct Picture {
+    Rect picFrame;
+    SInt32 width;
+    SInt32 height;
+    SInt32 rowBytes;
+    // pixel bytes follow the record
+};
+typedef Picture* PicPtr;
+typedef PicPtr* PicHandle;
+
+struct OpenCPicParams {
+    Rect srcRect;
+    Fixed hRes;
+    Fixed vRes;
+    SInt16 version;
+    SInt16 reserved1;
+    SInt32 reserved2;
+};
+
+// Graphics worlds
+QDErr NewGWorld(GWorldPtr* offscreenGWorld, SInt16 pixelDepth, const Rect* boundsRect,
+                CTabHandle cTable, GDHandle aGDevice, GWorldFlags flags);
+void DisposeGWorld(GWorldPtr offscreenGWorld);
+PixMapHandle GetGWorldPixMap(GWorldPtr offscreenGWorld);
+void GetGWorld(CGrafPtr* port, GDHandle* gdh);
+void SetGWorld(CGrafPtr port, GDHandle gdh);
+
+// Pixel maps
+Boolean LockPixels(PixMapHandle pm);
+void UnlockPixels(PixMapHandle pm);
+GWorldFlags GetPixelsState(PixMapHandle pm);
+void SetPixelsState(PixMapHandle pm, GWorldFlags state);
+Ptr GetPixBaseAddr(PixMapHandle pm);
+SInt32 GetPixRowBytes(PixMapHandle pm);
+SInt16 GetPixDepth(PixMapHandle pm);
+Rect* GetPixBounds(PixMapHandle pm, Rect* bounds);
+
+// Ports
+void GetPort(GrafPtr* port);
+void SetPort(GrafPtr port);
+Boolean QDSwapPort(CGrafPtr inNewPort, CGrafPtr* outOldPort);
+Rect* GetPortBounds(CGrafPtr port, Rect* rect);
+void SetPortBounds(CGrafPtr port, const Rect* rect);
+const BitMap* GetPortBitMapForCopyBits(CGrafPtr port);
+PixMapHandle GetPortPixMap(CGrafPtr port);
+OSStatus QDFlushPortBuffer(CGrafPtr port, RgnHandle region);
+
+// Copying pixels. srcCopy scales between any two rectangles: exact where the
+// sizes match, smoothly filtered where it shrinks.
+void CopyBits(const BitMap* srcBits, const BitMap* dstBits, const Rect* srcRect,
+              const Rect* dstRect, SInt16 mode, RgnHandle maskRgn);
+
+// Colours and pen of the current port
+void RGBForeColor(const RGBColor* color);
+void RGBBackColor(const RGBColor* color);
+void GetForeColor(RGBColor* color);
+void GetBackColor(RGBColor* color);
+void ForeColor(SInt32 color);
+void BackColor(SInt32 color);
+void PenMode(SInt16 mode);
+void PenSize(SInt16 width, SInt16 height);
+void PenNormal();
+void MoveTo(SInt16 h, SInt16 v);
+void Move(SInt16 dh, SInt16 dv);
+void LineTo(SInt16 h, SInt16 v);
+void Line(SInt16 dh, SInt16 dv);
+void GetPen(Point* pt);
+void ClipRect(const Rect* r);
+void GetClip(RgnHandle rgn);
+void SetClip(RgnHandle rgn);
+
+// Classic colour constants for ForeColor/BackColor.
+enum {
+    blackColor = 33,
+    whiteColor = 30,
+    redColor = 205,
+    greenColor = 341,
+    blueColor = 409,
+    cyanColor = 273,
+    magentaColor = 137,
+    yellowColor = 69,
+};
+
+// Drawing into the current port (clipped to its bounds and clip rectangle)
+void PaintRect(const Rect* r);
+void EraseRect(const Rect* r);
+void FrameRect(const Rect* r);
+void InvertRect(const Rect* r);
+void PaintOval(const Rect* r);
+void FrameOval(const Rect* r);
+void EraseOval(const Rect* r);
+
+// Text: measured and drawn by the ui library where it is loaded; without it,
+// text has no width and draws nothing.
+void TextFont(SInt16 font);
+void TextSize(SInt16 size);
+void TextFace(SInt16 face);
+void DrawString(ConstStr255Param s);
+SInt16 StringWidth(ConstStr255Param s);
+
+// Rectangle and point utilities
+void SetRect(Rect* r, SInt16 left, SInt16 top, SInt16 right, SInt16 bottom);
+void OffsetRect(Rect* r, SInt16 dh, SInt16 dv);
+void InsetRect(Rect* r, SInt16 dh, SInt16 dv);
+Boolean SectRect(const Rect* src1, const Rect* src2, Rect* dstRect);
+void UnionRect(const Rect* src1, const Rect* src2, Rect* dstRect);
+Boolean EqualRect(const Rect* rect1, const Rect* rect2);
+Boolean EmptyRect(const Rect* r);
+void Pt2Rect(Point pt1, Point pt2, Rect* dstRect);
+Boolean PtInRect(Point pt, const Rect* r);
+void SetPt(Point* pt, SInt16 h, SInt16 v);
+
+// Regions
+RgnHandle NewRgn();
+void DisposeRgn(RgnHandle rgn);
+void RectRgn(RgnHandle rgn, const Rect* r);
+void SetRectRgn(RgnHandle rgn, SInt16 left, SInt16 top, SInt16 right, SInt16 bottom);
+Rect* GetRegionBounds(RgnHandle region, Rect* bounds);
+Boolean EmptyRgn(RgnHandle rgn);
+
+// Pictures: while a picture is open on the current port, CopyBits into that
+// port records the copied pixels into the picture.
+PicHandle OpenCPicture(const OpenCPicParams* newHeader);
+void ClosePicture();
+void DrawPicture(PicHandle myPicture, const Rect* dstRect);
+void KillPicture(PicHandle myPicture);
+Rect* QDGetPictureBounds(PicHandle picH, Rect* outRect);
+
+// Result of the most recent QuickDraw call.
+OSErr QDError();
