@@ -1,7 +1,8 @@
 // Memory Manager: pointer and handle blocks.
 //
 // Every block carries its size in a header, so GetPtrSize and GetHandleSize
-// answer for blocks that any module of the process allocated.
+// answer for blocks that any module of the process allocated. Sizes below 0
+// or above 8 GiB fail with memFullErr. Blocks are 16-byte aligned.
 #pragma once
 
 #include "MacTypes.h"

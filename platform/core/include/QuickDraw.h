@@ -49,11 +49,17 @@ enum {
     srcXor = 2,
     srcBic = 3,
     notSrcCopy = 4,
+    notSrcOr = 5,
+    notSrcXor = 6,
+    notSrcBic = 7,
     patCopy = 8,
     patOr = 9,
     patXor = 10,
     patBic = 11,
     notPatCopy = 12,
+    notPatOr = 13,
+    notPatXor = 14,
+    notPatBic = 15,
     ditherCopy = 64,
     blend = 32,
     addPin = 33,
@@ -139,7 +145,12 @@ PixMapHandle GetPortPixMap(CGrafPtr port);
 OSStatus QDFlushPortBuffer(CGrafPtr port, RgnHandle region);
 
 // Copying pixels. srcCopy scales between any two rectangles: exact where the
-// sizes match, smoothly filtered where it shrinks.
+// sizes match, an area average where it shrinks, bilinear where it grows.
+// srcOr, srcXor, srcBic and notSrcCopy combine the colour bytes; other modes
+// copy. Destination pixels whose source lies outside the source bitmap are
+// left alone; the destination is clipped to its bitmap, the mask's bounds
+// and, when it is the current port's, the port's clip. QDError is paramErr
+// for bitmaps with unaligned or too short rows.
 void CopyBits(const BitMap* srcBits, const BitMap* dstBits, const Rect* srcRect,
               const Rect* dstRect, SInt16 mode, RgnHandle maskRgn);
 
@@ -174,7 +185,10 @@ enum {
     yellowColor = 69,
 };
 
-// Drawing into the current port (clipped to its bounds and clip rectangle)
+// Drawing into the current port (clipped to its bounds and clip rectangle).
+// The pen is solid: patCopy, patOr and notPatBic paint the fore colour,
+// patBic and notPatCopy the back colour, patXor and srcXor invert, the other
+// not-modes draw nothing. Painted pixels get alpha 0xFF; inverting keeps it.
 void PaintRect(const Rect* r);
 void EraseRect(const Rect* r);
 void FrameRect(const Rect* r);

@@ -24,6 +24,8 @@ struct OpaqueGrafPtr {
     // window can show them; nil for offscreen worlds.
     void (*pixelsChanged)(OpaqueGrafPtr* port, const Rect* changed);
     void* owner;            // the window or widget behind a window port
+    SInt32 pixelsWide;      // size of the pixel memory; bounds never exceed it
+    SInt32 pixelsHigh;
 };
 
 constexpr UInt32 kPortMagic = 0x47577264;  // "GWrd"
@@ -41,3 +43,12 @@ struct TBTextHooks {
     void (*drawString)(GrafPtr port, ConstStr255Param s);  // at port->penLoc, advances it
 };
 void TBSetTextHooks(const TBTextHooks* hooks);
+
+// Tells the toolbox that pixels of the given bitmap changed inside `changed`
+// (bounds coordinates): a picture open on a port over these pixels records
+// them, and every such port's pixelsChanged is called. Drawing code outside
+// QuickDraw (Core Graphics, the text hooks) calls it after writing pixels.
+void TBPortPixelsChanged(const BitMap* bits, const Rect* changed);
+
+// Sets the result that QDError reports.
+void TBSetQDError(OSErr err);

@@ -1,0 +1,871 @@
+// QuickDraw: ports and graphics worlds, the current port, pixel maps,
+// colours, pen and the simple drawing primitives, text hooks.
+//
+// Every coordinate computation runs in int and is cut back to 16 bits only
+// when stored, so extreme rectangles never overflow.
+
+#include "QDShared.h"
+
+#include "MacErrors.h"
+#include "MacMemory.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+constexpr Fixed k72Dpi = Fixed(72) << 16;
+constexpr Rect kWideOpen = {-32768, -32768, 32767, 32767};
+
+struct QDState {
+    GrafPtr current = nullptr;
+    GDHandle device = nullptr;
+    OSErr error = noErr;
+    TBTextHooks textHooks{};
+    std::vector<GrafPtr> livePorts;
+    GrafPtr recordingPort = nullptr;
+    PicHandle recordingPicture = nullptr;
+};
+
+QDState& State()
+{
+    static QDState state;
+    return state;
+}
+
+bool LivePort(GrafPtr port)
+{
+    return port != nullptr && port->magic == kPortMagic;
+}
+
+void SyncBitMap(GrafPtr port)
+{
+    port->bitMap.baseAddr = port->pixMap.baseAddr;
+    port->bitMap.rowBytes = port->pixMap.rowBytes;
+    port->bitMap.bounds = port->pixMap.bounds;
+}
+
+void InitPort(GrafPtr port, Ptr baseAddr, SInt32 rowBytes, const Rect& bounds)
+{
+    const IRect area = ToIRect(bounds);
+    port->magic = kPortMagic;
+    port->pixMap = PixMap{baseAddr, rowBytes, bounds, 32, 3, 8, k72Dpi, k72Dpi, 0};
+    port->pixMapPtr = &port->pixMap;
+    SyncBitMap(port);
+    port->foreColor = RGBColor{0, 0, 0};
+    port->backColor = RGBColor{0xFFFF, 0xFFFF, 0xFFFF};
+    port->penMode = patCopy;
+    port->penLoc = Point{0, 0};
+    port->penSize = Point{1, 1};
+    port->clipRect = kWideOpen;
+    port->textFont = 0;
+    port->textSize = 0;
+    port->textFace = 0;
+    port->pixelsChanged = nullptr;
+    port->owner = nullptr;
+    port->pixelsWide = area.Width();
+    port->pixelsHigh = area.Height();
+}
+
+// Drawing with no port set goes to this 1×1 port, so it never crashes.
+GrafPtr ScreenPort()
+{
+    static OpaqueGrafPtr screen{};
+    alignas(16) static UInt32 pixels[4] = {};
+    if (screen.magic != kPortMagic) {
+        const Rect bounds = {0, 0, 1, 1};
+        InitPort(&screen, reinterpret_cast<Ptr>(pixels), 16, bounds);
+    }
+    return &screen;
+}
+
+GrafPtr CurrentPort()
+{
+    QDState& state = State();
+    return LivePort(state.current) ? state.current : ScreenPort();
+}
+
+void Register(GrafPtr port)
+{
+    State().livePorts.push_back(port);
+}
+
+void Unregister(GrafPtr port)
+{
+    QDState& state = State();
+    std::erase(state.livePorts, port);
+    if (state.current == port)
+        state.current = nullptr;
+    if (state.recordingPort == port) {
+        state.recordingPort = nullptr;
+        state.recordingPicture = nullptr;
+    }
+}
+
+// Port bounds valid for pixels of the given geometry.
+bool ValidPixels(Ptr baseAddr, SInt32 rowBytes, const Rect* bounds)
+{
+    if (baseAddr == nullptr || bounds == nullptr || EmptyRect(bounds))
+        return false;
+    const IRect area = ToIRect(*bounds);
+    return rowBytes % 4 == 0 && Int64(rowBytes) >= Int64(area.Width()) * 4 &&
+           reinterpret_cast<uintptr_t>(baseAddr) % 4 == 0;
+}
+
+void DisposePortRecord(GrafPtr port)
+{
+    if (!LivePort(port) || port == ScreenPort())
+        return;
+    Unregister(port);
+    if (port->pixelStorage != nullptr)
+        DisposePtr(static_cast<Ptr>(port->pixelStorage));
+    port->magic = 0;
+    DisposePtr(reinterpret_cast<Ptr>(port));
+}
+
+// ---- Painting ----
+
+enum class PaintOp { Set, Invert, Nothing };
+
+struct Paint {
+    PaintOp op;
+    UInt8 argb[4];
+};
+
+Paint SolidPaint(const RGBColor& color)
+{
+    return Paint{PaintOp::Set, {0xFF, UInt8(color.red >> 8), UInt8(color.green >> 8),
+                                UInt8(color.blue >> 8)}};
+}
+
+// The pen is a solid black pattern, so each mode reduces to painting the
+// fore colour, the back colour, inverting, or nothing.
+Paint PenPaint(GrafPtr port)
+{
+    switch (port->penMode) {
+    case patXor:
+    case srcXor:
+        return Paint{PaintOp::Invert, {}};
+    case patBic:
+    case srcBic:
+    case notPatCopy:
+    case notSrcCopy:
+        return SolidPaint(port->backColor);
+    case notPatOr:
+    case notPatXor:
+    case notSrcOr:
+    case notSrcXor:
+        return Paint{PaintOp::Nothing, {}};
+    default:
+        return SolidPaint(port->foreColor);
+    }
+}
+
+IRect DrawingClip(GrafPtr port)
+{
+    return Intersect(ToIRect(port->pixMap.bounds), ToIRect(port->clipRect));
+}
+
+UInt8* PixelAddress(GrafPtr port, int x, int y)
+{
+    const Rect& bounds = port->pixMap.bounds;
+    return reinterpret_cast<UInt8*>(port->pixMap.baseAddr) +
+           std::ptrdiff_t(y - bounds.top) * port->pixMap.rowBytes +
+           std::ptrdiff_t(x - bounds.left) * 4;
+}
+
+// Paints [x0, x1) of row y; the caller has clipped the span.
+void PaintSpan(GrafPtr port, int y, int x0, int x1, const Paint& paint)
+{
+    UInt8* pixel = PixelAddress(port, x0, y);
+    const int count = x1 - x0;
+    if (paint.op == PaintOp::Set) {
+        for (int i = 0; i < count; ++i, pixel += 4)
+            std::memcpy(pixel, paint.argb, 4);
+    } else if (paint.op == PaintOp::Invert) {
+        for (int i = 0; i < count; ++i, pixel += 4) {
+            pixel[1] = UInt8(~pixel[1]);
+            pixel[2] = UInt8(~pixel[2]);
+            pixel[3] = UInt8(~pixel[3]);
+        }
+    }
+}
+
+// Grows `changed` to include the given rectangle.
+void Include(IRect& changed, const IRect& area)
+{
+    if (area.Empty())
+        return;
+    changed = changed.Empty() ? area : Union(changed, area);
+}
+
+void Announce(GrafPtr port, const IRect& changed)
+{
+    if (changed.Empty())
+        return;
+    const Rect rect = ToRect(changed);
+    TBPortPixelsChanged(&port->bitMap, &rect);
+}
+
+IRect PaintArea(GrafPtr port, const IRect& area, const Paint& paint)
+{
+    const IRect clipped = Intersect(area, DrawingClip(port));
+    if (clipped.Empty() || paint.op == PaintOp::Nothing)
+        return IRect{};
+    for (int y = clipped.top; y < clipped.bottom; ++y)
+        PaintSpan(port, y, clipped.left, clipped.right, paint);
+    return clipped;
+}
+
+void PaintRectWith(const Rect* r, bool usePen, bool erase)
+{
+    if (r == nullptr)
+        return;
+    GrafPtr port = CurrentPort();
+    const Paint paint = erase ? SolidPaint(port->backColor) : usePen ? PenPaint(port)
+                                                                     : Paint{PaintOp::Invert, {}};
+    Announce(port, PaintArea(port, ToIRect(*r), paint));
+}
+
+// Columns [x0, x1) of row y whose pixel centres lie inside the ellipse
+// inscribed in `box`; false when the row misses it.
+bool OvalSpan(const IRect& box, int y, int& x0, int& x1)
+{
+    if (box.Empty())
+        return false;
+    const double a = box.Width() / 2.0;
+    const double b = box.Height() / 2.0;
+    const double dy = (y + 0.5 - (box.top + b)) / b;
+    if (dy * dy >= 1.0)
+        return false;
+    const double half = a * std::sqrt(1.0 - dy * dy);
+    const double cx = box.left + a;
+    x0 = std::max(box.left, int(std::ceil(cx - half - 0.5)));
+    x1 = std::min(box.right, int(std::floor(cx + half - 0.5)) + 1);
+    return x0 < x1;
+}
+
+void PaintClippedSpan(GrafPtr port, const IRect& clip, int y, int x0, int x1, const Paint& paint,
+                      IRect& changed)
+{
+    if (y < clip.top || y >= clip.bottom)
+        return;
+    x0 = std::max(x0, clip.left);
+    x1 = std::min(x1, clip.right);
+    if (x0 >= x1)
+        return;
+    PaintSpan(port, y, x0, x1, paint);
+    Include(changed, IRect{x0, y, x1, y + 1});
+}
+
+void DrawOval(const Rect* r, bool erase)
+{
+    if (r == nullptr)
+        return;
+    GrafPtr port = CurrentPort();
+    const Paint paint = erase ? SolidPaint(port->backColor) : PenPaint(port);
+    const IRect box = ToIRect(*r);
+    const IRect clip = DrawingClip(port);
+    const IRect rows = Intersect(box, clip);
+    if (rows.Empty() || paint.op == PaintOp::Nothing)
+        return;
+    IRect changed{};
+    for (int y = rows.top; y < rows.bottom; ++y) {
+        int x0 = 0, x1 = 0;
+        if (OvalSpan(box, y, x0, x1))
+            PaintClippedSpan(port, clip, y, x0, x1, paint, changed);
+    }
+    Announce(port, changed);
+}
+
+}  // namespace
+
+// ---- Shared with the other QuickDraw sources ----
+
+void TBSetQDError(OSErr err)
+{
+    State().error = err;
+}
+
+GrafPtr QDCurrentPort()
+{
+    return CurrentPort();
+}
+
+void QDStartRecording(GrafPtr port, PicHandle picture)
+{
+    State().recordingPort = port;
+    State().recordingPicture = picture;
+}
+
+void QDStopRecording(PicHandle picture)
+{
+    QDState& state = State();
+    if (picture == nullptr || state.recordingPicture == picture) {
+        state.recordingPort = nullptr;
+        state.recordingPicture = nullptr;
+    }
+}
+
+void TBPortPixelsChanged(const BitMap* bits, const Rect* changed)
+{
+    if (bits == nullptr || changed == nullptr || EmptyRect(changed))
+        return;
+    QDState& state = State();
+    if (LivePort(state.recordingPort) && state.recordingPort->pixMap.baseAddr == bits->baseAddr)
+        QDRecordPixels(state.recordingPort, state.recordingPicture, *changed);
+    // A callback may open or close ports; walk a copy.
+    const std::vector<GrafPtr> ports = state.livePorts;
+    for (GrafPtr port : ports) {
+        if (LivePort(port) && port->pixelsChanged != nullptr &&
+            port->pixMap.baseAddr == bits->baseAddr)
+            port->pixelsChanged(port, changed);
+    }
+}
+
+// ---- Graphics worlds ----
+
+QDErr NewGWorld(GWorldPtr* offscreenGWorld, SInt16 pixelDepth, const Rect* boundsRect,
+                CTabHandle, GDHandle, GWorldFlags flags)
+{
+    auto fail = [&](QDErr err) {
+        if (offscreenGWorld != nullptr)
+            *offscreenGWorld = nullptr;
+        TBSetQDError(err);
+        return err;
+    };
+    if (offscreenGWorld == nullptr || (pixelDepth != 0 && pixelDepth != 32) ||
+        boundsRect == nullptr || EmptyRect(boundsRect))
+        return fail(paramErr);
+
+    const IRect area = ToIRect(*boundsRect);
+    constexpr Int64 kAlign = 64;
+    const Int64 rowBytes = (Int64(area.Width()) * 4 + 15) / 16 * 16;
+    const Int64 pixelBytes = rowBytes * area.Height() + kAlign;
+
+    auto* port = reinterpret_cast<GrafPtr>(NewPtrClear(sizeof(OpaqueGrafPtr)));
+    if (port == nullptr)
+        return fail(memFullErr);
+    Ptr storage = NewPtrClear(Size(pixelBytes));
+    if (storage == nullptr) {
+        DisposePtr(reinterpret_cast<Ptr>(port));
+        return fail(memFullErr);
+    }
+    const uintptr_t aligned = (reinterpret_cast<uintptr_t>(storage) + kAlign - 1) &
+                              ~uintptr_t(kAlign - 1);
+    InitPort(port, storage + (aligned - reinterpret_cast<uintptr_t>(storage)),
+             SInt32(rowBytes), *boundsRect);
+    port->pixelStorage = storage;
+    if (flags & pixPurge)
+        port->pixMap.pixelsState |= pixelsPurgeable;
+    Register(port);
+    *offscreenGWorld = port;
+    TBSetQDError(noErr);
+    return noErr;
+}
+
+void DisposeGWorld(GWorldPtr offscreenGWorld)
+{
+    DisposePortRecord(offscreenGWorld);
+}
+
+PixMapHandle GetGWorldPixMap(GWorldPtr offscreenGWorld)
+{
+    return GetPortPixMap(offscreenGWorld);
+}
+
+void GetGWorld(CGrafPtr* port, GDHandle* gdh)
+{
+    if (port != nullptr)
+        *port = CurrentPort();
+    if (gdh != nullptr)
+        *gdh = State().device;
+}
+
+void SetGWorld(CGrafPtr port, GDHandle gdh)
+{
+    SetPort(port);
+    State().device = gdh;
+}
+
+// ---- Pixel maps ----
+
+namespace {
+
+PixMapPtr DerefPixMap(PixMapHandle pm)
+{
+    return pm != nullptr ? *pm : nullptr;
+}
+
+}  // namespace
+
+Boolean LockPixels(PixMapHandle pm)
+{
+    PixMapPtr map = DerefPixMap(pm);
+    if (map == nullptr)
+        return false;
+    map->pixelsState |= pixelsLocked;
+    return true;
+}
+
+void UnlockPixels(PixMapHandle pm)
+{
+    if (PixMapPtr map = DerefPixMap(pm))
+        map->pixelsState &= ~GWorldFlags(pixelsLocked);
+}
+
+GWorldFlags GetPixelsState(PixMapHandle pm)
+{
+    PixMapPtr map = DerefPixMap(pm);
+    return map != nullptr ? map->pixelsState : 0;
+}
+
+void SetPixelsState(PixMapHandle pm, GWorldFlags state)
+{
+    if (PixMapPtr map = DerefPixMap(pm))
+        map->pixelsState = state;
+}
+
+Ptr GetPixBaseAddr(PixMapHandle pm)
+{
+    PixMapPtr map = DerefPixMap(pm);
+    return map != nullptr ? map->baseAddr : nullptr;
+}
+
+SInt32 GetPixRowBytes(PixMapHandle pm)
+{
+    PixMapPtr map = DerefPixMap(pm);
+    return map != nullptr ? map->rowBytes : 0;
+}
+
+SInt16 GetPixDepth(PixMapHandle pm)
+{
+    PixMapPtr map = DerefPixMap(pm);
+    return map != nullptr ? map->pixelSize : 0;
+}
+
+Rect* GetPixBounds(PixMapHandle pm, Rect* bounds)
+{
+    if (bounds == nullptr)
+        return nullptr;
+    PixMapPtr map = DerefPixMap(pm);
+    *bounds = map != nullptr ? map->bounds : Rect{0, 0, 0, 0};
+    return bounds;
+}
+
+// ---- Ports ----
+
+void GetPort(GrafPtr* port)
+{
+    if (port != nullptr)
+        *port = CurrentPort();
+}
+
+void SetPort(GrafPtr port)
+{
+    if (port == nullptr || LivePort(port))
+        State().current = port;
+}
+
+Boolean QDSwapPort(CGrafPtr inNewPort, CGrafPtr* outOldPort)
+{
+    GrafPtr old = CurrentPort();
+    if (outOldPort != nullptr)
+        *outOldPort = old;
+    SetPort(inNewPort);
+    return old != CurrentPort();
+}
+
+Rect* GetPortBounds(CGrafPtr port, Rect* rect)
+{
+    if (rect == nullptr)
+        return nullptr;
+    *rect = LivePort(port) ? port->pixMap.bounds : Rect{0, 0, 0, 0};
+    return rect;
+}
+
+void SetPortBounds(CGrafPtr port, const Rect* rect)
+{
+    if (!LivePort(port) || rect == nullptr || EmptyRect(rect)) {
+        TBSetQDError(paramErr);
+        return;
+    }
+    const IRect area = ToIRect(*rect);
+    if (area.Width() > port->pixelsWide || area.Height() > port->pixelsHigh) {
+        TBSetQDError(paramErr);
+        return;
+    }
+    port->pixMap.bounds = *rect;
+    SyncBitMap(port);
+    TBSetQDError(noErr);
+}
+
+const BitMap* GetPortBitMapForCopyBits(CGrafPtr port)
+{
+    if (!LivePort(port))
+        return nullptr;
+    SyncBitMap(port);
+    return &port->bitMap;
+}
+
+PixMapHandle GetPortPixMap(CGrafPtr port)
+{
+    if (!LivePort(port))
+        return nullptr;
+    port->pixMapPtr = &port->pixMap;
+    return &port->pixMapPtr;
+}
+
+OSStatus QDFlushPortBuffer(CGrafPtr port, RgnHandle region)
+{
+    if (port == nullptr)
+        port = CurrentPort();
+    if (!LivePort(port))
+        return paramErr;
+    Rect area = port->pixMap.bounds;
+    if (region != nullptr) {
+        Rect regionBounds;
+        GetRegionBounds(region, &regionBounds);
+        SectRect(&regionBounds, &port->pixMap.bounds, &area);
+    }
+    if (port->pixelsChanged != nullptr && !EmptyRect(&area))
+        port->pixelsChanged(port, &area);
+    return noErr;
+}
+
+GrafPtr TBNewPortOnPixels(Ptr baseAddr, SInt32 rowBytes, const Rect* bounds)
+{
+    if (!ValidPixels(baseAddr, rowBytes, bounds)) {
+        TBSetQDError(paramErr);
+        return nullptr;
+    }
+    auto* port = reinterpret_cast<GrafPtr>(NewPtrClear(sizeof(OpaqueGrafPtr)));
+    if (port == nullptr) {
+        TBSetQDError(memFullErr);
+        return nullptr;
+    }
+    InitPort(port, baseAddr, rowBytes, *bounds);
+    Register(port);
+    TBSetQDError(noErr);
+    return port;
+}
+
+void TBDisposePort(GrafPtr port)
+{
+    DisposePortRecord(port);
+}
+
+void TBSetPortPixels(GrafPtr port, Ptr baseAddr, SInt32 rowBytes, const Rect* bounds)
+{
+    if (!LivePort(port) || port == ScreenPort() || !ValidPixels(baseAddr, rowBytes, bounds)) {
+        TBSetQDError(paramErr);
+        return;
+    }
+    // The new pixels belong to the caller; pixels the port owned go.
+    if (port->pixelStorage != nullptr) {
+        DisposePtr(static_cast<Ptr>(port->pixelStorage));
+        port->pixelStorage = nullptr;
+    }
+    const IRect area = ToIRect(*bounds);
+    port->pixMap.baseAddr = baseAddr;
+    port->pixMap.rowBytes = rowBytes;
+    port->pixMap.bounds = *bounds;
+    port->pixelsWide = area.Width();
+    port->pixelsHigh = area.Height();
+    SyncBitMap(port);
+    TBSetQDError(noErr);
+}
+
+// ---- Colours and pen ----
+
+void RGBForeColor(const RGBColor* color)
+{
+    if (color != nullptr)
+        CurrentPort()->foreColor = *color;
+}
+
+void RGBBackColor(const RGBColor* color)
+{
+    if (color != nullptr)
+        CurrentPort()->backColor = *color;
+}
+
+void GetForeColor(RGBColor* color)
+{
+    if (color != nullptr)
+        *color = CurrentPort()->foreColor;
+}
+
+void GetBackColor(RGBColor* color)
+{
+    if (color != nullptr)
+        *color = CurrentPort()->backColor;
+}
+
+namespace {
+
+bool ClassicColor(SInt32 color, RGBColor& out)
+{
+    constexpr UInt16 kOn = 0xFFFF;
+    switch (color) {
+    case blackColor: out = {0, 0, 0}; return true;
+    case whiteColor: out = {kOn, kOn, kOn}; return true;
+    case redColor: out = {kOn, 0, 0}; return true;
+    case greenColor: out = {0, kOn, 0}; return true;
+    case blueColor: out = {0, 0, kOn}; return true;
+    case cyanColor: out = {0, kOn, kOn}; return true;
+    case magentaColor: out = {kOn, 0, kOn}; return true;
+    case yellowColor: out = {kOn, kOn, 0}; return true;
+    default: return false;
+    }
+}
+
+}  // namespace
+
+void ForeColor(SInt32 color)
+{
+    RGBColor rgb;
+    if (ClassicColor(color, rgb))
+        RGBForeColor(&rgb);
+}
+
+void BackColor(SInt32 color)
+{
+    RGBColor rgb;
+    if (ClassicColor(color, rgb))
+        RGBBackColor(&rgb);
+}
+
+void PenMode(SInt16 mode)
+{
+    CurrentPort()->penMode = mode;
+}
+
+void PenSize(SInt16 width, SInt16 height)
+{
+    CurrentPort()->penSize = Point{height, width};
+}
+
+void PenNormal()
+{
+    GrafPtr port = CurrentPort();
+    port->penSize = Point{1, 1};
+    port->penMode = patCopy;
+}
+
+void MoveTo(SInt16 h, SInt16 v)
+{
+    CurrentPort()->penLoc = Point{v, h};
+}
+
+void Move(SInt16 dh, SInt16 dv)
+{
+    GrafPtr port = CurrentPort();
+    port->penLoc = Point{SInt16(port->penLoc.v + dv), SInt16(port->penLoc.h + dh)};
+}
+
+void GetPen(Point* pt)
+{
+    if (pt != nullptr)
+        *pt = CurrentPort()->penLoc;
+}
+
+// The pen's rectangle hangs below and right of each point of the line. For
+// one row, the covered columns are one run: the points whose pen covers the
+// row are consecutive and step by at most one column.
+void LineTo(SInt16 h, SInt16 v)
+{
+    GrafPtr port = CurrentPort();
+    const int x0 = port->penLoc.h, y0 = port->penLoc.v;
+    const int x1 = h, y1 = v;
+    port->penLoc = Point{v, h};
+    const int penW = port->penSize.h, penH = port->penSize.v;
+    const Paint paint = PenPaint(port);
+    if (penW <= 0 || penH <= 0 || paint.op == PaintOp::Nothing)
+        return;
+
+    // Column range of the line's points on each of its rows.
+    const int top = std::min(y0, y1), bottom = std::max(y0, y1);
+    std::vector<int> minX(size_t(bottom - top + 1), INT32_MAX);
+    std::vector<int> maxX(size_t(bottom - top + 1), INT32_MIN);
+    const int dx = std::abs(x1 - x0), dy = -std::abs(y1 - y0);
+    const int stepX = x0 < x1 ? 1 : -1, stepY = y0 < y1 ? 1 : -1;
+    int x = x0, y = y0, error = dx + dy;
+    for (;;) {
+        const size_t row = size_t(y - top);
+        minX[row] = std::min(minX[row], x);
+        maxX[row] = std::max(maxX[row], x);
+        if (x == x1 && y == y1)
+            break;
+        const int twice = 2 * error;
+        if (twice >= dy) {
+            error += dy;
+            x += stepX;
+        }
+        if (twice <= dx) {
+            error += dx;
+            y += stepY;
+        }
+    }
+
+    const IRect clip = DrawingClip(port);
+    const int firstRow = std::max(top, clip.top);
+    const int lastRow = std::min(bottom + penH, clip.bottom);  // exclusive
+    IRect changed{};
+    for (int row = firstRow; row < lastRow; ++row) {
+        const int lo = std::max(row - penH + 1, top) - top;
+        const int hi = std::min(row, bottom) - top;
+        const int spanLeft = std::min(minX[size_t(lo)], minX[size_t(hi)]);
+        const int spanRight = std::max(maxX[size_t(lo)], maxX[size_t(hi)]) + penW;
+        PaintClippedSpan(port, clip, row, spanLeft, spanRight, paint, changed);
+    }
+    Announce(port, changed);
+}
+
+void Line(SInt16 dh, SInt16 dv)
+{
+    const Point pen = CurrentPort()->penLoc;
+    LineTo(SInt16(pen.h + dh), SInt16(pen.v + dv));
+}
+
+void ClipRect(const Rect* r)
+{
+    if (r == nullptr)
+        return;
+    CurrentPort()->clipRect = EmptyRect(r) ? Rect{0, 0, 0, 0} : *r;
+}
+
+void GetClip(RgnHandle rgn)
+{
+    RectRgn(rgn, &CurrentPort()->clipRect);
+}
+
+void SetClip(RgnHandle rgn)
+{
+    Rect bounds;
+    if (rgn != nullptr && *rgn != nullptr)
+        ClipRect(GetRegionBounds(rgn, &bounds));
+}
+
+// ---- Drawing ----
+
+void PaintRect(const Rect* r)
+{
+    PaintRectWith(r, true, false);
+}
+
+void EraseRect(const Rect* r)
+{
+    PaintRectWith(r, true, true);
+}
+
+void InvertRect(const Rect* r)
+{
+    PaintRectWith(r, false, false);
+}
+
+void FrameRect(const Rect* r)
+{
+    if (r == nullptr)
+        return;
+    GrafPtr port = CurrentPort();
+    const IRect box = ToIRect(*r);
+    const int penW = port->penSize.h, penH = port->penSize.v;
+    const Paint paint = PenPaint(port);
+    if (box.Empty() || penW <= 0 || penH <= 0)
+        return;
+    // Four bands that never overlap, so inverting modes touch each pixel once.
+    const int innerTop = std::min(box.top + penH, box.bottom);
+    const int innerBottom = std::max(box.bottom - penH, innerTop);
+    const int innerLeft = std::min(box.left + penW, box.right);
+    const int innerRight = std::max(box.right - penW, innerLeft);
+    IRect changed{};
+    Include(changed, PaintArea(port, IRect{box.left, box.top, box.right, innerTop}, paint));
+    Include(changed, PaintArea(port, IRect{box.left, innerBottom, box.right, box.bottom}, paint));
+    Include(changed, PaintArea(port, IRect{box.left, innerTop, innerLeft, innerBottom}, paint));
+    Include(changed, PaintArea(port, IRect{innerRight, innerTop, box.right, innerBottom}, paint));
+    Announce(port, changed);
+}
+
+void PaintOval(const Rect* r)
+{
+    DrawOval(r, false);
+}
+
+void EraseOval(const Rect* r)
+{
+    DrawOval(r, true);
+}
+
+void FrameOval(const Rect* r)
+{
+    if (r == nullptr)
+        return;
+    GrafPtr port = CurrentPort();
+    const IRect box = ToIRect(*r);
+    const int penW = port->penSize.h, penH = port->penSize.v;
+    const Paint paint = PenPaint(port);
+    const IRect clip = DrawingClip(port);
+    const IRect rows = Intersect(box, clip);
+    if (rows.Empty() || penW <= 0 || penH <= 0 || paint.op == PaintOp::Nothing)
+        return;
+    const IRect inner{box.left + penW, box.top + penH, box.right - penW, box.bottom - penH};
+    IRect changed{};
+    for (int y = rows.top; y < rows.bottom; ++y) {
+        int x0 = 0, x1 = 0;
+        if (!OvalSpan(box, y, x0, x1))
+            continue;
+        int i0 = 0, i1 = 0;
+        if (OvalSpan(inner, y, i0, i1)) {
+            PaintClippedSpan(port, clip, y, x0, i0, paint, changed);
+            PaintClippedSpan(port, clip, y, i1, x1, paint, changed);
+        } else {
+            PaintClippedSpan(port, clip, y, x0, x1, paint, changed);
+        }
+    }
+    Announce(port, changed);
+}
+
+// ---- Text ----
+
+void TextFont(SInt16 font)
+{
+    CurrentPort()->textFont = font;
+}
+
+void TextSize(SInt16 size)
+{
+    CurrentPort()->textSize = size;
+}
+
+void TextFace(SInt16 face)
+{
+    CurrentPort()->textFace = face;
+}
+
+void TBSetTextHooks(const TBTextHooks* hooks)
+{
+    State().textHooks = hooks != nullptr ? *hooks : TBTextHooks{};
+}
+
+void DrawString(ConstStr255Param s)
+{
+    const TBTextHooks& hooks = State().textHooks;
+    if (s != nullptr && hooks.drawString != nullptr)
+        hooks.drawString(CurrentPort(), s);
+}
+
+SInt16 StringWidth(ConstStr255Param s)
+{
+    const TBTextHooks& hooks = State().textHooks;
+    if (s == nullptr || hooks.stringWidth == nullptr)
+        return 0;
+    return hooks.stringWidth(CurrentPort(), s);
+}
+
+OSErr QDError()
+{
+    return State().error;
+}
