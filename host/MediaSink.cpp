@@ -1,0 +1,463 @@
+#include "MediaSink.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cerrno>
+#include <cstring>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/audio_fifo.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/opt.h>
+#include <libswscale/swscale.h>
+}
+
+namespace brimtone::host {
+
+namespace {
+
+std::string avError(int code)
+{
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(code, text, sizeof text);
+    return text;
+}
+
+std::string quoted(const std::string& path)
+{
+    return "'" + path + "'";
+}
+
+enum class Kind { PngPattern, PngSingle, Video };
+
+std::string lowerExtension(const std::string& path)
+{
+    const size_t slash = path.find_last_of('/');
+    const size_t dot = path.find_last_of('.');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
+        return {};
+    std::string ext = path.substr(dot + 1);
+    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
+    return ext;
+}
+
+std::string folderOf(const std::string& path)
+{
+    const size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos)
+        return ".";
+    if (slash == 0)
+        return "/";
+    return path.substr(0, slash);
+}
+
+} // namespace
+
+struct MediaSink::Impl {
+    std::string path;
+    Kind kind = Kind::Video;
+    int width = 0, height = 0;
+    Rate rate;
+    std::string note;
+
+    AVFormatContext* format = nullptr;
+    bool headerWritten = false, finished = false, failed = false;
+    AVPacket* packet = nullptr;
+
+    AVStream* videoStream = nullptr;
+    AVCodecContext* video = nullptr;
+    AVFrame* videoFrame = nullptr;
+    SwsContext* toYuv = nullptr;
+    int64_t frames = 0;
+
+    AVStream* audioStream = nullptr;
+    AVCodecContext* audio = nullptr;
+    AVFrame* audioFrame = nullptr;
+    AVAudioFifo* fifo = nullptr;
+    int64_t audioPts = 0;
+    std::vector<float> left, right;
+
+    ~Impl()
+    {
+        av_packet_free(&packet);
+        av_frame_free(&videoFrame);
+        av_frame_free(&audioFrame);
+        avcodec_free_context(&video);
+        avcodec_free_context(&audio);
+        sws_freeContext(toYuv);
+        if (fifo)
+            av_audio_fifo_free(fifo);
+        if (format) {
+            if (!(format->oformat->flags & AVFMT_NOFILE))
+                avio_closep(&format->pb);
+            avformat_free_context(format);
+        }
+    }
+
+    // The file the next frame goes to, for messages.
+    std::string currentFile() const
+    {
+        if (kind != Kind::PngPattern)
+            return path;
+        char name[4096];
+        if (av_get_frame_filename2(name, sizeof name, path.c_str(), static_cast<int>(frames + 1), 0) < 0)
+            return path;
+        return name;
+    }
+
+    bool fail(std::string& error, const std::string& message)
+    {
+        failed = true;
+        error = message;
+        return false;
+    }
+
+    bool openVideoEncoder(std::string& error)
+    {
+        const AVCodec* codec = nullptr;
+        if (kind != Kind::Video) {
+            codec = avcodec_find_encoder(AV_CODEC_ID_PNG);
+        } else {
+            codec = avcodec_find_encoder_by_name("libx264");
+            if (!codec) {
+                codec = avcodec_find_encoder(AV_CODEC_ID_H264);
+                if (!codec)
+                    codec = avcodec_find_encoder(AV_CODEC_ID_MPEG4);
+                if (codec)
+                    note = std::string("libx264 is not available; the video is encoded with ") + codec->name;
+            }
+        }
+        if (!codec)
+            return fail(error, "cannot write " + quoted(path) + ": no suitable video encoder");
+        video = avcodec_alloc_context3(codec);
+        if (!video)
+            return fail(error, "cannot write " + quoted(path) + ": out of memory");
+        video->width = width;
+        video->height = height;
+        video->time_base = AVRational{rate.den, rate.num};
+        video->framerate = AVRational{rate.num, rate.den};
+        video->sample_aspect_ratio = AVRational{1, 1};
+        if (kind != Kind::Video) {
+            video->pix_fmt = AV_PIX_FMT_RGB24;
+        } else {
+            video->pix_fmt = AV_PIX_FMT_YUV420P;
+            // swscale's RGB to YUV is BT.601, limited range: say so.
+            video->colorspace = AVCOL_SPC_SMPTE170M;
+            video->color_primaries = AVCOL_PRI_SMPTE170M;
+            video->color_trc = AVCOL_TRC_SMPTE170M;
+            video->color_range = AVCOL_RANGE_MPEG;
+            if (std::strcmp(codec->name, "libx264") == 0) {
+                av_opt_set(video->priv_data, "crf", "18", 0);
+                av_opt_set(video->priv_data, "preset", "veryfast", 0);
+            } else {
+                video->flags |= AV_CODEC_FLAG_QSCALE;
+                video->global_quality = FF_QP2LAMBDA * 2;
+            }
+        }
+        if (format->oformat->flags & AVFMT_GLOBALHEADER)
+            video->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        int r = avcodec_open2(video, codec, nullptr);
+        if (r < 0)
+            return fail(error, "cannot write " + quoted(path) + ": cannot open the " + codec->name +
+                                   " encoder: " + avError(r));
+        videoStream = avformat_new_stream(format, nullptr);
+        if (!videoStream || avcodec_parameters_from_context(videoStream->codecpar, video) < 0)
+            return fail(error, "cannot write " + quoted(path) + ": out of memory");
+        videoStream->time_base = video->time_base;
+        videoStream->avg_frame_rate = video->framerate;
+
+        videoFrame = av_frame_alloc();
+        if (!videoFrame)
+            return fail(error, "cannot write " + quoted(path) + ": out of memory");
+        videoFrame->format = video->pix_fmt;
+        videoFrame->width = width;
+        videoFrame->height = height;
+        if (av_frame_get_buffer(videoFrame, 0) < 0)
+            return fail(error, "cannot write " + quoted(path) + ": out of memory");
+        if (kind == Kind::Video) {
+            toYuv = sws_getContext(width, height, AV_PIX_FMT_ARGB, width, height, AV_PIX_FMT_YUV420P,
+                                   SWS_BICUBIC | SWS_ACCURATE_RND, nullptr, nullptr, nullptr);
+            if (!toYuv)
+                return fail(error, "cannot write " + quoted(path) + ": cannot convert to YUV");
+        }
+        return true;
+    }
+
+    bool openAudioEncoder(std::string& error)
+    {
+        const AVCodec* codec = avcodec_find_encoder_by_name("aac");
+        if (!codec)
+            codec = avcodec_find_encoder(AV_CODEC_ID_AAC);
+        if (!codec)
+            return fail(error, "cannot write " + quoted(path) + ": no AAC encoder");
+        audio = avcodec_alloc_context3(codec);
+        if (!audio)
+            return fail(error, "cannot write " + quoted(path) + ": out of memory");
+        audio->sample_fmt = AV_SAMPLE_FMT_FLTP;
+        audio->sample_rate = kAudioSampleRate;
+        audio->bit_rate = 192000;
+        audio->time_base = AVRational{1, kAudioSampleRate};
+        const AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
+        av_channel_layout_copy(&audio->ch_layout, &stereo);
+        if (format->oformat->flags & AVFMT_GLOBALHEADER)
+            audio->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        int r = avcodec_open2(audio, codec, nullptr);
+        if (r < 0)
+            return fail(error, "cannot write " + quoted(path) + ": cannot open the AAC encoder: " + avError(r));
+        audioStream = avformat_new_stream(format, nullptr);
+        if (!audioStream || avcodec_parameters_from_context(audioStream->codecpar, audio) < 0)
+            return fail(error, "cannot write " + quoted(path) + ": out of memory");
+        audioStream->time_base = audio->time_base;
+
+        const int frameSize = audio->frame_size > 0 ? audio->frame_size : 1024;
+        fifo = av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, kAudioChannels, 2 * frameSize);
+        audioFrame = av_frame_alloc();
+        if (!fifo || !audioFrame)
+            return fail(error, "cannot write " + quoted(path) + ": out of memory");
+        audioFrame->format = AV_SAMPLE_FMT_FLTP;
+        audioFrame->sample_rate = kAudioSampleRate;
+        audioFrame->nb_samples = frameSize;
+        av_channel_layout_copy(&audioFrame->ch_layout, &stereo);
+        if (av_frame_get_buffer(audioFrame, 0) < 0)
+            return fail(error, "cannot write " + quoted(path) + ": out of memory");
+        return true;
+    }
+
+    // Sends one frame (nullptr drains) and writes every packet that comes out.
+    bool encode(AVCodecContext* codec, AVStream* stream, AVFrame* frame, std::string& error)
+    {
+        int r = avcodec_send_frame(codec, frame);
+        if (r < 0)
+            return fail(error, "cannot write " + quoted(currentFile()) + ": encoding failed: " + avError(r));
+        for (;;) {
+            r = avcodec_receive_packet(codec, packet);
+            if (r == AVERROR(EAGAIN) || r == AVERROR_EOF)
+                return true;
+            if (r < 0)
+                return fail(error, "cannot write " + quoted(currentFile()) + ": encoding failed: " + avError(r));
+            av_packet_rescale_ts(packet, codec->time_base, stream->time_base);
+            packet->stream_index = stream->index;
+            const std::string file = currentFile();
+            r = av_interleaved_write_frame(format, packet);
+            if (r < 0)
+                return fail(error, "cannot write " + quoted(file) + ": " + avError(r));
+        }
+    }
+
+    bool encodeAudioFrames(bool all, std::string& error)
+    {
+        const int frameSize = audioFrame->nb_samples;
+        while (av_audio_fifo_size(fifo) >= frameSize || (all && av_audio_fifo_size(fifo) > 0)) {
+            if (av_frame_make_writable(audioFrame) < 0)
+                return fail(error, "cannot write " + quoted(path) + ": out of memory");
+            const int available = std::min(av_audio_fifo_size(fifo), frameSize);
+            const int got = av_audio_fifo_read(fifo, reinterpret_cast<void**>(audioFrame->data), available);
+            if (got < 0)
+                return fail(error, "cannot write " + quoted(path) + ": audio buffer failed");
+            int size = frameSize;
+            if (got < frameSize) {
+                if (audio->codec->capabilities & AV_CODEC_CAP_SMALL_LAST_FRAME) {
+                    size = got;
+                } else { // pad the last frame with silence
+                    for (int c = 0; c < kAudioChannels; ++c)
+                        std::fill_n(reinterpret_cast<float*>(audioFrame->data[c]) + got, frameSize - got, 0.0f);
+                }
+            }
+            audioFrame->nb_samples = size;
+            audioFrame->pts = audioPts;
+            audioPts += size;
+            const bool ok = encode(audio, audioStream, audioFrame, error);
+            audioFrame->nb_samples = frameSize;
+            if (!ok)
+                return false;
+        }
+        return true;
+    }
+};
+
+MediaSink::MediaSink(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+MediaSink::~MediaSink() = default;
+
+std::unique_ptr<MediaSink> MediaSink::open(const std::string& path, int width, int height, Rate rate,
+                                           bool withAudio, std::string& error)
+{
+    auto impl = std::make_unique<Impl>();
+    impl->path = path;
+    impl->width = width;
+    impl->height = height;
+    impl->rate = rate;
+
+    const std::string ext = lowerExtension(path);
+    if (ext == "png") {
+        impl->kind = path.find('%') != std::string::npos ? Kind::PngPattern : Kind::PngSingle;
+        char probe[4096];
+        if (impl->kind == Kind::PngPattern &&
+            av_get_frame_filename2(probe, sizeof probe, path.c_str(), 1, 0) < 0) {
+            error = quoted(path) + ": a PNG pattern needs one frame number, such as frames/%05d.png";
+            return nullptr;
+        }
+        withAudio = false;
+    } else if (ext == "mp4" || ext == "mkv" || ext == "mov") {
+        impl->kind = Kind::Video;
+    } else {
+        error = quoted(path) + ": unknown output type; use .mp4, .mkv, .mov or a PNG pattern such as "
+                               "frames/%05d.png";
+        return nullptr;
+    }
+    if (width <= 0 || height <= 0 || width > kMaxFrameEdge || height > kMaxFrameEdge) {
+        error = "cannot write " + quoted(path) + ": unusable size " + std::to_string(width) + "x" +
+                std::to_string(height);
+        return nullptr;
+    }
+    if (impl->kind == Kind::Video && (width % 2 != 0 || height % 2 != 0)) {
+        error = "cannot write " + quoted(path) + ": H.264 needs an even width and height, not " +
+                std::to_string(width) + "x" + std::to_string(height);
+        return nullptr;
+    }
+    if (rate.num <= 0 || rate.den <= 0 || static_cast<double>(rate.num) / rate.den < 0.1 ||
+        static_cast<double>(rate.num) / rate.den > 1000.0) {
+        error = "cannot write " + quoted(path) + ": unusable frame rate " + std::to_string(rate.num) + "/" +
+                std::to_string(rate.den);
+        return nullptr;
+    }
+    const std::string folder = folderOf(path);
+    struct stat info {};
+    if (stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+        error = "cannot write " + quoted(path) + ": folder " + quoted(folder) + " does not exist";
+        return nullptr;
+    }
+    if (access(folder.c_str(), W_OK) != 0) {
+        error = "cannot write " + quoted(path) + ": " + std::strerror(errno);
+        return nullptr;
+    }
+
+    int r = avformat_alloc_output_context2(&impl->format, nullptr, impl->kind == Kind::Video ? nullptr : "image2",
+                                           path.c_str());
+    if (r < 0 || !impl->format) {
+        error = "cannot write " + quoted(path) + ": " + avError(r);
+        return nullptr;
+    }
+    impl->packet = av_packet_alloc();
+    if (!impl->packet) {
+        error = "cannot write " + quoted(path) + ": out of memory";
+        return nullptr;
+    }
+    if (!impl->openVideoEncoder(error))
+        return nullptr;
+    if (withAudio && !impl->openAudioEncoder(error))
+        return nullptr;
+
+    if (!(impl->format->oformat->flags & AVFMT_NOFILE)) {
+        r = avio_open(&impl->format->pb, path.c_str(), AVIO_FLAG_WRITE);
+        if (r < 0) {
+            error = "cannot write " + quoted(path) + ": " + avError(r);
+            return nullptr;
+        }
+    }
+    AVDictionary* options = nullptr;
+    if (impl->kind == Kind::PngSingle)
+        av_dict_set(&options, "update", "1", 0);
+    if (ext == "mp4" || ext == "mov")
+        av_dict_set(&options, "movflags", "+faststart", 0);
+    r = avformat_write_header(impl->format, &options);
+    av_dict_free(&options);
+    if (r < 0) {
+        error = "cannot write " + quoted(path) + ": " + avError(r);
+        return nullptr;
+    }
+    impl->headerWritten = true;
+    return std::unique_ptr<MediaSink>(new MediaSink(std::move(impl)));
+}
+
+bool MediaSink::writeFrame(const uint8_t* argb, int rowBytes, const std::vector<float>* audio, std::string& error)
+{
+    Impl& s = *impl_;
+    if (s.finished || s.failed) {
+        error = "cannot write " + quoted(s.path) + ": the output is already " + (s.finished ? "finished" : "failed");
+        return false;
+    }
+    if (!argb || rowBytes < static_cast<int64_t>(s.width) * 4) {
+        error = "cannot write " + quoted(s.path) + ": no frame, or row bytes " + std::to_string(rowBytes) +
+                " too small for width " + std::to_string(s.width);
+        return false;
+    }
+    if (av_frame_make_writable(s.videoFrame) < 0)
+        return s.fail(error, "cannot write " + quoted(s.path) + ": out of memory");
+    if (s.kind == Kind::Video) {
+        const uint8_t* planes[4] = {argb, nullptr, nullptr, nullptr};
+        const int strides[4] = {rowBytes, 0, 0, 0};
+        sws_scale(s.toYuv, planes, strides, 0, s.height, s.videoFrame->data, s.videoFrame->linesize);
+    } else { // RGB only: the effect may leave alpha at 0
+        for (int y = 0; y < s.height; ++y) {
+            const uint8_t* in = argb + static_cast<std::ptrdiff_t>(y) * rowBytes;
+            uint8_t* out = s.videoFrame->data[0] + static_cast<std::ptrdiff_t>(y) * s.videoFrame->linesize[0];
+            for (int x = 0; x < s.width; ++x, in += 4, out += 3) {
+                out[0] = in[1];
+                out[1] = in[2];
+                out[2] = in[3];
+            }
+        }
+    }
+    s.videoFrame->pts = s.frames;
+    if (!s.encode(s.video, s.videoStream, s.videoFrame, error))
+        return false;
+
+    if (s.audio) {
+        const int64_t share = audioSampleStart(s.frames + 1, s.rate) - audioSampleStart(s.frames, s.rate);
+        const int64_t given = audio ? static_cast<int64_t>(audio->size()) / kAudioChannels : 0;
+        const int64_t used = std::min(share, given);
+        s.left.assign(static_cast<size_t>(share), 0.0f);
+        s.right.assign(static_cast<size_t>(share), 0.0f);
+        for (int64_t i = 0; i < used; ++i) {
+            s.left[i] = (*audio)[2 * i];
+            s.right[i] = (*audio)[2 * i + 1];
+        }
+        void* planes[2] = {s.left.data(), s.right.data()};
+        if (av_audio_fifo_write(s.fifo, planes, static_cast<int>(share)) < static_cast<int>(share))
+            return s.fail(error, "cannot write " + quoted(s.path) + ": out of memory");
+        if (!s.encodeAudioFrames(false, error))
+            return false;
+    }
+    ++s.frames;
+    return true;
+}
+
+bool MediaSink::finish(std::string& error)
+{
+    Impl& s = *impl_;
+    if (s.finished || s.failed) {
+        error = "cannot write " + quoted(s.path) + ": the output is already " + (s.finished ? "finished" : "failed");
+        return false;
+    }
+    if (!s.encode(s.video, s.videoStream, nullptr, error))
+        return false;
+    if (s.audio && (!s.encodeAudioFrames(true, error) || !s.encode(s.audio, s.audioStream, nullptr, error)))
+        return false;
+    int r = av_write_trailer(s.format);
+    if (r < 0)
+        return s.fail(error, "cannot write " + quoted(s.path) + ": " + avError(r));
+    if (!(s.format->oformat->flags & AVFMT_NOFILE)) {
+        r = avio_closep(&s.format->pb);
+        if (r < 0)
+            return s.fail(error, "cannot write " + quoted(s.path) + ": " + avError(r));
+    }
+    s.finished = true;
+    return true;
+}
+
+int MediaSink::framesWritten() const
+{
+    return static_cast<int>(impl_->frames);
+}
+
+const std::string& MediaSink::note() const
+{
+    return impl_->note;
+}
+
+} // namespace brimtone::host
