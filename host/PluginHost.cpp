@@ -1,0 +1,364 @@
+#include "PluginHost.h"
+
+#include <dlfcn.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <regex>
+#include <sstream>
+
+#include "MacErrors.h"
+#include "MacMemory.h"
+#include "MediaSource.h"
+#include "QuickDraw.h"
+#include "Resources.h"
+
+namespace brimtone::host {
+
+namespace {
+
+// Blit and GetMovieInfo carry no instance; they answer for the host that is
+// calling the plug-in right now. One call at a time, as the interface says.
+PluginHost* gCallingHost = nullptr;
+
+constexpr SInt16 kInterfaceVersion = 5;
+
+std::string readFile(const std::filesystem::path& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// The executable named in Info.plist, else the only shared object there is.
+std::filesystem::path findExecutable(const std::filesystem::path& bundle, std::string& error)
+{
+    const auto contents = bundle / "Contents";
+    const auto linuxDir = contents / "Linux";
+    std::error_code ec;
+    if (!std::filesystem::is_directory(bundle, ec)) {
+        error = "cannot load plug-in '" + bundle.string() + "': no such bundle";
+        return {};
+    }
+    const std::string plist = readFile(contents / "Info.plist");
+    std::smatch match;
+    static const std::regex executableKey(
+        R"(<key>\s*CFBundleExecutable\s*</key>\s*<string>\s*([^<\s]+)\s*</string>)");
+    if (std::regex_search(plist, match, executableKey)) {
+        auto candidate = linuxDir / (match[1].str() + ".so");
+        if (std::filesystem::exists(candidate, ec)) return candidate;
+        candidate = linuxDir / match[1].str();
+        if (std::filesystem::exists(candidate, ec)) return candidate;
+    }
+    std::vector<std::filesystem::path> objects;
+    for (const auto& entry : std::filesystem::directory_iterator(linuxDir, ec))
+        if (entry.path().extension() == ".so") objects.push_back(entry.path());
+    if (objects.size() == 1) return objects.front();
+    error = "cannot load plug-in '" + bundle.string() + "': no executable in Contents/Linux";
+    return {};
+}
+
+// Source over destination at opacity/255, per channel, rounded.
+inline UInt8 mix(UInt8 source, UInt8 dest, int opacity)
+{
+    return UInt8((source * opacity + dest * (255 - opacity) + 127) / 255);
+}
+
+}  // namespace
+
+struct PluginHost::FetchedFrame {
+    GWorldPtr world = nullptr;
+    int index = 0;
+};
+
+std::string resultName(SInt32 result)
+{
+    static const char* const names[] = {
+        "kPluginOK",          "kPluginCancel",           "kPluginFinished",
+        "kPluginBadParams",   "kPluginOutOfMemory",      "kPluginOutOfDiskSpace",
+        "kPluginFailed",      "kPluginCantGetNeededFrame", "kPluginUnimplemented",
+        "kPluginTryAgainLater", "kPluginAppIsTooOld",    "kPluginAppIsTooNew",
+    };
+    if (result >= 0 && result < SInt32(std::size(names))) return names[result];
+    return "result " + std::to_string(result);
+}
+
+std::unique_ptr<PluginHost> PluginHost::load(const std::string& bundlePath, std::string& error)
+{
+    const std::filesystem::path bundle(bundlePath);
+    const auto executable = findExecutable(bundle, error);
+    if (executable.empty()) return nullptr;
+
+    std::unique_ptr<PluginHost> host(new PluginHost);
+    host->bundlePath_ = bundlePath;
+    host->library_ = dlopen(executable.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!host->library_) {
+        const char* reason = dlerror();
+        error = "cannot load plug-in '" + executable.string() + "': " + (reason ? reason : "unknown error");
+        return nullptr;
+    }
+    host->entry_ = reinterpret_cast<HYPluginEntry>(dlsym(host->library_, "main"));
+    if (!host->entry_) {
+        error = "cannot load plug-in '" + executable.string() + "': it has no entry point 'main'";
+        return nullptr;
+    }
+
+    const auto resources = bundle / "Contents" / "Resources" / "Brimtone.rsrc";
+    host->resourceFile_ = TBOpenResFileAtPath(resources.c_str(), fsRdPerm);
+    if (host->resourceFile_ == -1) {
+        error = "cannot open '" + resources.string() + "': resource error " + std::to_string(ResError());
+        return nullptr;
+    }
+
+    auto& procs = host->procs_;
+    procs.NewPtr = &PluginHost::NewPtrCallback;
+    procs.NewPtrClear = &PluginHost::NewPtrClearCallback;
+    procs.DisposePtr = &PluginHost::DisposePtrCallback;
+    procs.GetFrame = &PluginHost::GetFrame;
+    procs.ReleaseFrame = &PluginHost::ReleaseFrame;
+    procs.GetMovieInfo = &PluginHost::GetMovieInfo;
+    procs.GetClipInfo = &PluginHost::GetClipInfo;
+    procs.Blit = &PluginHost::Blit;
+    procs.MixAudio = &PluginHost::MixAudio;
+    procs.GetFilterInfo = &PluginHost::GetFilterInfo;
+    procs.ReleaseFilterInfo = &PluginHost::ReleaseFilterInfo;
+
+    auto& params = host->params_;
+    params.interfaceVersion = kInterfaceVersion;
+    params.instance = host.get();
+    params.procs = &host->procs_;
+    return host;
+}
+
+std::string PluginHost::defaultBundlePath()
+{
+    std::error_code ec;
+    const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
+    if (!ec) {
+        const auto dir = self.parent_path();
+        for (const auto& candidate : {dir / ".." / "Brimtone.bundle",
+                                      dir / ".." / "lib" / "brimtone" / "Brimtone.bundle",
+                                      dir / "Brimtone.bundle"}) {
+            if (std::filesystem::is_directory(candidate, ec))
+                return std::filesystem::weakly_canonical(candidate, ec).string();
+        }
+    }
+#ifdef BRIMTONE_BUILT_BUNDLE
+    return BRIMTONE_BUILT_BUNDLE;
+#else
+    return "Brimtone.bundle";
+#endif
+}
+
+PluginHost::~PluginHost()
+{
+    for (auto& frame : frames_)
+        if (frame->world) DisposeGWorld(frame->world);
+    if (resourceFile_ != -1) CloseResFile(resourceFile_);
+    // The plug-in stays mapped: its master configuration lives as long as the
+    // process, as it would inside the editor.
+    if (gCallingHost == this) gCallingHost = nullptr;
+}
+
+void PluginHost::attach(MediaSource* source, const FilterSettings& settings)
+{
+    source_ = source;
+    settings_ = settings;
+}
+
+SInt32 PluginHost::call(HYPluginSelector selector)
+{
+    params_.selector = selector;
+    PluginHost* const previous = gCallingHost;
+    gCallingHost = this;
+    const SInt32 result = entry_(selector, &params_);
+    gCallingHost = previous;
+    return result;
+}
+
+std::vector<float> PluginHost::takeMixedAudio()
+{
+    std::vector<float> audio;
+    audio.swap(mixedAudio_);
+    return audio;
+}
+
+size_t PluginHost::outstandingFrames() const { return frames_.size(); }
+
+PluginHost* PluginHost::fromInstance(void* instance) { return static_cast<PluginHost*>(instance); }
+
+Ptr PluginHost::NewPtrCallback(SInt32 size) { return size < 0 ? nullptr : ::NewPtr(size); }
+
+Ptr PluginHost::NewPtrClearCallback(SInt32 size) { return size < 0 ? nullptr : ::NewPtrClear(size); }
+
+HYPluginResult PluginHost::DisposePtrCallback(Ptr block)
+{
+    ::DisposePtr(block);
+    return kPluginOK;
+}
+
+HYPluginResult PluginHost::GetFrame(void* instance, SInt32 frameIndex, GWorldPtr* outFrame,
+                                    SInt16 width, SInt16 height, HYRefDVQuality quality,
+                                    SInt16* outVolume, void** outCookie)
+{
+    PluginHost* host = fromInstance(instance);
+    if (!host || !outFrame || !outCookie) return kPluginBadParams;
+    *outFrame = nullptr;
+    *outCookie = nullptr;
+    if (outVolume) *outVolume = 256;
+    if (width <= 0 || height <= 0) return kPluginBadParams;
+    if (!host->source_ || frameIndex < 0 || frameIndex >= host->source_->frameCount()) {
+        host->lastFrameError_ = "frame " + std::to_string(frameIndex) + " is not in the clip";
+        return kPluginCantGetNeededFrame;
+    }
+
+    const Rect bounds{0, 0, height, width};
+    GWorldPtr world = nullptr;
+    const QDErr err = NewGWorld(&world, 32, &bounds, nullptr, nullptr, 0);
+    if (err != noErr || !world) return err == memFullErr ? kPluginOutOfMemory : kPluginFailed;
+    PixMapHandle pixels = GetGWorldPixMap(world);
+    LockPixels(pixels);
+    std::string error;
+    if (!host->source_->readFrame(frameIndex, width, height, quality != kDVLowQuality,
+                                  reinterpret_cast<uint8_t*>(GetPixBaseAddr(pixels)),
+                                  GetPixRowBytes(pixels), error)) {
+        DisposeGWorld(world);
+        host->lastFrameError_ = error;
+        return kPluginCantGetNeededFrame;
+    }
+    auto frame = std::make_unique<FetchedFrame>();
+    frame->world = world;
+    frame->index = frameIndex;
+    *outFrame = world;
+    *outCookie = frame.get();
+    host->frames_.push_back(std::move(frame));
+    return kPluginOK;
+}
+
+// Our rule: ReleaseFrame frees the frame; a plug-in must not dispose of it.
+HYPluginResult PluginHost::ReleaseFrame(void* instance, void* cookie)
+{
+    PluginHost* host = fromInstance(instance);
+    if (!host) return kPluginBadParams;
+    if (!cookie) return kPluginOK;
+    auto& frames = host->frames_;
+    const auto found = std::find_if(frames.begin(), frames.end(),
+                                    [cookie](const auto& frame) { return frame.get() == cookie; });
+    if (found == frames.end()) return kPluginBadParams;
+    DisposeGWorld((*found)->world);
+    frames.erase(found);
+    return kPluginOK;
+}
+
+HYPluginResult PluginHost::GetMovieInfo(SInt16* outVideoStandard, SInt16* outWidth,
+                                        SInt16* outHeight, SInt32* outTotalFrames)
+{
+    const PluginHost* host = gCallingHost;
+    const MediaSource* source = host ? host->source_ : nullptr;
+    const auto clamp16 = [](int value) { return SInt16(std::clamp(value, 0, 32767)); };
+    const int height = source ? source->height() : 480;
+    if (outVideoStandard) *outVideoStandard = height == 576 ? 1 : 0;  // PAL : NTSC
+    if (outWidth) *outWidth = clamp16(source ? source->width() : 720);
+    if (outHeight) *outHeight = clamp16(height);
+    if (outTotalFrames) *outTotalFrames = source ? source->frameCount() : 0;
+    return kPluginOK;
+}
+
+// The clip record's layout is the editor's own; nothing the plug-in reads.
+HYPluginResult PluginHost::GetClipInfo(void* instance, SInt32, void*)
+{
+    return fromInstance(instance) ? kPluginOK : kPluginBadParams;
+}
+
+HYPluginResult PluginHost::Blit(const PixMap* source, const PixMap* dest, const Rect* sourceRect,
+                                const Rect* destRect, SInt16 opacity)
+{
+    if (!source || !dest || !sourceRect || !destRect || !source->baseAddr || !dest->baseAddr)
+        return kPluginBadParams;
+    const int alpha = std::clamp<int>(opacity, 0, 255);
+
+    // Bring the source rectangle to the destination's size first, so the mix
+    // below is one pixel against one pixel.
+    const int width = destRect->right - destRect->left;
+    const int height = destRect->bottom - destRect->top;
+    if (width <= 0 || height <= 0) return kPluginOK;
+    const Rect scaledBounds{0, 0, SInt16(height), SInt16(width)};
+    GWorldPtr scaled = nullptr;
+    const QDErr err = NewGWorld(&scaled, 32, &scaledBounds, nullptr, nullptr, 0);
+    if (err != noErr || !scaled) return err == memFullErr ? kPluginOutOfMemory : kPluginFailed;
+    const BitMap sourceBits{source->baseAddr, source->rowBytes, source->bounds};
+    CopyBits(&sourceBits, GetPortBitMapForCopyBits(scaled), sourceRect, &scaledBounds, srcCopy, nullptr);
+
+    PixMapHandle scaledPixels = GetGWorldPixMap(scaled);
+    const UInt8* scaledBase = reinterpret_cast<const UInt8*>(GetPixBaseAddr(scaledPixels));
+    const SInt32 scaledRowBytes = GetPixRowBytes(scaledPixels);
+
+    // Only the part of the destination rectangle that lies in its pixels.
+    Rect target;
+    if (SectRect(destRect, &dest->bounds, &target)) {
+        for (int y = target.top; y < target.bottom; ++y) {
+            const UInt8* from = scaledBase + size_t(y - destRect->top) * scaledRowBytes +
+                                size_t(target.left - destRect->left) * 4;
+            UInt8* to = reinterpret_cast<UInt8*>(dest->baseAddr) +
+                        size_t(y - dest->bounds.top) * dest->rowBytes +
+                        size_t(target.left - dest->bounds.left) * 4;
+            for (int x = target.left; x < target.right; ++x, from += 4, to += 4)
+                for (int channel = 0; channel < 4; ++channel)
+                    to[channel] = mix(from[channel], to[channel], alpha);
+        }
+    }
+    DisposeGWorld(scaled);
+    return kPluginOK;
+}
+
+HYPluginResult PluginHost::MixAudio(void* instance, void* cookie, SInt16 level)
+{
+    PluginHost* host = fromInstance(instance);
+    if (!host) return kPluginBadParams;
+    auto& frames = host->frames_;
+    const auto found = std::find_if(frames.begin(), frames.end(),
+                                    [cookie](const auto& frame) { return frame.get() == cookie; });
+    if (found == frames.end()) return kPluginBadParams;
+    std::vector<float> samples;
+    std::string error;
+    if (!host->source_->readAudio((*found)->index, samples, error)) {
+        host->lastFrameError_ = error;
+        return kPluginFailed;
+    }
+    const float gain = float(level) / 256.0f;
+    auto& mixed = host->mixedAudio_;
+    if (mixed.size() < samples.size()) mixed.resize(samples.size(), 0.0f);
+    for (size_t i = 0; i < samples.size(); ++i) mixed[i] += samples[i] * gain;
+    return kPluginOK;
+}
+
+HYPluginResult PluginHost::GetFilterInfo(void* instance, HYPluginFilterInfo** outInfo)
+{
+    PluginHost* host = fromInstance(instance);
+    if (!host || !outInfo) return kPluginBadParams;
+    auto info = std::make_unique<HYPluginFilterInfo>();
+    for (auto& value : info->sliderValues) value = 0.5f;
+    info->fadeInFrames = host->settings_.fadeInFrames;
+    info->fadeOutFrames = host->settings_.fadeOutFrames;
+    *outInfo = info.get();
+    host->filterInfos_.push_back(std::move(info));
+    return kPluginOK;
+}
+
+HYPluginResult PluginHost::ReleaseFilterInfo(void* instance, HYPluginFilterInfo* info)
+{
+    PluginHost* host = fromInstance(instance);
+    if (!host) return kPluginBadParams;
+    auto& infos = host->filterInfos_;
+    const auto found = std::find_if(infos.begin(), infos.end(),
+                                    [info](const auto& held) { return held.get() == info; });
+    if (found == infos.end()) return kPluginBadParams;
+    infos.erase(found);
+    return kPluginOK;
+}
+
+}  // namespace brimtone::host

@@ -1,0 +1,91 @@
+// The host side of the plug-in interface: loads a bundle, owns the parameter
+// block and answers the plug-in's callbacks from a media source.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Effects/AdjustColors/HostInterface.h"
+
+namespace brimtone::host {
+
+class MediaSource;
+
+struct FilterSettings {
+    int fadeInFrames = 0;
+    int fadeOutFrames = 0;
+};
+
+// "kPluginOutOfMemory" and so on; "result N" for values the interface lacks.
+std::string resultName(SInt32 result);
+
+class PluginHost {
+public:
+    // Loads BUNDLE/Contents/Linux/<executable>.so, finds `main` and opens the
+    // bundle's resource file, as an editor does when it lists the effect.
+    static std::unique_ptr<PluginHost> load(const std::string& bundlePath, std::string& error);
+
+    // The bundle next to the installed or built host, when --plugin is not given.
+    static std::string defaultBundlePath();
+
+    ~PluginHost();
+    PluginHost(const PluginHost&) = delete;
+    PluginHost& operator=(const PluginHost&) = delete;
+
+    // The clip the callbacks read from; frames are counted from 0.
+    void attach(MediaSource* source, const FilterSettings& settings);
+
+    // Calls `main` with the given selector on the host's parameter block.
+    SInt32 call(HYPluginSelector selector);
+
+    PluginParams& params() { return params_; }
+    const std::string& bundlePath() const { return bundlePath_; }
+
+    // The sound that MixAudio put into the frame just rendered (interleaved
+    // stereo float at 48 kHz); empty when the plug-in mixed none.
+    std::vector<float> takeMixedAudio();
+
+    // The reason behind the last failed frame fetch, for the user.
+    const std::string& lastFrameError() const { return lastFrameError_; }
+
+    // Frames handed out by GetFrame and not yet released.
+    size_t outstandingFrames() const;
+
+private:
+    PluginHost() = default;
+
+    static HYPluginResult GetFrame(void* instance, SInt32 frameIndex, GWorldPtr* outFrame,
+                                   SInt16 width, SInt16 height, HYRefDVQuality quality,
+                                   SInt16* outVolume, void** outCookie);
+    static HYPluginResult ReleaseFrame(void* instance, void* cookie);
+    static HYPluginResult GetMovieInfo(SInt16* outVideoStandard, SInt16* outWidth,
+                                       SInt16* outHeight, SInt32* outTotalFrames);
+    static HYPluginResult GetClipInfo(void* instance, SInt32 clipNumber, void* outClipInfo);
+    static HYPluginResult Blit(const PixMap* source, const PixMap* dest, const Rect* sourceRect,
+                               const Rect* destRect, SInt16 opacity);
+    static HYPluginResult MixAudio(void* instance, void* cookie, SInt16 level);
+    static HYPluginResult GetFilterInfo(void* instance, HYPluginFilterInfo** outInfo);
+    static HYPluginResult ReleaseFilterInfo(void* instance, HYPluginFilterInfo* info);
+    static Ptr NewPtrCallback(SInt32 size);
+    static Ptr NewPtrClearCallback(SInt32 size);
+    static HYPluginResult DisposePtrCallback(Ptr block);
+
+    struct FetchedFrame;
+    static PluginHost* fromInstance(void* instance);
+
+    void* library_ = nullptr;
+    HYPluginEntry entry_ = nullptr;
+    SInt16 resourceFile_ = -1;
+    std::string bundlePath_;
+    HYProcs procs_{};
+    PluginParams params_{};
+    MediaSource* source_ = nullptr;
+    FilterSettings settings_;
+    std::vector<std::unique_ptr<FetchedFrame>> frames_;
+    std::vector<std::unique_ptr<HYPluginFilterInfo>> filterInfos_;
+    std::vector<float> mixedAudio_;
+    std::string lastFrameError_;
+};
+
+}  // namespace brimtone::host
