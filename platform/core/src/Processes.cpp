@@ -1,0 +1,10 @@
+#include "Processes.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+void ExitToShell()
+{
+    std::fflush(nullptr);
+    std::_Exit(1);
+}
