@@ -1,0 +1,167 @@
+#include "MacErrors.h"
+#include "MacMemory.h"
+#include "Resources.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// The build puts the tool and the bundle's resources beside the tests'
+// folder; BRIMTONE_REZ names another tool.
+fs::path BuildFolder()
+{
+    return fs::canonical("/proc/self/exe").parent_path().parent_path();
+}
+
+fs::path RezTool()
+{
+    if (const char* tool = std::getenv("BRIMTONE_REZ"); tool && *tool)
+        return tool;
+    return BuildFolder() / "platform" / "core" / "brimtone-rez";
+}
+
+std::string Pascal(ConstStr255Param s)
+{
+    return std::string(reinterpret_cast<const char*>(s + 1), s[0]);
+}
+
+std::string ListEntry(SInt16 list, SInt16 index)
+{
+    Str255 text;
+    GetIndString(text, list, index);
+    return Pascal(text);
+}
+
+class RezTest : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(fs::exists(RezTool())) << RezTool() << " is missing: build the target brimtone-rez";
+        char pattern[] = "/tmp/brimtone-rez-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        mFolder = pattern;
+    }
+
+    void TearDown() override
+    {
+        while (CurResFile() != 0)
+            CloseResFile(CurResFile());
+        fs::remove_all(mFolder);
+    }
+
+    // Compiles source into out.rsrc; the exit status, with the messages in mMessages.
+    int Compile(const std::string& source)
+    {
+        std::ofstream(mFolder / "in.r") << source;
+        const std::string command = "'" + RezTool().string() + "' '" + (mFolder / "in.r").string() + "' -o '" +
+                                    Output() + "' 2>'" + (mFolder / "messages").string() + "'";
+        const int status = std::system(command.c_str());
+        std::ifstream messages(mFolder / "messages");
+        std::stringstream text;
+        text << messages.rdbuf();
+        mMessages = text.str();
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    std::string Output() const { return (mFolder / "out.rsrc").string(); }
+
+    fs::path mFolder;
+    std::string mMessages;
+};
+
+TEST_F(RezTest, CompilesStringListsAndHexData)
+{
+    ASSERT_EQ(Compile("# comment\n"
+                      "resource 'STR#' 128 \"Slider names\" {\n"
+                      "    \"Threshold\";\n"
+                      "    \"Say \\\"caf\xC3\xA9\\\" \\\\ \" \"joined\";  // two parts\n"
+                      "    \"\";\n"
+                      "}\n"
+                      "data 'Pref' -2 \"Raw\" $\"0003 00\" $\"0a\";\n"
+                      "data 'ABCD' 5 $\"\";\n"),
+              0)
+        << mMessages;
+    const SInt16 refNum = TBOpenResFileAtPath(Output().c_str(), fsRdPerm);
+    ASSERT_NE(refNum, -1) << ResError();
+    EXPECT_EQ(ListEntry(128, 1), "Threshold");
+    EXPECT_EQ(ListEntry(128, 2), "Say \"caf\x8E\" \\ joined");
+    EXPECT_EQ(ListEntry(128, 3), "");
+    EXPECT_EQ(ListEntry(128, 4), "");
+
+    Handle list = Get1Resource(FOUR_CHAR_CODE("STR#"), 128);
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ(GetHandleSize(list), 2 + 10 + 20 + 1);
+    Str255 name;
+    GetResInfo(list, nullptr, nullptr, name);
+    EXPECT_EQ(Pascal(name), "Slider names");
+
+    Handle raw = Get1Resource(FOUR_CHAR_CODE("Pref"), -2);
+    ASSERT_NE(raw, nullptr);
+    ASSERT_EQ(GetHandleSize(raw), 4);
+    EXPECT_EQ(std::memcmp(*raw, "\x00\x03\x00\x0a", 4), 0);
+    Handle empty = Get1Resource(FOUR_CHAR_CODE("ABCD"), 5);
+    ASSERT_NE(empty, nullptr);
+    EXPECT_EQ(GetHandleSize(empty), 0);
+}
+
+TEST_F(RezTest, ErrorsNameTheLineAndLeaveNoOutput)
+{
+    const struct {
+        const char* source;
+        const char* message;
+    } cases[] = {
+        {"resource 'STR#' 1 {\n  \"open;\n}\n", "in.r:2:"},
+        {"data 'Pref' 0 $\"123\";\n", "in.r:1:"},
+        {"data 'Pref' 0 $\"zz\";\n", "in.r:1:"},
+        {"data 'Pref' 0 $\"00\";\n\ndata 'Pref' 0 $\"01\";\n", "in.r:3:"},
+        {"data 'Pref' 40000 $\"00\";\n", "in.r:1:"},
+        {"data 'Pre' 1 $\"00\";\n", "in.r:1:"},
+        {"resource 'STR#' 1 { \"a\" }\n", "in.r:1:"},
+        {"resource 'TEXT' 1 { \"a\"; }\n", "in.r:1:"},
+        {"\n\nresource 'STR#' 1 { \"\xE4\xB8\xAD\"; }\n", "in.r:3:"},
+        {"resource 'STR#' 1 { \"\\q\"; }\n", "in.r:1:"},
+        {"@\n", "in.r:1:"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_NE(Compile(c.source), 0) << c.source;
+        EXPECT_NE(mMessages.find(c.message), std::string::npos) << c.source << " said: " << mMessages;
+        EXPECT_FALSE(fs::exists(Output())) << c.source;
+    }
+}
+
+TEST_F(RezTest, RecompilingReplacesTheOutput)
+{
+    ASSERT_EQ(Compile("resource 'STR#' 1 { \"old\"; }\n"), 0) << mMessages;
+    ASSERT_EQ(Compile("resource 'STR#' 2 { \"new\"; }\n"), 0) << mMessages;
+    ASSERT_NE(TBOpenResFileAtPath(Output().c_str(), fsRdPerm), -1);
+    EXPECT_EQ(ListEntry(1, 1), "");
+    EXPECT_EQ(ListEntry(2, 1), "new");
+}
+
+TEST_F(RezTest, BundleStringListsFitTheHostFields)
+{
+    const fs::path bundle = BuildFolder() / "bundle" / "Brimtone.rsrc";
+    ASSERT_TRUE(fs::exists(bundle)) << bundle << " is missing: build the target brimtone_rsrc";
+    ASSERT_NE(TBOpenResFileAtPath(bundle.c_str(), fsRdPerm), -1) << ResError();
+    for (SInt16 slider = 1; slider <= 3; ++slider) {
+        EXPECT_FALSE(ListEntry(128, slider).empty()) << slider;
+        EXPECT_LE(ListEntry(128, slider).size(), 127u);
+        EXPECT_FALSE(ListEntry(129, SInt16(2 * slider - 1)).empty()) << slider;
+        EXPECT_FALSE(ListEntry(129, SInt16(2 * slider)).empty()) << slider;
+    }
+    EXPECT_FALSE(ListEntry(130, 1).empty());
+    EXPECT_LE(ListEntry(130, 1).size(), 31u) << "the button title has 31 characters at most";
+    EXPECT_FALSE(ListEntry(17000, 1).empty());
+}
+
+} // namespace
