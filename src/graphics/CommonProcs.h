@@ -1,0 +1,46 @@
+// Offscreen buffers, rectangle geometry and colour conversions: the graphics
+// half of the common routines (the rest is in common/CommonProcs.h).
+#pragma once
+
+#include "MacTypes.h"
+#include "QuickDraw.h"
+#include "graphics/PixelLib.h"
+
+// origin + trunc(value) as a 16-bit coordinate: truncation toward zero,
+// saturating at -32768 and 32767; a NaN value contributes 0.
+SInt16 TruncToCoord(double value, SInt16 origin = 0);
+
+// Offscreen buffers: depth 32, bounds at (0,0), pixels locked for life.
+// The allocators return nil on failure; the caller disposes with DisposeGWorld.
+void LockGWorld(GWorldPtr theGW);
+GWorldPtr AllocateGWorld(SInt16 wid, SInt16 hig);
+GWorldPtr AllocateRectGWorld(Rect theRect);
+void DrawGWinGW(GWorldPtr theSource, GWorldPtr theDest, Rect theRect);
+void DrawPictureInGW(GWorldPtr theGW, PicHandle theP, Rect theRect);
+void ClearGW(GWorldPtr theGW, RGBColor theColor);
+void Source2Target(GWorldPtr theSource, GWorldPtr theTarget);
+GWorldPtr MakeGWorldClone(GWorldPtr theGW);
+
+// Port access
+Rect GetPortRect(GrafPtr thePort);
+Rect CarbonGetPortBounds(GrafPtr port);
+BitMap CarbonGetPortBitMapForCopyBits(GrafPtr port);
+
+// Geometry
+void GetDims(Rect theRect, SInt32& wid, SInt32& hig);
+void VerifyRect(Rect& theRect);
+Rect KeepPropsWithFixedHorizontal(Rect inOriginal, Rect inNewSize);
+Rect KeepPropsWithFixedVertical(Rect inOriginal, Rect inNewSize);
+// inRect's proportions scaled to inFrame, at (0,0); neither centred nor clipped.
+Rect CalcProportionalRectForFrame(Rect inRect, Rect inFrame);
+void CenterRectInRect(Rect& theRect, Rect theBounds);
+SInt16 Sgn(double theVal);
+SInt16 CarbonHiWord(SInt32 x);
+SInt16 CarbonLoWord(SInt32 x);
+
+// Colours; a packed colour is 0x00RRGGBB by value.
+RGBColor SetRGBColor(SInt16 r, SInt16 g, SInt16 b);
+pixRec Longint2PixRec(SInt32 theLong);
+SInt32 PixRec2Longint(pixRec thePixRec);
+SInt32 RGBColor2Longint(RGBColor theColor);
+RGBColor Longint2RGBColor(SInt32 theLong);
