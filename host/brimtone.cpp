@@ -118,7 +118,9 @@ std::string parseArguments(int argc, char** argv, Options& options)
 
 std::unique_ptr<MediaSource> openSource(const Options& options, std::string& error)
 {
-    if (options.input.empty()) return MediaSource::openBuiltin();
+    // The built-in clip is as long as asked for, so long renders can be tried
+    // without a file.
+    if (options.input.empty()) return MediaSource::openBuiltin(options.frames.value_or(150));
     return MediaSource::openFile(options.input, error);
 }
 
