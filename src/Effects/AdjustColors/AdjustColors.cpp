@@ -1,0 +1,534 @@
+#include "Effects/AdjustColors/AdjustColors.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+
+#include "MacErrors.h"
+#include "Resources.h"
+#include "plugin/PluginGlue.h"
+#include "plugin/globals.h"
+#include "plugin/main.h"
+
+namespace {
+
+constexpr SInt16 kProxyLowQualityMaxHeight = 259;
+
+// Keeps the current port and device for the life of a handler.
+class SavedGWorld {
+public:
+    SavedGWorld() { GetGWorld(&fPort, &fDevice); }
+    ~SavedGWorld() { SetGWorld(fPort, fDevice); }
+    SavedGWorld(const SavedGWorld&) = delete;
+    SavedGWorld& operator=(const SavedGWorld&) = delete;
+
+private:
+    CGrafPtr fPort = nullptr;
+    GDHandle fDevice = nullptr;
+};
+
+// Locks a buffer's pixels and puts their previous state back at the end.
+class LockedPixels {
+public:
+    explicit LockedPixels(GWorldPtr theGW)
+        : fPixMap(theGW != nullptr ? GetGWorldPixMap(theGW) : nullptr)
+    {
+        if (fPixMap != nullptr) {
+            fState = GetPixelsState(fPixMap);
+            LockPixels(fPixMap);
+        }
+    }
+    ~LockedPixels()
+    {
+        if (fPixMap != nullptr)
+            SetPixelsState(fPixMap, fState);
+    }
+    LockedPixels(const LockedPixels&) = delete;
+    LockedPixels& operator=(const LockedPixels&) = delete;
+
+private:
+    PixMapHandle fPixMap;
+    GWorldFlags fState = 0;
+};
+
+// A frame index the host can be asked for, or -1 when the sum is negative
+// or leaves the 32-bit range.
+SInt32 AbsoluteFrameIndex(SInt32 base, SInt32 offset)
+{
+    const int64_t sum = int64_t(base) + int64_t(offset);
+    if (sum < 0 || sum > std::numeric_limits<SInt32>::max())
+        return -1;
+    return SInt32(sum);
+}
+
+HYRefDVQuality FrameQuality(const PluginParams* params, SInt32 height)
+{
+    return (params->proxyOnly && height <= kProxyLowQualityMaxHeight) ? kDVLowQuality
+                                                                      : kDVHighQuality;
+}
+
+HYPluginResult BufferResult(QDErr status)
+{
+    if (status == noErr)
+        return kPluginOK;
+    return status == memFullErr ? kPluginOutOfMemory : kPluginFailed;
+}
+
+// A Str255 as a NUL-terminated text in a field of fieldSize bytes.
+void CopyPascalToField(ConstStr255Param theString, char* field, size_t fieldSize)
+{
+    const size_t length = std::min<size_t>(theString[0], fieldSize - 1);
+    std::memcpy(field, theString + 1, length);
+    field[length] = '\0';
+}
+
+void ReadListEntry(SInt16 listID, SInt16 index, char* field, size_t fieldSize)
+{
+    Str255 theString;
+    theString[0] = 0;
+    GetIndString(theString, listID, index);
+    CopyPascalToField(theString, field, fieldSize);
+}
+
+void ReleasePassBlocks(HYProcs* procs, EffectDataPtr theData)
+{
+    if (theData->effectGWorld != nullptr) {
+        DisposeGWorld(theData->effectGWorld);
+        theData->effectGWorld = nullptr;
+    }
+    if (theData->configCopy != nullptr) {
+        pUncopyConfig(theData->configCopy);
+        procs->DisposePtr(reinterpret_cast<Ptr>(theData->configCopy));
+        theData->configCopy = nullptr;
+    }
+}
+
+// Steps of a frame after the fetch: the effect into the output frame, the
+// fade's blend and the frame's sound. status receives a failed fade buffer's error.
+HYPluginResult RenderFetchedFrame(PluginParams* params, GWorldPtr gWorldBefore, Rect srcRect,
+                                  Boolean isFadeFrame, SInt16 opacity, void* frameCookie,
+                                  QDErr& status)
+{
+    HYProcs* procs = params->procs;
+    GWorldPtr unprocessed = nullptr;
+    if (isFadeFrame) {
+        status = NewGWorld(&unprocessed, 32, &srcRect, nullptr, nullptr, 0);
+        if (status != noErr || unprocessed == nullptr) {
+            if (status == noErr)
+                status = paramErr;
+            return kPluginOK;
+        }
+        LockedPixels lock(unprocessed);
+        CopyBits(GetPortBitMapForCopyBits(gWorldBefore), GetPortBitMapForCopyBits(unprocessed),
+                 &srcRect, &srcRect, srcCopy, nullptr);
+    }
+
+    HYPluginResult result = ApplyEffect(gWorldBefore, params);
+
+    if (isFadeFrame && result == kPluginOK) {
+        // The copy holds exactly srcRect; a fetched frame of another size must not
+        // make the host read past it.
+        const Rect sourceRect = srcRect;
+        const Rect destRect = params->frameRect;
+        LockedPixels lockCopy(unprocessed);
+        LockedPixels lockFrame(params->frame);
+        result = procs->Blit(*GetGWorldPixMap(unprocessed), *GetGWorldPixMap(params->frame),
+                             &sourceRect, &destRect, opacity);
+    }
+    if (unprocessed != nullptr)
+        DisposeGWorld(unprocessed);
+    if (result != kPluginOK)
+        return result;
+
+    if (!params->proxyOnly)
+        result = procs->MixAudio(params->instance, frameCookie, kMixAudioLevel);
+    return result;
+}
+
+}  // namespace
+
+// ---- Fades and sizes -----------------------------------------------------------
+
+void ClampFades(SInt32& fadeInFrames, SInt32& fadeOutFrames, SInt32 frameCount)
+{
+    SInt32 fadeIn = std::max<SInt32>(fadeInFrames, 0);
+    SInt32 fadeOut = std::max<SInt32>(fadeOutFrames, 0);
+    const SInt32 limit = (fadeIn != 0 && fadeOut != 0) ? frameCount / 2 : frameCount;
+    fadeIn = std::max<SInt32>(std::min(fadeIn, limit), 0);
+    fadeOut = std::max<SInt32>(std::min(fadeOut, limit), 0);
+    fadeInFrames = fadeIn;
+    fadeOutFrames = fadeOut;
+}
+
+Boolean FadeFrameOpacity(SInt32 renderFrame, SInt32 fadeInFrames, SInt32 fadeOutFrames,
+                         SInt32 frameCount, SInt16& opacity)
+{
+    opacity = 0;
+    const int64_t r0 = renderFrame;
+    const int64_t fadeIn = std::max<SInt32>(fadeInFrames, 0);
+    const int64_t fadeOut = std::max<SInt32>(fadeOutFrames, 0);
+    const int64_t n = frameCount;
+    if (fadeIn <= 0 && fadeOut <= 0)
+        return false;
+    if (!(r0 < fadeIn || r0 > n - fadeOut))
+        return false;
+
+    double t = 1.0;
+    if (r0 < fadeIn && fadeIn > 0)
+        t = double(r0) / double(fadeIn);
+    else if (fadeOut > 0)
+        t = double(n - r0) / double(fadeOut);
+    t = std::clamp(t, 0.0, 1.0);
+    opacity = SInt16(255.0 * (1.0 - t));
+    return true;
+}
+
+void PreviewSizeForMedia(SInt16 theMediaType, SInt16& width, SInt16& height)
+{
+    switch (theMediaType) {
+    case 2:
+        width = 720;
+        height = 576;
+        break;
+    case 3:
+        width = 960;
+        height = 540;
+        break;
+    default:
+        width = 720;
+        height = 480;
+        break;
+    }
+}
+
+// ---- Entry point ---------------------------------------------------------------
+
+SInt32 BrimtoneMain(SInt32 which, PluginParams* params)
+{
+    if (params == nullptr)
+        return kPluginBadParams;
+    if (params->interfaceVersion <= 3)
+        return kPluginAppIsTooOld;
+    if (!gRuntimeInited) {
+        InitRuntime();
+        gRuntimeInited = true;
+    }
+    if (gPluginConfig == nullptr) {
+        if (params->procs == nullptr || params->procs->NewPtrClear == nullptr)
+            return kPluginBadParams;
+        UInt32 theSize;
+        pGetConfigSize(theSize);
+        gPluginConfig = reinterpret_cast<pluginDataPtr>(params->procs->NewPtrClear(SInt32(theSize)));
+        InitMyPlugIn(gPluginConfig);
+    }
+
+    const SInt16 shortWhich = SInt16(which);
+    HYPluginResult result = kPluginOK;
+    switch (params->selector) {
+    case kPlugGetInfo:
+        result = EffectGetInfos(shortWhich, params);
+        break;
+    case kPlugInitialize:
+        result = EffectBegins(shortWhich, params);
+        break;
+    case kPlugFilePlaceHolder:
+        result = MakeEffectPlaceHolders(shortWhich, params);
+        break;
+    case kPlugDoFrame:
+        result = EffectDrives(shortWhich, params);
+        break;
+    case kPlugTerminate:
+        result = EffectEnds(shortWhich, params);
+        break;
+    case kPlugCustomButtonClick:
+        result = CustomButtons(shortWhich, params);
+        break;
+    default:
+        break;
+    }
+    return SInt32(UInt8(result));
+}
+
+
+// ---- Handlers --------------------------------------------------------------------
+
+HYPluginResult EffectGetInfos(SInt16 which, PluginParams* params)
+{
+    if (params == nullptr)
+        return kPluginBadParams;
+    HYPluginGetInfo& info = params->getInfo;
+    info.pluginType = kPluginFilterType;
+    info.framesToBeRendered = 0;
+    info.takeFromClipBefore = 0;
+    info.takeFromClipAfter = 0;
+    info.minSpeedFrames = 0;
+    info.maxSpeedFrames = 0;
+    info.mustTakeFromSingleClips = false;
+    info.pluginFlags |= kBrimtonePluginFlagsA;
+    params->getInfo2.baseMemoryNeeded = kBaseMemoryNeeded;
+    SetFilterParamInfos(which, params);
+    return kPluginOK;
+}
+
+void SetFilterParamInfos(SInt16 /*which*/, PluginParams* params)
+{
+    if (params == nullptr)
+        return;
+    HYPluginGetInfo& info = params->getInfo;
+    info.takeFromClipBefore = 0;
+    info.takeFromClipAfter = params->getInfo2.selectedFrames;
+    info.framesToBeRendered = params->getInfo2.selectedFrames;
+
+    for (SInt16 n = 1; n <= 3; ++n) {
+        HYPluginFilterSliderInfo& slider = params->getInfo2.filterSliders[n - 1];
+        slider.defaultValue = 0.5f;
+        ReadListEntry(kSliderLabelsID, n, slider.label, sizeof slider.label);
+        ReadListEntry(kSliderEndLabelsID, SInt16(2 * n - 1), slider.minLabel, sizeof slider.minLabel);
+        ReadListEntry(kSliderEndLabelsID, SInt16(2 * n), slider.maxLabel, sizeof slider.maxLabel);
+    }
+    info.pluginFlags |= kBrimtonePluginFlagsB;
+    ReadListEntry(kButtonTitleID, 1, params->getInfo3.buttonTitle, sizeof params->getInfo3.buttonTitle);
+    ReadListEntry(kGroupNameID, 1, params->getInfo2.group, sizeof params->getInfo2.group);
+}
+
+HYPluginResult EffectBegins(SInt16 /*which*/, PluginParams* params)
+{
+    if (params == nullptr)
+        return kPluginBadParams;
+    HYProcs* procs = params->procs;
+    if (procs == nullptr || procs->NewPtrClear == nullptr || procs->DisposePtr == nullptr ||
+        procs->GetFilterInfo == nullptr || procs->ReleaseFilterInfo == nullptr)
+        return kPluginBadParams;
+
+    EffectDataPtr theData = static_cast<EffectDataPtr>(params->clientData);
+    const bool madeData = theData == nullptr;
+    if (madeData) {
+        theData = reinterpret_cast<EffectDataPtr>(procs->NewPtrClear(SInt32(sizeof(EffectData))));
+        if (theData == nullptr)
+            return kPluginOutOfMemory;
+    }
+
+    UInt32 configSize;
+    pGetConfigSize(configSize);
+    pluginDataPtr theCopy = reinterpret_cast<pluginDataPtr>(procs->NewPtrClear(SInt32(configSize)));
+    if (theCopy == nullptr) {
+        if (madeData)
+            procs->DisposePtr(reinterpret_cast<Ptr>(theData));
+        return kPluginOutOfMemory;
+    }
+    pCopyConfig(gPluginConfig, theCopy);
+    // A host that begins a pass twice must not lose the first pass's blocks.
+    ReleasePassBlocks(procs, theData);
+    theData->configCopy = theCopy;
+    params->clientData = theData;
+    theData->effectSourceCount = 1;
+
+    if (procs->GetMovieInfo != nullptr) {
+        SInt16 videoStandard = 0;
+        SInt16 movieWidth = 0;
+        SInt16 movieHeight = 0;
+        SInt32 totalFrames = 0;
+        procs->GetMovieInfo(&videoStandard, &movieWidth, &movieHeight, &totalFrames);
+    }
+
+    HYPluginFilterInfo* filterInfo = nullptr;
+    const HYPluginResult result = procs->GetFilterInfo(params->instance, &filterInfo);
+    if (filterInfo != nullptr) {
+        theData->fadeInFrames = filterInfo->fadeInFrames;
+        theData->fadeOutFrames = filterInfo->fadeOutFrames;
+        for (int i = 0; i < 3; ++i)
+            theData->sliderValues[i] = filterInfo->sliderValues[i];
+        procs->ReleaseFilterInfo(params->instance, filterInfo);
+    }
+    ClampFades(theData->fadeInFrames, theData->fadeOutFrames, params->frameCount);
+    theData->effectGWorld = nullptr;
+    return result;
+}
+
+HYPluginResult EffectDrives(SInt16 /*which*/, PluginParams* params)
+{
+    if (params == nullptr)
+        return kPluginBadParams;
+    EffectDataPtr theData = static_cast<EffectDataPtr>(params->clientData);
+    if (theData == nullptr || theData->configCopy == nullptr)
+        return kPluginBadParams;
+    HYProcs* procs = params->procs;
+    if (procs == nullptr || procs->GetFrame == nullptr || procs->ReleaseFrame == nullptr ||
+        params->frame == nullptr)
+        return kPluginBadParams;
+    const SInt32 width = SInt32(params->frameRect.right) - params->frameRect.left;
+    const SInt32 height = SInt32(params->frameRect.bottom) - params->frameRect.top;
+    if (width <= 0 || height <= 0 || width > std::numeric_limits<SInt16>::max() ||
+        height > std::numeric_limits<SInt16>::max())
+        return kPluginBadParams;
+    SInt16 opacity = 0;
+    const Boolean isFadeFrame = FadeFrameOpacity(params->renderFrame, theData->fadeInFrames,
+                                                 theData->fadeOutFrames, params->frameCount, opacity);
+    if ((isFadeFrame && procs->Blit == nullptr) ||
+        (!params->proxyOnly && procs->MixAudio == nullptr))
+        return kPluginBadParams;
+
+    SavedGWorld savedGWorld;
+    SetGWorld(params->frame, nullptr);
+
+    const SInt32 absoluteIndex = AbsoluteFrameIndex(params->startFrame, params->renderFrame);
+    gMostRecentStartFrame = params->startFrame;
+    gMostRecentFrameCount = params->frameCount;
+
+    void* frameCookie1 = nullptr;
+    QDErr status = noErr;
+    HYPluginResult result = kPluginOK;
+    if (absoluteIndex >= 0) {
+        GWorldPtr gWorldBefore = nullptr;
+        SInt16 volume = 0;
+        result = procs->GetFrame(params->instance, absoluteIndex, &gWorldBefore, SInt16(width),
+                                 SInt16(height), FrameQuality(params, height), &volume,
+                                 &frameCookie1);
+        if (result == kPluginOK && gWorldBefore == nullptr)
+            result = kPluginCantGetNeededFrame;
+        if (result == kPluginOK) {
+            const Rect srcRect{0, 0, SInt16(height), SInt16(width)};
+            result = RenderFetchedFrame(params, gWorldBefore, srcRect, isFadeFrame, opacity,
+                                        frameCookie1, status);
+        }
+    }
+
+    const HYPluginResult released = procs->ReleaseFrame(params->instance, frameCookie1);
+    if (result == kPluginOK)
+        result = released;
+    if (result == kPluginOK && status != noErr)
+        result = kPluginFailed;
+    return result;
+}
+
+HYPluginResult ApplyEffect(GWorldPtr sourceFrame, PluginParams* params)
+{
+    if (sourceFrame == nullptr || params == nullptr || params->clientData == nullptr ||
+        params->frame == nullptr)
+        return kPluginBadParams;
+    EffectDataPtr theData = static_cast<EffectDataPtr>(params->clientData);
+    if (theData->effectGWorld != nullptr) {
+        DisposeGWorld(theData->effectGWorld);
+        theData->effectGWorld = nullptr;
+    }
+
+    Rect sourceBounds;
+    GetPortBounds(sourceFrame, &sourceBounds);
+    Rect srcRect = sourceBounds;
+    OffsetRect(&srcRect, SInt16(-srcRect.left), SInt16(-srcRect.top));
+    QDErr status;
+    {
+        LockedPixels lockSource(sourceFrame);
+        status = NewGWorld(&theData->effectGWorld, 32, &srcRect, nullptr, nullptr, 0);
+        if (status == noErr && theData->effectGWorld == nullptr)
+            status = paramErr;
+        if (status == noErr) {
+            LockedPixels lockWork(theData->effectGWorld);
+            // The effect writes every pixel of a buffer the size of its source,
+            // which it can address only when the source's bounds start at (0, 0);
+            // only otherwise does the buffer need the frame first.
+            if (!EqualRect(&sourceBounds, &srcRect))
+                CopyBits(GetPortBitMapForCopyBits(sourceFrame),
+                         GetPortBitMapForCopyBits(theData->effectGWorld), &srcRect, &srcRect,
+                         srcCopy, nullptr);
+            ApplyLineArtEffect(sourceFrame, theData->effectGWorld, params);
+            LockedPixels lockFrame(params->frame);
+            CopyBits(GetPortBitMapForCopyBits(theData->effectGWorld),
+                     GetPortBitMapForCopyBits(params->frame), &srcRect, &params->frameRect,
+                     srcCopy, nullptr);
+        }
+    }
+    if (theData->effectGWorld != nullptr) {
+        DisposeGWorld(theData->effectGWorld);
+        theData->effectGWorld = nullptr;
+    }
+    return BufferResult(status);
+}
+
+void ApplyLineArtEffect(GWorldPtr sourceFrame, GWorldPtr targetFrame, PluginParams* params)
+{
+    EffectDataPtr theData = static_cast<EffectDataPtr>(params->clientData);
+    SavedGWorld savedGWorld;
+    SetGWorld(targetFrame, nullptr);
+    SInt16 opacity = 0;
+    DoEffect(theData->configCopy, params, sourceFrame, targetFrame, params->renderFrame,
+             theData->fadeInFrames, theData->fadeOutFrames, params->frameCount,
+             theData->sliderValues[0], theData->sliderValues[1], theData->sliderValues[2], opacity);
+}
+
+HYPluginResult EffectEnds(SInt16 /*which*/, PluginParams* params)
+{
+    if (params == nullptr)
+        return kPluginBadParams;
+    EffectDataPtr theData = static_cast<EffectDataPtr>(params->clientData);
+    if (theData == nullptr)
+        return kPluginOK;
+    HYProcs* procs = params->procs;
+    if (procs == nullptr || procs->DisposePtr == nullptr)
+        return kPluginBadParams;
+
+    if (procs->GetClipInfo != nullptr) {
+        // The host's clip record; its answer is not used, so any room it needs will do.
+        alignas(8) UInt8 clipInfo[1024] = {};
+        procs->GetClipInfo(params->instance, 1, clipInfo);
+    }
+    ReleasePassBlocks(procs, theData);
+    procs->DisposePtr(reinterpret_cast<Ptr>(theData));
+    params->clientData = nullptr;
+    return kPluginOK;
+}
+
+HYPluginResult MakeEffectPlaceHolders(SInt16 which, PluginParams* params)
+{
+    if (params == nullptr)
+        return kPluginBadParams;
+    SavedGWorld savedGWorld;
+    if (params->frame != nullptr)
+        SetGWorld(params->frame, nullptr);
+
+    PluginParams placeholder;
+    std::memcpy(&placeholder, params, sizeof placeholder);
+    placeholder.renderFrame = params->getInfo.bestThumbOffset;
+    // The host's own pass keeps its block; the placeholder gets one of its own.
+    placeholder.clientData = nullptr;
+
+    placeholder.selector = kPlugInitialize;
+    const HYPluginResult result = EffectBegins(which, &placeholder);
+    if (result == kPluginOK) {
+        placeholder.selector = kPlugDoFrame;
+        EffectDrives(which, &placeholder);
+    }
+    // A pass that made its blocks ends, whether or not it could begin fully.
+    if (placeholder.clientData != nullptr) {
+        placeholder.selector = kPlugTerminate;
+        EffectEnds(which, &placeholder);
+    }
+    return result;
+}
+
+HYPluginResult CustomButtons(SInt16 /*which*/, PluginParams* params)
+{
+    if (params == nullptr)
+        return kPluginBadParams;
+    HYProcs* procs = params->procs;
+    if (procs == nullptr || procs->GetFrame == nullptr || procs->ReleaseFrame == nullptr)
+        return kPluginBadParams;
+
+    const SInt32 absoluteIndex = AbsoluteFrameIndex(params->renderFrame, gMostRecentStartFrame);
+    SInt16 width;
+    SInt16 height;
+    PreviewSizeForMedia(GetMediaFormat(gPluginConfig), width, height);
+
+    GWorldPtr theGW = nullptr;
+    void* frameCookie1 = nullptr;
+    SInt16 volume = 0;
+    HYPluginResult result = kPluginCantGetNeededFrame;
+    if (absoluteIndex >= 0)
+        result = procs->GetFrame(params->instance, absoluteIndex, &theGW, width, height,
+                                 kDVHighQuality, &volume, &frameCookie1);
+    if (result == kPluginOK && theGW != nullptr && gPluginConfig != nullptr)
+        ConfigurePlugIn(gPluginConfig, theGW, params, absoluteIndex, gMostRecentFrameCount);
+    procs->ReleaseFrame(params->instance, frameCookie1);
+    return kPluginOK;
+}

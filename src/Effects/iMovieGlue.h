@@ -1,0 +1,15 @@
+// The configuration dialog's frame fetch from the host.
+#pragma once
+
+#include "Effects/AdjustColors/HostInterface.h"
+#include "MacTypes.h"
+#include "QuickDraw.h"
+
+// Fetches frame frameIndex (counted from params->startFrame) at theGW's size
+// and copies it into theGW. Returns the host's result, -1 for a negative
+// index, kPluginBadParams for missing arguments or callbacks and
+// kPluginCantGetNeededFrame when the host answers without a frame. With
+// disposeAfterUse > 0 the fetched buffer is disposed of after ReleaseFrame,
+// so the host's ReleaseFrame must leave it alive.
+SInt16 GetFrameIntoGW(GWorldPtr theGW, PluginParams* params, SInt32 frameIndex,
+                      SInt16 disposeAfterUse);

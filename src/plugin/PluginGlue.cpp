@@ -1,0 +1,120 @@
+#include "plugin/PluginGlue.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "CoreGraphics.h"
+#include "MacMemory.h"
+#include "common/CommonProcs.h"
+#include "effect/CallPixelFX.h"
+#include "graphics/CommonProcs.h"
+#include "plugin/DataHandling.h"
+#include "plugin/globals.h"
+#include "storage/prefsloader.h"
+
+void InitMyPlugIn(pluginDataPtr& theData)
+{
+    Assert(theData, PStr("Unable to allocate new data structure"));
+    InitPreferences();
+    InitPluginData(theData);
+}
+
+void InitPluginData(pluginDataPtr theConfig)
+{
+    Assert(theConfig, PStr("Nil theConfig on InitPluginData"));
+    ResetConfig(theConfig, true);
+    ReadConfig(theConfig);
+    SaveConfig(theConfig);
+}
+
+void pGetConfigSize(UInt32& theSize)
+{
+    theSize = sizeof(pluginDataRec);
+}
+
+void pNewConfig(Ptr& theData)
+{
+    UInt32 theSize;
+    pGetConfigSize(theSize);
+    theData = NewPtrClear(static_cast<Size>(theSize));
+    Assert(theData, PStr("Unable to allocate new data structure in pNewConfig"));
+}
+
+void pCopyConfig(pluginDataPtr source, pluginDataPtr dest)
+{
+    if (source == nullptr || dest == nullptr)
+        return;
+    if (GetPtrSize(reinterpret_cast<Ptr>(source)) != GetPtrSize(reinterpret_cast<Ptr>(dest)))
+        Terminate(PStr("Non-Matching Blocks"), PStr("The Size of Source and Dest do not match"));
+    if (source == dest)
+        return;
+    std::memcpy(dest, source, sizeof(pluginDataRec));
+    dest->TheRendered = nullptr;
+    if (source->TheRendered != nullptr)
+        dest->TheRendered = CGImageCreateCopy(source->TheRendered);
+    dest->TheOriginalImage = nullptr;
+}
+
+void pUncopyConfig(pluginDataPtr theData)
+{
+    Assert(theData, PStr("Nil data in pUncopyConfig"));
+    if (theData->TheRendered != nullptr) {
+        CGImageRelease(theData->TheRendered);
+        theData->TheRendered = nullptr;
+    }
+}
+
+void pDestroyConfig(Ptr aConfig)
+{
+    if (aConfig != nullptr)
+        DisposePtr(aConfig);
+}
+
+SInt16 GetMediaFormat(pluginDataPtr theData)
+{
+    if (theData == nullptr)
+        return 1;
+    return theData->MediaType;
+}
+
+void DoEffect(pluginDataPtr MyConfig, PluginParams* /*Params*/, GWorldPtr TheSource,
+              GWorldPtr TheTarget, SInt32 CurrentFrameIndex, SInt32 /*FadeInFrames*/,
+              SInt32 /*FadeOutFrames*/, SInt32 TotalFrames, Float32 /*S1*/, Float32 /*S2*/,
+              Float32 /*S3*/, SInt16& /*Opacity*/)
+{
+    Assert(MyConfig,
+           PStr("uninited theData in Plugin Effect master proc. need to call init before calling me"));
+    CGrafPtr savedPort;
+    GDHandle savedDevice;
+    GetGWorld(&savedPort, &savedDevice);
+    DoPixelEffect(TheSource, TheTarget, MyConfig, CurrentFrameIndex, TotalFrames);
+    SetGWorld(savedPort, savedDevice);
+}
+
+void ConfigurePlugIn(pluginDataPtr TheData, GWorldPtr TheGW, PluginParams* Params,
+                     SInt32 FirstFrameIndex, SInt32 NumberOfFrames)
+{
+    gTheConfig = TheData;
+    gConfigWorkSpace.TheConfig = gTheConfig;
+    gConfigWorkSpace.SourceClip = TheGW;
+    gConfigWorkSpace.IMovieParams = Params;
+    gConfigWorkSpace.CurrFrameIndex = 0;
+    gConfigWorkSpace.MinFrameIndex = FirstFrameIndex;
+    gConfigWorkSpace.MaxFrameIndex = std::max<SInt32>(NumberOfFrames, 1) - 1;
+    gConfigWorkSpace.ActiveRel = 1;
+
+    gConfigWorkSpace.TheFXClip = AllocateRectGWorld(GetPortRect(TheGW));
+    Assert(gConfigWorkSpace.TheFXClip, PStr("Unable to allocate theProcessed in ConffigurePlug Init run"));
+    Assert(TheData,
+           PStr("uninited theData in Configure master proc. need to call init before calling me"));
+
+    CallPixelEffect(TheGW, gConfigWorkSpace.TheFXClip);
+
+    // DIALOG HOOK: the dialog's part goes here, once the dialog library exists:
+    //     RegisterColorBox(); RegisterClipCtrl(); RegisterPictureControl();
+    //     DoConfig(gTheConfig);
+    //     UnregisterClipCtrl(); UnregisterColorBox(); UnregisterPictureControl();
+
+    DisposeGWorld(gConfigWorkSpace.TheFXClip);
+    gConfigWorkSpace.TheFXClip = nullptr;
+}

@@ -1,0 +1,4 @@
+// Start-up of the effect code's runtime, run once before the first use.
+#pragma once
+
+void InitRuntime();

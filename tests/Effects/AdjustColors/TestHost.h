@@ -1,0 +1,273 @@
+// A video editor stand-in for the plug-in's tests: the callbacks of HYProcs
+// built on the toolbox, each able to fail on its own, recording every call.
+//
+// Memory comes from the toolbox's Memory Manager (the plug-in asks GetPtrSize
+// of the blocks), frames are 32-bit GWorlds with a pattern that depends on the
+// frame index, Blit mixes per channel.
+#pragma once
+
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "Effects/AdjustColors/HostInterface.h"
+#include "MacMemory.h"
+#include "QuickDraw.h"
+
+struct TestHost;
+inline TestHost* gTestHost = nullptr;
+
+struct GetFrameCall {
+    SInt32 index;
+    SInt16 width;
+    SInt16 height;
+    HYRefDVQuality quality;
+};
+
+struct BlitCall {
+    Rect sourceRect;
+    Rect destRect;
+    SInt16 opacity;
+};
+
+// The pixel that TestHost::GetFrame puts at (x, y) of frame frameIndex.
+inline void TestFramePixel(SInt32 frameIndex, SInt32 x, SInt32 y, UInt8 out[4])
+{
+    out[0] = 255;
+    out[1] = UInt8(x * 7 + frameIndex);
+    out[2] = UInt8(y * 5 + frameIndex * 3);
+    out[3] = UInt8((x + y) * 3);
+}
+
+inline UInt8* PixelAt(GWorldPtr theGW, SInt32 x, SInt32 y)
+{
+    PixMapHandle pm = GetGWorldPixMap(theGW);
+    return reinterpret_cast<UInt8*>(GetPixBaseAddr(pm)) + y * GetPixRowBytes(pm) + x * 4;
+}
+
+struct TestHost {
+    // Behaviour
+    HYPluginResult getFrameResult = kPluginOK;
+    bool getFrameGivesBuffer = true;
+    HYPluginResult releaseFrameResult = kPluginOK;
+    HYPluginResult blitResult = kPluginOK;
+    HYPluginResult mixAudioResult = kPluginOK;
+    HYPluginResult filterInfoResult = kPluginOK;
+    bool filterInfoGivesRecord = true;
+    HYPluginFilterInfo filterInfo{{0.25f, 0.5f, 0.75f}, 0, 0};
+    bool releaseDisposesFrame = true;
+    int failNewPtrClearCall = 0;  // 1 = the next call fails, 2 = the one after, ...
+
+    // Records. Blocks are counted for the whole process, since the master
+    // configuration outlives the host that allocated it.
+    static inline int liveBlocks = 0;
+    int liveFrames = 0;
+    int newPtrClearCalls = 0;
+    int filterInfoCalls = 0;
+    int releaseFilterInfoCalls = 0;
+    int movieInfoCalls = 0;
+    int clipInfoCalls = 0;
+    std::vector<GetFrameCall> getFrameCalls;
+    std::vector<void*> releasedCookies;
+    std::vector<void*> mixedCookies;
+    std::vector<SInt16> mixLevels;
+    std::vector<BlitCall> blits;
+    std::vector<GWorldPtr> handedOutFrames;
+
+    HYProcs procs{};
+    PluginParams params{};
+    GWorldPtr output = nullptr;
+
+    TestHost(SInt16 width = 64, SInt16 height = 48)
+    {
+        gTestHost = this;
+        procs.NewPtrClear = &TestHost::NewPtrClearProc;
+        procs.DisposePtr = &TestHost::DisposePtrProc;
+        procs.GetFrame = &TestHost::GetFrameProc;
+        procs.ReleaseFrame = &TestHost::ReleaseFrameProc;
+        procs.GetMovieInfo = &TestHost::GetMovieInfoProc;
+        procs.GetClipInfo = &TestHost::GetClipInfoProc;
+        procs.Blit = &TestHost::BlitProc;
+        procs.MixAudio = &TestHost::MixAudioProc;
+        procs.GetFilterInfo = &TestHost::GetFilterInfoProc;
+        procs.ReleaseFilterInfo = &TestHost::ReleaseFilterInfoProc;
+
+        params.interfaceVersion = 4;
+        params.instance = this;
+        params.procs = &procs;
+        params.startFrame = 0;
+        params.renderFrame = 0;
+        params.frameCount = 100;
+        SetOutputSize(width, height);
+    }
+
+    ~TestHost()
+    {
+        if (output != nullptr)
+            DisposeGWorld(output);
+        if (!releaseDisposesFrame)
+            for (GWorldPtr frame : handedOutFrames)
+                if (frame != nullptr)
+                    DisposeGWorld(frame);
+        if (gTestHost == this)
+            gTestHost = nullptr;
+    }
+
+    void SetOutputSize(SInt16 width, SInt16 height)
+    {
+        if (output != nullptr)
+            DisposeGWorld(output);
+        Rect bounds{0, 0, height, width};
+        output = nullptr;
+        NewGWorld(&output, 32, &bounds, nullptr, nullptr, 0);
+        std::memset(GetPixBaseAddr(GetGWorldPixMap(output)), 0x11,
+                    size_t(GetPixRowBytes(GetGWorldPixMap(output))) * size_t(height));
+        params.frame = output;
+        params.frameRect = bounds;
+    }
+
+    SInt32 Call(HYPluginSelector selector, HYPluginEntry entry);
+
+    static Ptr NewPtrClearProc(SInt32 size)
+    {
+        TestHost* host = gTestHost;
+        ++host->newPtrClearCalls;
+        if (host->failNewPtrClearCall > 0 && --host->failNewPtrClearCall == 0)
+            return nullptr;
+        Ptr block = ::NewPtrClear(size);
+        if (block != nullptr)
+            ++host->liveBlocks;
+        return block;
+    }
+
+    static HYPluginResult DisposePtrProc(Ptr block)
+    {
+        if (block != nullptr) {
+            --gTestHost->liveBlocks;
+            ::DisposePtr(block);
+        }
+        return kPluginOK;
+    }
+
+    static HYPluginResult GetFrameProc(void* instance, SInt32 frameIndex, GWorldPtr* outFrame,
+                                       SInt16 width, SInt16 height, HYRefDVQuality quality,
+                                       SInt16* outVolume, void** outCookie)
+    {
+        TestHost* host = static_cast<TestHost*>(instance);
+        host->getFrameCalls.push_back({frameIndex, width, height, quality});
+        *outVolume = 256;
+        if (host->getFrameResult != kPluginOK || !host->getFrameGivesBuffer) {
+            *outFrame = nullptr;
+            return host->getFrameResult;
+        }
+        Rect bounds{0, 0, height, width};
+        GWorldPtr frame = nullptr;
+        if (NewGWorld(&frame, 32, &bounds, nullptr, nullptr, 0) != 0 || frame == nullptr)
+            return kPluginOutOfMemory;
+        for (SInt32 y = 0; y < height; ++y)
+            for (SInt32 x = 0; x < width; ++x)
+                TestFramePixel(frameIndex, x, y, PixelAt(frame, x, y));
+        ++host->liveFrames;
+        host->handedOutFrames.push_back(frame);
+        *outFrame = frame;
+        *outCookie = frame;
+        return kPluginOK;
+    }
+
+    static HYPluginResult ReleaseFrameProc(void* instance, void* cookie)
+    {
+        TestHost* host = static_cast<TestHost*>(instance);
+        host->releasedCookies.push_back(cookie);
+        if (cookie != nullptr) {
+            --host->liveFrames;
+            if (host->releaseDisposesFrame) {
+                DisposeGWorld(static_cast<GWorldPtr>(cookie));
+                for (GWorldPtr& frame : host->handedOutFrames)
+                    if (frame == cookie)
+                        frame = nullptr;
+            }
+        }
+        return host->releaseFrameResult;
+    }
+
+    static HYPluginResult GetMovieInfoProc(SInt16* standard, SInt16* width, SInt16* height,
+                                           SInt32* frames)
+    {
+        ++gTestHost->movieInfoCalls;
+        *standard = 0;
+        *width = 720;
+        *height = 480;
+        *frames = 100;
+        return kPluginOK;
+    }
+
+    static HYPluginResult GetClipInfoProc(void* instance, SInt32, void* outInfo)
+    {
+        ++static_cast<TestHost*>(instance)->clipInfoCalls;
+        std::memset(outInfo, 0xA5, 64);
+        return kPluginOK;
+    }
+
+    // dest := source × opacity/255 + dest × (255 − opacity)/255, per channel.
+    static HYPluginResult BlitProc(const PixMap* source, const PixMap* dest, const Rect* sourceRect,
+                                   const Rect* destRect, SInt16 opacity)
+    {
+        TestHost* host = gTestHost;
+        host->blits.push_back({*sourceRect, *destRect, opacity});
+        if (host->blitResult != kPluginOK)
+            return host->blitResult;
+        const SInt32 width = destRect->right - destRect->left;
+        const SInt32 height = destRect->bottom - destRect->top;
+        if (width != sourceRect->right - sourceRect->left ||
+            height != sourceRect->bottom - sourceRect->top)
+            return kPluginFailed;
+        for (SInt32 y = 0; y < height; ++y) {
+            const SInt32 sy = sourceRect->top + y - source->bounds.top;
+            const SInt32 dy = destRect->top + y - dest->bounds.top;
+            if (sy < 0 || sy >= source->bounds.bottom - source->bounds.top || dy < 0 ||
+                dy >= dest->bounds.bottom - dest->bounds.top)
+                return kPluginFailed;
+            for (SInt32 x = 0; x < width; ++x) {
+                const SInt32 sx = sourceRect->left + x - source->bounds.left;
+                const SInt32 dx = destRect->left + x - dest->bounds.left;
+                if (sx < 0 || sx >= source->bounds.right - source->bounds.left || dx < 0 ||
+                    dx >= dest->bounds.right - dest->bounds.left)
+                    return kPluginFailed;
+                const UInt8* s = reinterpret_cast<const UInt8*>(source->baseAddr) +
+                                 sy * source->rowBytes + sx * 4;
+                UInt8* d = reinterpret_cast<UInt8*>(dest->baseAddr) + dy * dest->rowBytes + dx * 4;
+                for (int c = 1; c < 4; ++c)
+                    d[c] = UInt8((s[c] * opacity + d[c] * (255 - opacity)) / 255);
+            }
+        }
+        return kPluginOK;
+    }
+
+    static HYPluginResult MixAudioProc(void* instance, void* cookie, SInt16 level)
+    {
+        TestHost* host = static_cast<TestHost*>(instance);
+        host->mixedCookies.push_back(cookie);
+        host->mixLevels.push_back(level);
+        return host->mixAudioResult;
+    }
+
+    static HYPluginResult GetFilterInfoProc(void* instance, HYPluginFilterInfo** outInfo)
+    {
+        TestHost* host = static_cast<TestHost*>(instance);
+        ++host->filterInfoCalls;
+        *outInfo = host->filterInfoGivesRecord ? &host->filterInfo : nullptr;
+        return host->filterInfoResult;
+    }
+
+    static HYPluginResult ReleaseFilterInfoProc(void* instance, HYPluginFilterInfo*)
+    {
+        ++static_cast<TestHost*>(instance)->releaseFilterInfoCalls;
+        return kPluginOK;
+    }
+};
+
+inline SInt32 TestHost::Call(HYPluginSelector selector, HYPluginEntry entry)
+{
+    params.selector = selector;
+    return entry(0, &params);
+}

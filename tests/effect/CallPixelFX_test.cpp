@@ -1,0 +1,133 @@
+#include "effect/CallPixelFX.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "graphics/CommonProcs.h"
+#include "graphics/relRects.h"
+#include "plugin/DataHandling.h"
+#include "plugin/globals.h"
+
+namespace {
+
+struct Buffer {
+    GWorldPtr gw = nullptr;
+    Buffer(SInt16 width, SInt16 height)
+    {
+        Rect bounds{0, 0, height, width};
+        EXPECT_EQ(NewGWorld(&gw, 32, &bounds, nullptr, nullptr, 0), 0);
+    }
+    ~Buffer() { DisposeGWorld(gw); }
+    Buffer(const Buffer&) = delete;
+    Buffer& operator=(const Buffer&) = delete;
+    UInt8* At(SInt32 x, SInt32 y) const
+    {
+        PixMapHandle pm = GetGWorldPixMap(gw);
+        return reinterpret_cast<UInt8*>(GetPixBaseAddr(pm)) + y * GetPixRowBytes(pm) + x * 4;
+    }
+    // Dark pixels everywhere, so the effect paints colour 1 wherever it runs.
+    void FillDark(std::mt19937& random, SInt16 width, SInt16 height) const
+    {
+        for (SInt32 y = 0; y < height; ++y)
+            for (SInt32 x = 0; x < width; ++x) {
+                UInt8* p = At(x, y);
+                p[0] = 255;
+                p[1] = UInt8(random() % 40);
+                p[2] = UInt8(random() % 40);
+                p[3] = UInt8(random() % 40);
+            }
+    }
+};
+
+bool IsDarkColour(const UInt8* p)
+{
+    return p[1] == 0 && p[2] == 0 && p[3] == 255;
+}
+
+class Driver : public ::testing::Test {
+protected:
+    void SetUp() override { ResetConfig(&fConfig, true); }
+    pluginDataRec fConfig{};
+    std::mt19937 fRandom{11};
+};
+
+TEST_F(Driver, WholeFrameRegionPaintsEveryPixel)
+{
+    Buffer source(64, 40);
+    Buffer dest(64, 40);
+    source.FillDark(fRandom, 64, 40);
+    DoPixelEffect(source.gw, dest.gw, &fConfig, 0, 10);
+    for (SInt32 y = 0; y < 40; ++y)
+        for (SInt32 x = 0; x < 64; ++x)
+            ASSERT_TRUE(IsDarkColour(dest.At(x, y))) << x << "," << y;
+}
+
+TEST_F(Driver, RelativeRegionCoversItsPixelsAndTheRestIsCopied)
+{
+    Buffer source(720, 480);
+    Buffer dest(720, 480);
+    source.FillDark(fRandom, 720, 480);
+    fConfig.StartRel = relRect{0.25, 0.75, 0.1, 0.9};
+    DoPixelEffect(source.gw, dest.gw, &fConfig, 5, 100);
+    for (SInt32 y = 0; y < 480; ++y)
+        for (SInt32 x = 0; x < 720; ++x) {
+            const bool inside = x >= 180 && x < 540 && y >= 48 && y < 432;
+            if (inside)
+                ASSERT_TRUE(IsDarkColour(dest.At(x, y))) << x << "," << y;
+            else
+                ASSERT_EQ(0, std::memcmp(dest.At(x, y), source.At(x, y), 4)) << x << "," << y;
+        }
+}
+
+TEST_F(Driver, RegionReachingOutsideTheFrameIsClipped)
+{
+    Buffer source(30, 20);
+    Buffer dest(30, 20);
+    source.FillDark(fRandom, 30, 20);
+    fConfig.StartRel = relRect{-3.0, 0.5, 0.5, 40.0};
+    DoPixelEffect(source.gw, dest.gw, &fConfig, 0, 1);
+    EXPECT_TRUE(IsDarkColour(dest.At(0, 19)));
+    EXPECT_TRUE(IsDarkColour(dest.At(14, 10)));
+    EXPECT_FALSE(IsDarkColour(dest.At(15, 10)));
+    EXPECT_FALSE(IsDarkColour(dest.At(0, 9)));
+}
+
+TEST_F(Driver, FrameNumbersDoNotChangeThePicture)
+{
+    Buffer source(33, 21);
+    Buffer first(33, 21);
+    Buffer second(33, 21);
+    for (SInt32 y = 0; y < 21; ++y)
+        for (SInt32 x = 0; x < 33; ++x)
+            for (int c = 0; c < 4; ++c)
+                source.At(x, y)[c] = UInt8(fRandom());
+    fConfig.StartRel = relRect{0.1, 0.8, 0.2, 0.7};
+    DoPixelEffect(source.gw, first.gw, &fConfig, 0, 10);
+    DoPixelEffect(source.gw, second.gw, &fConfig, 9999, -4);
+    EXPECT_EQ(0, std::memcmp(first.At(0, 0), second.At(0, 0),
+                             size_t(GetPixRowBytes(GetGWorldPixMap(first.gw))) * 21));
+}
+
+TEST_F(Driver, PreviewOfAnotherSizeKeepsTheScaledCopyUntouched)
+{
+    Buffer source(72, 48);
+    Buffer preview(36, 24);
+    Buffer expected(36, 24);
+    source.FillDark(fRandom, 72, 48);
+    gConfigWorkSpace.TheConfig = &fConfig;
+    CallPixelEffect(source.gw, preview.gw);
+    Source2Target(source.gw, expected.gw);
+    EXPECT_EQ(0, std::memcmp(preview.At(0, 0), expected.At(0, 0),
+                             size_t(GetPixRowBytes(GetGWorldPixMap(preview.gw))) * 24));
+    EXPECT_FALSE(IsDarkColour(preview.At(5, 5)));
+
+    Buffer samePreview(72, 48);
+    CallPixelEffect(source.gw, samePreview.gw);
+    EXPECT_TRUE(IsDarkColour(samePreview.At(5, 5)));
+    gConfigWorkSpace.TheConfig = nullptr;
+}
+
+}  // namespace
