@@ -2,6 +2,8 @@
 
 #include "storage/prefsloader.h"
 
+#include "common/CommonProcs.h"
+
 #include "Files.h"
 #include "Folders.h"
 #include "MacErrors.h"
@@ -292,13 +294,9 @@ void DefaultPrefs(prefsH thePrefs)
 void Old2NewPrefs(prefsH theOldPrefs, prefsH& theNewPrefs)
 {
     theNewPrefs = nullptr;
-    // Nil in, or memory short: nil out, so the read fails and start-up
-    // rebuilds the file instead of ending the host.
-    if (theOldPrefs == nullptr || *theOldPrefs == nullptr)
-        return;
+    Assert(theOldPrefs, PStr("No theOldPrefs in Old2NewPrefs"));
     theNewPrefs = NewPrefs();
-    if (theNewPrefs == nullptr)
-        return;
+    Assert(theNewPrefs, PStr("Failed to allocate theNewPrefs in Old2NewPrefs"));
     DefaultPrefs(theNewPrefs);
     constexpr Size kFirst = Size(offsetof(prefsrec, Reserved));
     Size oldSize = std::min(GetHandleSize(reinterpret_cast<Handle>(theOldPrefs)), kPrefsSize);

@@ -577,6 +577,22 @@ TEST_F(PrefsLoader, OlderPrefsLayoutsAreConvertedAndShortRecordsPadded)
     DisposeHandle(reinterpret_cast<Handle>(converted));
 }
 
+TEST_F(PrefsLoader, ConvertingWithoutARecordOrMemoryEndsTheProcess)
+{
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    prefsH converted = nullptr;
+    EXPECT_EXIT(Old2NewPrefs(nullptr, converted), ::testing::ExitedWithCode(1),
+                "Assertion failed in: No theOldPrefs in Old2NewPrefs");
+    Handle old = NewHandleClear(1036);
+    EXPECT_EXIT(
+        {
+            TBFailAllocationAfter(1);
+            Old2NewPrefs(reinterpret_cast<prefsH>(old), converted);
+        },
+        ::testing::ExitedWithCode(1), "Assertion failed in: Failed to allocate theNewPrefs in Old2NewPrefs");
+    DisposeHandle(old);
+}
+
 TEST_F(PrefsLoader, UnreadablePrefsFileIsRebuiltKeepingOnlyTheConfiguration)
 {
     const Bytes config = ConfigBytes(OddConfig());

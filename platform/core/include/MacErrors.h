@@ -25,6 +25,7 @@ enum {
     fBsyErr = -47,
     dupFNErr = -48,
     opWrErr = -49,
+    rfNumErr = -51,
     permErr = -54,
     wrPermErr = -61,
     dirNFErr = -120,

@@ -18,8 +18,6 @@
 
 namespace {
 
-// The platform's rfNumErr: no open file with this reference number.
-constexpr OSErr kBadRefNumErr = -51;
 constexpr SInt32 kRootDirID = 2;
 constexpr SInt32 kFirstFolderID = 100;
 constexpr SInt16 kVolumeRefNum = -1;
@@ -478,7 +476,7 @@ OSErr FSRead(SInt16 refNum, SInt32* count, void* buffPtr)
 {
     const int fd = DataForkFD(refNum);
     if (fd < 0)
-        return kBadRefNumErr;
+        return rfNumErr;
     if (!count || *count < 0 || (*count > 0 && !buffPtr))
         return paramErr;
     SInt32 done = 0;
@@ -503,7 +501,7 @@ OSErr FSWrite(SInt16 refNum, SInt32* count, const void* buffPtr)
 {
     const int fd = DataForkFD(refNum);
     if (fd < 0)
-        return kBadRefNumErr;
+        return rfNumErr;
     if (!count || *count < 0 || (*count > 0 && !buffPtr))
         return paramErr;
     const OSErr err = WriteAll(fd, static_cast<const UInt8*>(buffPtr), size_t(*count));
@@ -515,7 +513,7 @@ OSErr FSClose(SInt16 refNum)
 {
     const auto found = DataForks().find(refNum);
     if (found == DataForks().end())
-        return kBadRefNumErr;
+        return rfNumErr;
     const int result = close(found->second.fd);
     DataForks().erase(found);
     TBReleaseFileRefNum(refNum);
@@ -526,7 +524,7 @@ OSErr SetFPos(SInt16 refNum, SInt16 posMode, SInt32 posOff)
 {
     const int fd = DataForkFD(refNum);
     if (fd < 0)
-        return kBadRefNumErr;
+        return rfNumErr;
     struct stat info;
     const off_t current = lseek(fd, 0, SEEK_CUR);
     if (current < 0 || fstat(fd, &info) != 0)
@@ -559,7 +557,7 @@ OSErr GetFPos(SInt16 refNum, SInt32* filePos)
 {
     const int fd = DataForkFD(refNum);
     if (fd < 0)
-        return kBadRefNumErr;
+        return rfNumErr;
     if (!filePos)
         return paramErr;
     const off_t current = lseek(fd, 0, SEEK_CUR);
@@ -573,7 +571,7 @@ OSErr GetEOF(SInt16 refNum, SInt32* logEOF)
 {
     const int fd = DataForkFD(refNum);
     if (fd < 0)
-        return kBadRefNumErr;
+        return rfNumErr;
     if (!logEOF)
         return paramErr;
     struct stat info;
