@@ -7,7 +7,6 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <sstream>
 
 #include "MacErrors.h"
@@ -34,6 +33,26 @@ std::string readFile(const std::filesystem::path& path)
     return text.str();
 }
 
+// The <string> value that follows <key>KEY</key> in a property list; empty
+// when there is none.
+std::string plistString(const std::string& plist, const std::string& key)
+{
+    const std::string keyTag = "<key>" + key + "</key>";
+    const size_t at = plist.find(keyTag);
+    if (at == std::string::npos) return {};
+    const size_t open = plist.find("<string>", at + keyTag.size());
+    if (open == std::string::npos) return {};
+    const size_t start = open + std::strlen("<string>");
+    const size_t close = plist.find("</string>", start);
+    if (close == std::string::npos) return {};
+    // Only white space may stand between the key and its value.
+    if (plist.find_first_not_of(" \t\r\n", at + keyTag.size()) != open) return {};
+    std::string value = plist.substr(start, close - start);
+    const size_t first = value.find_first_not_of(" \t\r\n");
+    const size_t last = value.find_last_not_of(" \t\r\n");
+    return first == std::string::npos ? std::string() : value.substr(first, last - first + 1);
+}
+
 // The executable named in Info.plist, else the only shared object there is.
 std::filesystem::path findExecutable(const std::filesystem::path& bundle, std::string& error)
 {
@@ -44,14 +63,11 @@ std::filesystem::path findExecutable(const std::filesystem::path& bundle, std::s
         error = "cannot load plug-in '" + bundle.string() + "': no such bundle";
         return {};
     }
-    const std::string plist = readFile(contents / "Info.plist");
-    std::smatch match;
-    static const std::regex executableKey(
-        R"(<key>\s*CFBundleExecutable\s*</key>\s*<string>\s*([^<\s]+)\s*</string>)");
-    if (std::regex_search(plist, match, executableKey)) {
-        auto candidate = linuxDir / (match[1].str() + ".so");
+    const std::string name = plistString(readFile(contents / "Info.plist"), "CFBundleExecutable");
+    if (!name.empty() && name.find('/') == std::string::npos) {
+        auto candidate = linuxDir / (name + ".so");
         if (std::filesystem::exists(candidate, ec)) return candidate;
-        candidate = linuxDir / match[1].str();
+        candidate = linuxDir / name;
         if (std::filesystem::exists(candidate, ec)) return candidate;
     }
     std::vector<std::filesystem::path> objects;
