@@ -1,0 +1,27 @@
+// The ui library's own calls, for hosts and tests: the Qt objects behind
+// toolbox references, and hooks.
+#pragma once
+
+#include "CFURL.h"
+#include "Controls.h"
+#include "MacWindows.h"
+
+class QWidget;
+
+// Makes the QApplication when the process has none. Without a display and
+// without QT_QPA_PLATFORM, Qt's "offscreen" platform is chosen.
+void TBEnsureApplication();
+// True when alerts and pickers can be shown to a person: a QApplication
+// exists or a display (or QT_QPA_PLATFORM) is set.
+bool TBHasDisplay();
+
+// The top-level widget of a window, the widget of a control; nil for dead
+// references.
+QWidget* TBGetWindowWidget(WindowRef window);
+QWidget* TBGetControlWidget(ControlRef control);
+
+// Launch Services hands documents to this routine; nil restores the
+// desktop's default (QDesktopServices, then xdg-open). It returns noErr or
+// a Launch Services error. Returns the routine that was installed.
+using TBDocumentOpener = OSStatus (*)(const std::string& url);
+TBDocumentOpener TBSetDocumentOpener(TBDocumentOpener opener);

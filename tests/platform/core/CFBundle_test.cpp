@@ -1,0 +1,107 @@
+#include "CFBundle.h"
+
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+class CFBundleTest : public ::testing::Test {
+protected:
+    CFBundleTest()
+    {
+        char pattern[] = "/tmp/cfbundle-XXXXXX";
+        root_ = mkdtemp(pattern);
+    }
+    ~CFBundleTest() override { fs::remove_all(root_); }
+
+    fs::path MakeBundle(const std::string& name, const std::string& identifier)
+    {
+        const fs::path bundle = root_ / name;
+        fs::create_directories(bundle / "Contents" / "Resources");
+        fs::create_directories(bundle / "Contents" / "Linux");
+        std::ofstream(bundle / "Contents" / "Info.plist")
+            << "<plist><dict><key>CFBundleExecutable</key><string>x</string>\n"
+               "<key>CFBundleIdentifier</key>\n  <string>"
+            << identifier << "</string></dict></plist>";
+        return bundle;
+    }
+
+    fs::path root_;
+};
+
+TEST_F(CFBundleTest, CreatedBundlesAreFoundByIdentifierAndHandOutResources)
+{
+    const fs::path folder = MakeBundle("Made.bundle", "org.brimtone.test.made&amp;more");
+    std::ofstream(folder / "Contents" / "Resources" / "manual.pdf") << "%PDF";
+    fs::create_directories(folder / "Contents" / "Resources" / "English.lproj" / "sub");
+    std::ofstream(folder / "Contents" / "Resources" / "English.lproj" / "sub" / "local.txt") << "x";
+    fs::create_directories(folder / "Contents" / "Resources" / "brimtone.nib");
+
+    CFURLRef url = TBCFURLCreateWithPath(folder.string(), true);
+    CFBundleRef bundle = CFBundleCreate(nullptr, url);
+    ASSERT_NE(bundle, nullptr);
+    EXPECT_EQ(TBCFStringToUTF8(CFBundleGetIdentifier(bundle)), "org.brimtone.test.made&more");
+    EXPECT_EQ(CFBundleGetBundleWithIdentifier(CFSTR("org.brimtone.test.made&more")), bundle);
+    CFBundleRef same = CFBundleCreate(nullptr, url);
+    EXPECT_EQ(same, bundle);
+    CFRelease(same);
+
+    CFURLRef manual = CFBundleCopyResourceURL(bundle, CFSTR("manual"), CFSTR("pdf"), nullptr);
+    EXPECT_EQ(TBCFURLGetPath(manual), fs::canonical(folder).string() + "/Contents/Resources/manual.pdf");
+    CFURLRef local = CFBundleCopyResourceURL(bundle, CFSTR("local"), CFSTR("txt"), CFSTR("sub"));
+    EXPECT_NE(local, nullptr);
+    CFURLRef nib = CFBundleCopyResourceURL(bundle, CFSTR("brimtone"), CFSTR("nib"), nullptr);
+    EXPECT_NE(nib, nullptr);
+    EXPECT_EQ(CFBundleCopyResourceURL(bundle, CFSTR("manual"), CFSTR("txt"), nullptr), nullptr);
+    EXPECT_EQ(CFBundleCopyResourceURL(bundle, CFSTR("../Info"), CFSTR("plist"), nullptr), nullptr);
+    CFRelease(manual);
+    CFRelease(local);
+    CFRelease(nib);
+    CFRelease(bundle);
+    CFRelease(url);
+
+    EXPECT_EQ(CFBundleGetBundleWithIdentifier(CFSTR("org.brimtone.test.nobody")), nullptr);
+    CFURLRef plain = TBCFURLCreateWithPath(root_.string(), true);
+    EXPECT_EQ(CFBundleCreate(nullptr, plain), nullptr);
+    CFRelease(plain);
+}
+
+TEST_F(CFBundleTest, BundleOfALoadedBinaryIsFoundByIdentifier)
+{
+    const fs::path folder = MakeBundle("Loaded.bundle", "org.brimtone.test.loaded");
+    // Any small shared object serves as the bundle's binary.
+    Dl_info info{};
+    void* libdl = dlopen("libdl.so.2", RTLD_NOW);
+    ASSERT_NE(libdl, nullptr);
+    ASSERT_NE(dladdr(dlsym(libdl, "dlopen"), &info), 0);
+    const fs::path binary = folder / "Contents" / "Linux" / "Loaded.so";
+    fs::copy_file(info.dli_fname, binary);
+    EXPECT_EQ(CFBundleGetBundleWithIdentifier(CFSTR("org.brimtone.test.loaded")), nullptr);
+    void* handle = dlopen(binary.c_str(), RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(handle, nullptr);
+    CFBundleRef bundle = CFBundleGetBundleWithIdentifier(CFSTR("org.brimtone.test.loaded"));
+    ASSERT_NE(bundle, nullptr);
+    CFURLRef url = CFBundleCopyBundleURL(bundle);
+    EXPECT_EQ(TBCFURLGetPath(url), fs::canonical(folder).string());
+    CFRelease(url);
+    dlclose(handle);
+    dlclose(libdl);
+}
+
+TEST_F(CFBundleTest, MainBundleIsTheProgramsFolder)
+{
+    CFBundleRef main = CFBundleGetMainBundle();
+    ASSERT_NE(main, nullptr);
+    CFURLRef url = CFBundleCopyBundleURL(main);
+    EXPECT_EQ(TBCFURLGetPath(url), fs::canonical("/proc/self/exe").parent_path().string());
+    CFRelease(url);
+}
+
+}  // namespace
