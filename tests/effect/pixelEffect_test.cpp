@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <vector>
@@ -278,6 +279,121 @@ TEST(Brimtone, FastPassMatchesThePlainLoopByteForByte)
             << "round " << round << " slider " << config.Sliders[0] << " region " << region.top
             << "," << region.left << "," << region.bottom << "," << region.right;
     }
+}
+
+}  // namespace
+
+namespace {
+
+// The plain loop on rows of pixels whose bytes are red, green, blue, alpha.
+void ReferenceRGBA(const std::vector<UInt8>& source, std::vector<UInt8>& dest, SInt32 rowBytes,
+                   SInt32 width, SInt32 height, Rect activeRect, bool copyRest,
+                   const pluginDataRec& config)
+{
+    const SInt32 threshold = SInt32(config.Sliders[kThresholdSlider]) * 255 / 100;
+    auto colour = [](const RGBColor& c) {
+        return std::vector<UInt8>{UInt8(c.red / 256), UInt8(c.green / 256), UInt8(c.blue / 256), 255};
+    };
+    const std::vector<UInt8> fg = colour(config.Colors[kDarkColor]);
+    const std::vector<UInt8> bkg = colour(config.Colors[kLightColor]);
+    for (SInt32 row = 0; row < height; ++row)
+        for (SInt32 col = 0; col < width; ++col) {
+            const UInt8* s = &source[size_t(row) * rowBytes + size_t(col) * 4];
+            UInt8* d = &dest[size_t(row) * rowBytes + size_t(col) * 4];
+            const bool inside = activeRect.top <= row && row < activeRect.bottom &&
+                                activeRect.left <= col && col < activeRect.right;
+            if (inside) {
+                const UInt16 mixer = UInt16((s[0] + s[1] + s[2]) / 3);
+                std::memcpy(d, mixer < threshold ? fg.data() : bkg.data(), 4);
+            } else if (copyRest) {
+                std::memmove(d, s, 4);
+            }
+        }
+}
+
+// The same pass on frei0r's byte order: against the plain loop, and against
+// the toolbox order on the same picture with its bytes rotated.
+TEST(BrimtonePixels, RGBAOrderMatchesThePlainLoopAndTheToolboxOrder)
+{
+    std::mt19937 random(6021);
+    auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(random); };
+    for (int round = 0; round < 300; ++round) {
+        const SInt16 width = SInt16(pick(1, 70));
+        const SInt16 height = SInt16(pick(1, 40));
+        const SInt32 rowBytes = width * 4 + pick(0, 2) * 4;
+        std::vector<UInt8> source(size_t(rowBytes) * height);
+        for (UInt8& b : source)
+            b = UInt8(random());
+        for (int i = 0; i < 20; ++i) {
+            UInt8* p = &source[size_t(pick(0, height - 1)) * rowBytes + size_t(pick(0, width - 1)) * 4];
+            p[0] = p[1] = UInt8(pick(0, 255));
+            p[2] = UInt8(p[0] + pick(0, 2));
+        }
+        std::vector<UInt8> fast(source.size());
+        for (UInt8& b : fast)
+            b = UInt8(random());
+        std::vector<UInt8> plain = fast;
+
+        pluginDataRec config = DefaultConfig();
+        config.Sliders[kThresholdSlider] = SInt16(pick(0, 1) ? pick(0, 100) : pick(-32768, 32767));
+        for (int c = 0; c < 2; ++c)
+            config.Colors[c] = RGBColor{UInt16(pick(0, 65535)), UInt16(pick(0, 65535)),
+                                        UInt16(pick(0, 65535))};
+        const Rect region{SInt16(pick(-20, height + 20)), SInt16(pick(-20, width + 20)),
+                          SInt16(pick(-20, height + 20)), SInt16(pick(-20, width + 20))};
+        const bool copyRest = pick(0, 1) == 1;
+        const bool inPlace = pick(0, 4) == 0;
+        const Rect frame{0, 0, height, width};
+
+        if (inPlace) {
+            fast = source;
+            plain = source;
+            BrimtonePixels(PixelOrder::RGBA, fast.data(), rowBytes, fast.data(), rowBytes, frame,
+                           region, copyRest, config);
+            ReferenceRGBA(plain, plain, rowBytes, width, height, region, copyRest, config);
+        } else {
+            BrimtonePixels(PixelOrder::RGBA, source.data(), rowBytes, fast.data(), rowBytes, frame,
+                           region, copyRest, config);
+            ReferenceRGBA(source, plain, rowBytes, width, height, region, copyRest, config);
+        }
+        ASSERT_EQ(fast, plain) << "round " << round;
+
+        // R,G,B,A -> A,R,G,B and back: the toolbox order paints the same picture.
+        auto rotate = [&](std::vector<UInt8> bytes, bool toARGB) {
+            for (size_t i = 0; i + 4 <= bytes.size(); i += 4)
+                toARGB ? std::rotate(&bytes[i], &bytes[i + 3], &bytes[i + 4])
+                       : std::rotate(&bytes[i], &bytes[i + 1], &bytes[i + 4]);
+            return bytes;
+        };
+        if (!inPlace) {
+            const std::vector<UInt8> argbSource = rotate(source, true);
+            std::vector<UInt8> argbDest(source.size(), 0);
+            BrimtonePixels(PixelOrder::ARGB, argbSource.data(), rowBytes, argbDest.data(), rowBytes,
+                           frame, region, true, config);
+            std::vector<UInt8> rgbaDest(source.size(), 0);
+            BrimtonePixels(PixelOrder::RGBA, source.data(), rowBytes, rgbaDest.data(), rowBytes,
+                           frame, region, true, config);
+            ASSERT_EQ(rotate(argbDest, false), rgbaDest) << "round " << round;
+        }
+    }
+}
+
+TEST(BrimtonePixels, AlphaIsKeptOutsideAndOpaqueInside)
+{
+    const SInt32 width = 6, height = 3, rowBytes = width * 4;
+    std::vector<UInt8> source(size_t(rowBytes) * height);
+    for (size_t i = 0; i < source.size(); ++i)
+        source[i] = (i % 4 == 3) ? UInt8(10 + i) : UInt8(i * 7);
+    std::vector<UInt8> dest(source.size(), 0);
+    const pluginDataRec config = DefaultConfig();
+    BrimtonePixels(PixelOrder::RGBA, source.data(), rowBytes, dest.data(), rowBytes,
+                   Rect{0, 0, SInt16(height), SInt16(width)}, Rect{1, 2, 2, 5}, true, config);
+    for (SInt32 y = 0; y < height; ++y)
+        for (SInt32 x = 0; x < width; ++x) {
+            const size_t alpha = size_t(y) * rowBytes + size_t(x) * 4 + 3;
+            const bool inside = y == 1 && x >= 2 && x < 5;
+            EXPECT_EQ(dest[alpha], inside ? 255 : source[alpha]) << x << "," << y;
+        }
 }
 
 }  // namespace
