@@ -2,14 +2,26 @@
 //
 //   brimtone render    [INPUT] [-o OUTPUT] [--fade-in N] [--fade-out N] [--frames N]
 //                      [--size WxH] [--proxy] [--plugin BUNDLE]
+//   brimtone configure [INPUT] [--at FRAME] [--screenshot PNG] [--plugin BUNDLE]
 //   brimtone thumbnail [INPUT] -o PNG [--at FRAME] [--plugin BUNDLE]
 //   brimtone info      [--plugin BUNDLE]
+#include <QAbstractButton>
+#include <QApplication>
+#include <QCoreApplication>
+#include <QKeyEvent>
+#include <QPixmap>
+#include <QPointer>
+#include <QTimer>
+#include <QWidget>
+
 #include <algorithm>
 #include <charconv>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -20,20 +32,29 @@
 #include "PluginHost.h"
 #include "Progress.h"
 #include "QuickDraw.h"
+#include "ToolboxUI.h"
 
 using namespace brimtone::host;
+
+// Fontconfig, under Qt's fonts, keeps its caches until the process ends.
+extern "C" const char* __lsan_default_suppressions()
+{
+    return "leak:libfontconfig.so\n";
+}
 
 namespace {
 
 constexpr const char* kUsage =
     "usage: brimtone render    [INPUT] [-o OUTPUT] [--fade-in N] [--fade-out N] [--frames N]\n"
     "                          [--size WxH] [--proxy] [--plugin BUNDLE]\n"
+    "       brimtone configure [INPUT] [--at FRAME] [--screenshot PNG] [--plugin BUNDLE]\n"
     "       brimtone thumbnail [INPUT] -o PNG [--at FRAME] [--plugin BUNDLE]\n"
     "       brimtone info      [--plugin BUNDLE]\n"
     "\n"
     "Without INPUT the built-in test clip is used. OUTPUT is a video file (.mp4, .mkv,\n"
     ".mov) or a PNG pattern such as frames/%05d.png; render writes brimtone-demo.mp4\n"
-    "when no -o is given.\n";
+    "when no -o is given. configure opens the effect's dialog on frame FRAME;\n"
+    "--screenshot saves a picture of it and closes it as Cancel does.\n";
 
 constexpr int kMaxSide = 8192;
 
@@ -42,6 +63,7 @@ struct Options {
     std::string input;
     std::string output;
     std::string plugin;
+    std::string screenshot;
     int fadeIn = 0;
     int fadeOut = 0;
     std::optional<int> frames;
@@ -88,6 +110,8 @@ std::string parseArguments(int argc, char** argv, Options& options)
         std::string text;
         if (arg == "-o" || arg == "--output") {
             if (!value(options.output)) return arg + " needs a file name";
+        } else if (arg == "--screenshot") {
+            if (!value(options.screenshot)) return "--screenshot needs a PNG file name";
         } else if (arg == "--plugin") {
             if (!value(options.plugin)) return "--plugin needs a bundle";
         } else if (arg == "--fade-in" || arg == "--fade-out" || arg == "--frames" || arg == "--at") {
@@ -257,6 +281,147 @@ int thumbnail(const Options& options)
     return 0;
 }
 
+// Takes the picture of the plug-in's dialog once it is up and closes it with
+// Escape, as a user cancels it. BRIMTONE_SCREENSHOT_CLICK names the command
+// of a dialog button to click first (as "Info" for About); the picture is
+// then of the window that the click opens.
+class DialogCamera {
+public:
+    DialogCamera(std::string path, std::string click) : path_(std::move(path)), click_(std::move(click))
+    {
+        QObject::connect(&timer_, &QTimer::timeout, [this] { look(); });
+        timer_.start(0);
+    }
+
+    bool written() const { return written_; }
+    const std::string& error() const { return error_; }
+
+private:
+    // The window in front: the innermost modal one, else any shown window.
+    static QWidget* frontWindow()
+    {
+        if (QWidget* modal = QApplication::activeModalWidget(); modal && modal->isVisible()) return modal;
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            if (widget->isVisible() && widget->isWindow()) return widget;
+        return nullptr;
+    }
+
+    static QAbstractButton* buttonWithCommand(QWidget* window, const std::string& command)
+    {
+        for (QAbstractButton* button : window->findChildren<QAbstractButton*>())
+            if (button->property("commandID").toString().toStdString() == command && button->isVisible())
+                return button;
+        return nullptr;
+    }
+
+    void look()
+    {
+        QWidget* window = frontWindow();
+        if (!window) {
+            seen_ = nullptr;
+            return;
+        }
+        // A window is taken on the second look, once its layout and first
+        // paint requests have been handled.
+        if (window != seen_) {
+            seen_ = window;
+            return;
+        }
+        if (done_) {
+            cancel(window);
+            return;
+        }
+        if (!click_.empty() && !clicked_) {
+            QAbstractButton* button = buttonWithCommand(window, click_);
+            clicked_ = true;
+            opener_ = window;
+            if (!button) {
+                error_ = "the dialog has no button with the command '" + click_ + "'";
+                done_ = true;
+                cancel(window);
+                return;
+            }
+            QTimer::singleShot(0, button, [button] { button->click(); });
+            return;
+        }
+        if (clicked_ && window == opener_) return;
+        const QPixmap picture = window->grab();
+        written_ = picture.save(QString::fromStdString(path_), "PNG");
+        if (!written_) error_ = "cannot write the screenshot " + path_;
+        done_ = true;
+        cancel(window);
+    }
+
+    void cancel(QWidget* window)
+    {
+        if (cancelled_.contains(window)) return;
+        cancelled_.append(window);
+        QCoreApplication::postEvent(window, new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
+    }
+
+    std::string path_;
+    std::string click_;
+    QTimer timer_;
+    QPointer<QWidget> seen_;
+    QPointer<QWidget> opener_;
+    QList<QPointer<QWidget>> cancelled_;
+    bool clicked_ = false;
+    bool done_ = false;
+    bool written_ = false;
+    std::string error_;
+};
+
+int configure(const Options& options)
+{
+    // Without a screen the dialog would wait, unseen, for a click forever.
+    if (options.screenshot.empty() && !TBHasDisplay())
+        return fail("configure needs a display (DISPLAY or WAYLAND_DISPLAY), or --screenshot PNG");
+    std::string error;
+    auto source = openSource(options, error);
+    if (!source) return fail(error);
+    auto host = loadPlugin(options, error);
+    if (!host) return fail(error);
+
+    const int width = source->width();
+    const int height = source->height();
+    const int frameCount = source->frameCount();
+    if (frameCount <= 0) return fail("'" + source->description() + "' has no frames");
+    const int at = options.at.value_or(0);
+    if (at >= frameCount)
+        return fail("--at " + std::to_string(at) + " is past the clip's last frame " + std::to_string(frameCount - 1));
+    OutputFrame frame(width, height);
+    if (!frame.world) return fail("not enough memory for the viewer frame");
+
+    // The editor shows the frame in its viewer first, which tells the plug-in
+    // where the clip starts and how long it is.
+    host->attach(source.get(), FilterSettings{});
+    SInt32 result = askForInfo(*host, frameCount);
+    if (result != kPluginOK) return fail(pluginError(*host, "describing the effect", result));
+    prepareFrameParams(*host, frame, width, height, frameCount, false);
+    result = host->call(kPlugInitialize);
+    if (result == kPluginOK) {
+        host->params().renderFrame = at;
+        result = host->call(kPlugDoFrame);
+    }
+    host->call(kPlugTerminate);
+    if (result != kPluginOK) return fail(pluginError(*host, "showing the frame", result));
+    host->takeMixedAudio();
+
+    TBEnsureApplication();
+    std::unique_ptr<DialogCamera> camera;
+    if (!options.screenshot.empty()) {
+        const char* click = std::getenv("BRIMTONE_SCREENSHOT_CLICK");
+        camera = std::make_unique<DialogCamera>(options.screenshot, click ? click : "");
+    }
+    host->params().renderFrame = at;
+    host->call(kPlugCustomButtonClick);
+    if (!camera) return 0;
+    if (!camera->error().empty()) return fail(camera->error());
+    if (!camera->written()) return fail("the effect's dialog did not open");
+    std::cerr << "brimtone: wrote " << options.screenshot << "\n";
+    return 0;
+}
+
 // A fixed text field of the plug-in (Mac OS Roman, up to its NUL, never past
 // its end) as UTF-8 for the terminal.
 std::string field(const char* text, size_t size)
@@ -316,6 +481,7 @@ int main(int argc, char** argv)
         return 2;
     }
     if (options.command == "render") return render(options);
+    if (options.command == "configure") return configure(options);
     if (options.command == "thumbnail") return thumbnail(options);
     if (options.command == "info") return info(options);
     std::cerr << "brimtone: unknown command '" << options.command << "'\n" << kUsage;

@@ -6,7 +6,7 @@
 #include "graphics/CommonProcs.h"
 
 SInt16 GetFrameIntoGW(GWorldPtr theGW, PluginParams* params, SInt32 frameIndex,
-                      SInt16 disposeAfterUse)
+                      SInt16 /*disposeAfterUse*/)
 {
     if (theGW == nullptr || params == nullptr || params->procs == nullptr ||
         params->procs->GetFrame == nullptr || params->procs->ReleaseFrame == nullptr)
@@ -29,8 +29,11 @@ SInt16 GetFrameIntoGW(GWorldPtr theGW, PluginParams* params, SInt32 frameIndex,
     void* frameCookie1 = nullptr;
     SInt16 result = procs->GetFrame(params->instance, SInt32(absoluteIndex), &fetched,
                                     SInt16(width), SInt16(height), quality, &volume, &frameCookie1);
-    if (fetched == nullptr)
+    if (fetched == nullptr) {
+        if (frameCookie1 != nullptr)
+            procs->ReleaseFrame(params->instance, frameCookie1);
         return result != kPluginOK ? result : SInt16(kPluginCantGetNeededFrame);
+    }
 
     {
         PixMapHandle fetchedPixMap = GetGWorldPixMap(fetched);
@@ -41,8 +44,9 @@ SInt16 GetFrameIntoGW(GWorldPtr theGW, PluginParams* params, SInt32 frameIndex,
                  &targetRect, srcCopy, nullptr);
         SetPixelsState(fetchedPixMap, savedState);
     }
-    result = procs->ReleaseFrame(params->instance, frameCookie1);
-    if (disposeAfterUse > 0)
-        DisposeGWorld(fetched);
+    // The host's ReleaseFrame frees the frame: disposing of it here as well
+    // would free it twice, so disposeAfterUse only documents the intent.
+    if (frameCookie1 != nullptr)
+        result = procs->ReleaseFrame(params->instance, frameCookie1);
     return result;
 }

@@ -8,8 +8,9 @@
 // Fetches frame frameIndex (counted from params->startFrame) at theGW's size
 // and copies it into theGW. Returns the host's result, -1 for a negative
 // index, kPluginBadParams for missing arguments or callbacks and
-// kPluginCantGetNeededFrame when the host answers without a frame. With
-// disposeAfterUse > 0 the fetched buffer is disposed of after ReleaseFrame,
-// so the host's ReleaseFrame must leave it alive.
+// kPluginCantGetNeededFrame when the host answers without a frame. Every
+// cookie the host hands out is given back with ReleaseFrame, which frees the
+// frame; the fetched buffer is never disposed of here, whatever
+// disposeAfterUse says.
 SInt16 GetFrameIntoGW(GWorldPtr theGW, PluginParams* params, SInt32 frameIndex,
                       SInt16 disposeAfterUse);

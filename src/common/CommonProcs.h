@@ -1,5 +1,6 @@
 // Common services: alerts and fatal errors, strings, numbers, four-character
-// codes, modifier keys, justified text and block cloning.
+// codes, modifier keys, justified text, block cloning, nib windows and file
+// references.
 //
 // Strings are Str255 (length byte, then up to 255 characters). Arguments are
 // copied on entry, so a longer text is cut at 255 characters. Routines that
@@ -12,9 +13,14 @@
 //     Notify(PStr("Cannot locate manual in bundle"));
 #pragma once
 
+#include "CFURL.h"
+#include "CoreFoundation.h"
+#include "Files.h"
 #include "MacTypes.h"
 #include "QuickDraw.h"
-#include "CoreFoundation.h"
+
+// Same spelling as the ui library, which completes the type.
+typedef struct OpaqueWindowPtr* WindowPtr;
 
 enum {
     cmdMask = 256,
@@ -122,3 +128,34 @@ void PaintJustifiedRect(Rect theBox, SInt16 theJustification, ConstStr255Param t
 // A new heap block holding a copy of theObject; nil for nil, for an empty
 // block or when the allocation fails.
 Ptr CloneObject(Ptr theObject);
+
+// ---- Nib windows -------------------------------------------------------------
+
+// Window theWindow of nib theNib ("brimtone" when empty) in the bundle whose
+// identifier is theIdentifier; the caller owns it. Never nil: a missing
+// bundle asserts, a nib that cannot be opened terminates with an alert, and
+// a window that cannot be made ends the process at once with the error's
+// low byte as its status (1 when that byte is 0).
+WindowPtr OpenNibWindowFromCFBundle(const char* theIdentifier, const char* theNib,
+                                    const char* theWindow);
+// The same for a nib of the main bundle ("main" when empty).
+WindowPtr OpenNibWindow(const char* theNib, const char* theWindow);
+void FlushWindowBuffer(WindowPtr theWindow);
+
+// ---- File references ---------------------------------------------------------
+
+// A zeroed result when the conversion fails.
+FSSpec FSRef2FSSpec(const FSRef& theRef);
+FSRef FSSpec2FSRef(const FSSpec& theFSS);
+// The text of the file's URL, a new string that the caller releases; nil
+// when there is no URL.
+CFStringRef FSRef2CFString(const FSRef& theFSRef);
+CFStringRef FSSpec2CFString(const FSSpec& theFSS);
+// Empty when there is no URL text.
+void FSRef2Str255(const FSRef& theFSRef, Str255 outString);
+void URL2Str255(CFURLRef theURL, Str255 outString);
+// Nil when the text is not a valid URL; the caller releases the URL.
+CFURLRef PString2URL(ConstStr255Param theString);
+void GetNameFromFSRef(const FSRef& theFSRef, Str255 outName);
+// True for folders, volumes and packages.
+Boolean IsFileAFolder(const FSRef& theFile);

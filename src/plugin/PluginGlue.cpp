@@ -6,6 +6,10 @@
 #include "CoreGraphics.h"
 #include "MacMemory.h"
 #include "common/CommonProcs.h"
+#include "dialog/clipCTRL.h"
+#include "dialog/colorCTRL.h"
+#include "dialog/configdlghandler.h"
+#include "dialog/pictCTRL.h"
 #include "effect/CallPixelFX.h"
 #include "graphics/CommonProcs.h"
 #include "plugin/DataHandling.h"
@@ -110,10 +114,13 @@ void ConfigurePlugIn(pluginDataPtr TheData, GWorldPtr TheGW, PluginParams* Param
 
     CallPixelEffect(TheGW, gConfigWorkSpace.TheFXClip);
 
-    // DIALOG HOOK: the dialog's part goes here, once the dialog library exists:
-    //     RegisterColorBox(); RegisterClipCtrl(); RegisterPictureControl();
-    //     DoConfig(gTheConfig);
-    //     UnregisterClipCtrl(); UnregisterColorBox(); UnregisterPictureControl();
+    RegisterColorBox();
+    RegisterClipCtrl();
+    RegisterPictureControl();
+    DoConfig(gTheConfig);
+    UnregisterClipCtrl();
+    UnregisterColorBox();
+    UnregisterPictureControl();
 
     DisposeGWorld(gConfigWorkSpace.TheFXClip);
     gConfigWorkSpace.TheFXClip = nullptr;

@@ -467,3 +467,69 @@ TEST(CommonProcsMemory, CloneObjectCopiesTheWholeBlock)
 }
 
 }  // namespace
+
+// ---- Nib windows -------------------------------------------------------------
+
+#include <filesystem>
+#include <fstream>
+
+#include "CFBundle.h"
+#include "Dialogs.h"
+#include "IBCarbonRuntime.h"
+#include "MacWindows.h"
+#include "ToolboxUI.h"
+
+namespace {
+
+// A bundle "com.brimtone.test.nibs" whose nib "brimtone" holds window "one".
+class NibBundle {
+public:
+    NibBundle()
+    {
+        std::string pattern = (std::filesystem::temp_directory_path() / "nibs-XXXXXX").string();
+        fRoot = mkdtemp(pattern.data());
+        const auto contents = fRoot / "T.bundle" / "Contents";
+        std::filesystem::create_directories(contents / "Resources" / "brimtone.nib");
+        std::ofstream(contents / "Info.plist")
+            << "<plist version=\"1.0\"><dict><key>CFBundleIdentifier</key>"
+               "<string>com.brimtone.test.nibs</string></dict></plist>\n";
+        std::ofstream(contents / "Resources" / "brimtone.nib" / "one.ui")
+            << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<ui version=\"4.0\"><class>one</class>"
+               "<widget class=\"QDialog\" name=\"one\"/></ui>\n";
+        CFURLRef url = TBCFURLCreateWithPath((fRoot / "T.bundle").string(), true);
+        CFBundleCreate(nullptr, url);
+        CFRelease(url);
+    }
+    ~NibBundle() { std::filesystem::remove_all(fRoot); }
+
+private:
+    std::filesystem::path fRoot;
+};
+
+TEST(OpenNibWindowFromCFBundle, AnEmptyNibNameOpensTheBrimtoneNib)
+{
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    NibBundle theBundle;
+    WindowPtr theWindow = OpenNibWindowFromCFBundle("com.brimtone.test.nibs", "", "one");
+    ASSERT_NE(theWindow, nullptr);
+    EXPECT_NE(GetWindowPort(theWindow), nullptr);
+    DisposeWindow(theWindow);
+}
+
+TEST(OpenNibWindowFromCFBundleDeathTest, AMissingWindowExitsWithTheErrorsLowByte)
+{
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    NibBundle theBundle;
+    EXPECT_EXIT(OpenNibWindowFromCFBundle("com.brimtone.test.nibs", "brimtone", "two"),
+                testing::ExitedWithCode(int(UInt32(kIBCarbonRuntimeCantFindObject) & 0xFF)), "");
+}
+
+TEST(OpenNibWindowFromCFBundleDeathTest, AnUnknownBundleEndsWithAnAssertion)
+{
+    EXPECT_EXIT((TBSetStandardAlertRunner(nullptr),
+                 OpenNibWindowFromCFBundle("com.brimtone.nowhere", "brimtone", "one")),
+                testing::ExitedWithCode(1) /* ExitToShell */,
+                "Cannot allocate bundle for ID = com.brimtone.nowhere");
+}
+
+}  // namespace

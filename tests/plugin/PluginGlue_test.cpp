@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "dialog/DialogTestSupport.h"
+
 #include <cstdlib>
 #include <cstring>
 #include <string>
@@ -127,8 +129,11 @@ TEST(PluginGlue, ConfigureFillsTheWorkSpaceAndRendersAPreview)
     pluginDataRec config{};
     ResetConfig(&config, true);
     PluginParams params{};
+    dialogtest::StartQt();
+    dialogtest::PrivatePrefs prefs;
 
     for (const SInt32 frames : {0, -5, 1, 80}) {
+        dialogtest::Script closeAsCancel({});
         ConfigurePlugIn(&config, frame, &params, 12, frames);
         EXPECT_EQ(gTheConfig, &config);
         EXPECT_EQ(gConfigWorkSpace.TheConfig, &config);

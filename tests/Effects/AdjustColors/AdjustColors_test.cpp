@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include "dialog/DialogTestSupport.h"
+
 #include <climits>
 #include <cstdlib>
 #include <string>
@@ -602,9 +604,13 @@ TEST_F(FrontEnd, PlaceholderReportsItsBeginningNotItsDrive)
 
 TEST_F(FrontEnd, ButtonOpensTheDialogOnTheClipLastRendered)
 {
+    dialogtest::StartQt();
     TestHost host;
     host.params.renderFrame = 3;
-    EXPECT_EQ(host.Call(kPlugCustomButtonClick, kEntry), kPluginOK);
+    {
+        dialogtest::Script closeAsCancel({});
+        EXPECT_EQ(host.Call(kPlugCustomButtonClick, kEntry), kPluginOK);
+    }
     ASSERT_EQ(host.getFrameCalls.size(), 1u);
     EXPECT_EQ(host.getFrameCalls[0].index, 3);
     EXPECT_EQ(gConfigWorkSpace.MaxFrameIndex, 0);
@@ -619,7 +625,10 @@ TEST_F(FrontEnd, ButtonOpensTheDialogOnTheClipLastRendered)
     host.params.startFrame = 0;
     host.params.renderFrame = 5;
 
-    EXPECT_EQ(host.Call(kPlugCustomButtonClick, kEntry), kPluginOK);
+    {
+        dialogtest::Script closeAsCancel({});
+        EXPECT_EQ(host.Call(kPlugCustomButtonClick, kEntry), kPluginOK);
+    }
     ASSERT_EQ(host.getFrameCalls.size(), 1u);
     EXPECT_EQ(host.getFrameCalls[0].index, 35);
     EXPECT_EQ(host.getFrameCalls[0].quality, kDVHighQuality);
@@ -646,6 +655,8 @@ TEST_F(FrontEnd, ButtonFetchesThePreviewAtTheMediaFormatsSize)
         TestHost host;
         Prime(host);
         gPluginConfig->MediaType = c.media;
+        dialogtest::StartQt();
+        dialogtest::Script closeAsCancel({});
         EXPECT_EQ(host.Call(kPlugCustomButtonClick, kEntry), kPluginOK);
         ASSERT_EQ(host.getFrameCalls.size(), 1u);
         EXPECT_EQ(host.getFrameCalls[0].width, c.width) << c.media;

@@ -1,0 +1,151 @@
+#include "dialog/colorCTRL.h"
+
+#include <cstring>
+
+#include "ColorPicker.h"
+#include "Controls.h"
+#include "MacWindows.h"
+#include "common/CommonProcs.h"
+#include "dialog/carbonmacros.h"
+#include "graphics/CommonProcs.h"
+
+namespace {
+
+ToolboxObjectClassRef lgColorBoxClassRef = nullptr;
+EventHandlerUPP lgMyHandlerUPP = nullptr;
+
+constexpr UInt32 kPickerFlags = kColorPickerDialogIsMoveable | kColorPickerDialogIsModal |
+                                kColorPickerAppIsColorSyncAware | kColorPickerInPickerDialog;
+static_assert(kPickerFlags == 0x93);
+
+}  // namespace
+
+RGBColor ColorBoxValue2RGBColor(SInt32 theValue)
+{
+    const pixRec thePixel = Longint2PixRec(theValue);
+    return RGBColor{UInt16(thePixel.red << 8), UInt16(thePixel.green << 8),
+                    UInt16(thePixel.blue << 8)};
+}
+
+SInt32 RGBColor2ColorBoxValue(RGBColor theColor)
+{
+    pixRec thePixel{};
+    thePixel.alpha = 0;
+    thePixel.red = UInt8(theColor.red >> 8);
+    thePixel.green = UInt8(theColor.green >> 8);
+    thePixel.blue = UInt8(theColor.blue >> 8);
+    return PixRec2Longint(thePixel);
+}
+
+void RegisterColorBox()
+{
+    static const EventTypeSpec kEvents[] = {
+        {kEventClassControl, kEventControlDraw},
+        {kEventClassControl, kEventControlHitTest},
+        {kEventClassControl, kEventControlHit},
+    };
+    lgMyHandlerUPP = NewEventHandlerUPP(ColorBoxControlHandler);
+    CFStringRef theID = CFStringCreateWithCString(nullptr, cColorCtrlID, kCFStringEncodingASCII);
+    RegisterToolboxObjectClass(theID, nullptr, 3, kEvents, lgMyHandlerUPP, nullptr,
+                               &lgColorBoxClassRef);
+    if (theID != nullptr)
+        CFRelease(theID);
+}
+
+void UnregisterColorBox()
+{
+    if (lgColorBoxClassRef != nullptr)
+        UnregisterToolboxObjectClass(lgColorBoxClassRef);
+    lgColorBoxClassRef = nullptr;
+    if (lgMyHandlerUPP != nullptr)
+        DisposeEventHandlerUPP(lgMyHandlerUPP);
+    lgMyHandlerUPP = nullptr;
+}
+
+OSStatus ColorBoxControlHandler(EventHandlerCallRef /*inHandlerCallRef*/, EventRef inEvent,
+                                void* /*inUserData*/)
+{
+    OSStatus result = eventNotHandledErr;
+    ControlRef theControl = nullptr;
+    if (GetEventParameter(inEvent, kEventParamDirectObject, typeControlRef, nullptr,
+                          sizeof(theControl), nullptr, &theControl) != noErr ||
+        theControl == nullptr)
+        return result;
+    const Rect bounds = GetControlBox(theControl);
+
+    switch (GetEventKind(inEvent)) {
+    case kEventControlHit: {
+        const RGBColor inColor = ColorBoxValue2RGBColor(GetControl32BitValue(theControl));
+        RGBColor outColor = inColor;
+        if (UseColorPicker(Point{0, 0}, PStr("Please choose color:"), inColor, outColor))
+            SetControl32BitValue(theControl, RGBColor2ColorBoxValue(outColor));
+        // Not handled: the standard handling goes on and sends the box's command.
+        break;
+    }
+    case kEventControlHitTest: {
+        Point theMouse{0, 0};
+        GetEventParameter(inEvent, kEventParamMouseLocation, typeQDPoint, nullptr,
+                          sizeof(theMouse), nullptr, &theMouse);
+        const ControlPartCode part = PtInRect(theMouse, &bounds) ? 1 : 0;
+        SetEventParameter(inEvent, kEventParamControlPart, typeControlPartCode, sizeof(part),
+                          &part);
+        result = noErr;
+        break;
+    }
+    case kEventControlDraw: {
+        CGrafPtr savedPort;
+        GDHandle savedDevice;
+        GetGWorld(&savedPort, &savedDevice);
+        if (CGrafPtr thePort = GetWindowPort(GetControlOwner(theControl))) {
+            SetGWorld(thePort, nullptr);
+            const ControlPartCode hilite = GetControlHilite(theControl);
+            if (hilite != kControlDisabledPart && hilite != kControlInactivePart) {
+                ColorBoxDraw(bounds, ColorBoxValue2RGBColor(GetControl32BitValue(theControl)));
+            } else {
+                const RGBColor white{65535, 65535, 65535};
+                RGBBackColor(&white);
+                EraseRect(&bounds);
+            }
+        }
+        SetGWorld(savedPort, savedDevice);
+        result = noErr;
+        break;
+    }
+    default:
+        break;
+    }
+    return result;
+}
+
+void ColorBoxDraw(Rect theRect, RGBColor theColor)
+{
+    RGBForeColor(&theColor);
+    PaintRect(&theRect);
+    const RGBColor black{0, 0, 0};
+    RGBForeColor(&black);
+    FrameRect(&theRect);
+}
+
+Boolean UseColorPicker(Point where, ConstStr255Param prompt, RGBColor inColor,
+                       RGBColor& outColor)
+{
+    NColorPickerInfo theInfo;
+    std::memset(&theInfo, 0, sizeof(theInfo));
+    theInfo.theColor.profile = nullptr;
+    theInfo.theColor.color.rgb = CMRGBColor{inColor.red, inColor.green, inColor.blue};
+    theInfo.dstProfile = nullptr;
+    theInfo.flags = kPickerFlags;
+    theInfo.placeWhere = kAtSpecifiedOrigin;
+    theInfo.dialogOrigin = where;
+    theInfo.pickerType = 0;
+    theInfo.eventProc = nullptr;
+    theInfo.colorProc = nullptr;
+    theInfo.colorProcData = 0;
+    std::memcpy(theInfo.prompt, prompt, size_t(prompt[0]) + 1);
+    theInfo.newColorChosen = false;
+    if (NPickColor(&theInfo) != noErr || !theInfo.newColorChosen)
+        return false;
+    const CMRGBColor& theChosen = theInfo.theColor.color.rgb;
+    outColor = RGBColor{theChosen.red, theChosen.green, theChosen.blue};
+    return true;
+}

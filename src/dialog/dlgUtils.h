@@ -1,0 +1,41 @@
+// Geometry and drawing of the preview control's region: handle hit tests,
+// handles, the preview with its region outline, dragging and proportions.
+#pragma once
+
+#include "MacTypes.h"
+#include "MacWindows.h"
+#include "QuickDraw.h"
+#include "graphics/relRects.h"
+
+// Parts of the preview control.
+enum : SInt16 {
+    kNoHandle = 0,
+    kTopLeftHandle = 1,
+    kTopRightHandle = 2,
+    kBottomLeftHandle = 3,
+    kBottomRightHandle = 4,
+    kRectBody = 5,
+};
+
+// Modifier bits that change a corner drag.
+enum : UInt32 {
+    kDragShiftKey = 0x0200,   // keep the proportions the rectangle had at the click
+    kDragOptionKey = 0x0800,  // grow or shrink about the centre
+};
+
+// The first of: the 12x12 squares around top-left, top-right, bottom-left,
+// bottom-right (1..4), the rectangle itself (5); 0 for none.
+SInt16 IsHandleHit(Rect theRect, Point theLoc);
+// Three rings (black, white, black) at each corner, in the current port.
+void DrawHandles(Rect theRect);
+// The rendered preview, its region outline and handles, and a one-pixel
+// border, into destRect of the window's port.
+void DrawFrameContents(WindowRef theWindow, Rect destRect);
+void DragRect(Rect& theRect, Point oldLoc, Point newLoc, UInt32 modifiers);
+// Moves the corner theHandle by the mouse's movement; the result is
+// normalised. theFrame and origRel give the rectangle at the click for Shift.
+void DragCorner(SInt16 theHandle, Rect& theRect, Point oldLoc, Point newLoc, UInt32 modifiers,
+                Rect theFrame, const relRect& origRel);
+// Gives theRect the preview control's proportions when KeepProps is set.
+void KeepImageProps(Rect& theRect);
+void CalcAndKeepImageProps();

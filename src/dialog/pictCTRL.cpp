@@ -1,0 +1,133 @@
+#include "dialog/pictCTRL.h"
+
+#include <vector>
+
+#include "Controls.h"
+#include "MacWindows.h"
+#include "dialog/carbonmacros.h"
+#include "graphics/CGglue.h"
+#include "graphics/CommonProcs.h"
+
+namespace {
+
+ToolboxObjectClassRef lgPictureControlClassRef = nullptr;
+EventHandlerUPP lgMyHandlerUPP = nullptr;
+// Number n is entry n - 1; forgotten entries stay nil so numbers are not reused.
+std::vector<CGImageRef> lgImages;
+
+void DrawPictureBox(ControlRef theControl, CGrafPtr thePort)
+{
+    const Rect bounds = GetControlBox(theControl);
+    const ControlPartCode hilite = GetControlHilite(theControl);
+    if (hilite == kControlDisabledPart || hilite == kControlInactivePart)
+        return;
+    const RGBColor white{65535, 65535, 65535};
+    const RGBColor black{0, 0, 0};
+    RGBBackColor(&white);
+    EraseRect(&bounds);
+    if (CGImageRef theImage = PictureControlImage(GetControl32BitValue(theControl))) {
+        Rect r = CalcProportionalImageForFrame(theImage, bounds);
+        CenterRectInRect(r, bounds);
+        DrawCGImageInQDRect(thePort, theImage, r, 0.0f, false);
+    }
+    RGBForeColor(&black);
+    FrameRect(&bounds);
+    if (hilite > 0)
+        InvertRect(&bounds);
+}
+
+}  // namespace
+
+SInt32 PictureControlImageNumber(CGImageRef theImage)
+{
+    if (theImage == nullptr)
+        return 0;
+    for (size_t i = 0; i < lgImages.size(); ++i)
+        if (lgImages[i] == theImage)
+            return SInt32(i + 1);
+    lgImages.push_back(theImage);
+    return SInt32(lgImages.size());
+}
+
+void ForgetPictureControlImage(CGImageRef theImage)
+{
+    for (CGImageRef& theEntry : lgImages)
+        if (theEntry == theImage)
+            theEntry = nullptr;
+}
+
+CGImageRef PictureControlImage(SInt32 theNumber)
+{
+    if (theNumber < 1 || size_t(theNumber) > lgImages.size())
+        return nullptr;
+    return lgImages[size_t(theNumber) - 1];
+}
+
+void RegisterPictureControl()
+{
+    static const EventTypeSpec kEvents[] = {
+        {kEventClassControl, kEventControlDraw},
+        {kEventClassControl, kEventControlHitTest},
+        {kEventClassControl, kEventControlHit},
+    };
+    lgMyHandlerUPP = NewEventHandlerUPP(PictureControlHandler);
+    CFStringRef theID = CFStringCreateWithCString(nullptr, cImageCtrlID, kCFStringEncodingASCII);
+    RegisterToolboxObjectClass(theID, nullptr, 3, kEvents, lgMyHandlerUPP, nullptr,
+                               &lgPictureControlClassRef);
+    if (theID != nullptr)
+        CFRelease(theID);
+}
+
+void UnregisterPictureControl()
+{
+    if (lgPictureControlClassRef != nullptr)
+        UnregisterToolboxObjectClass(lgPictureControlClassRef);
+    lgPictureControlClassRef = nullptr;
+    if (lgMyHandlerUPP != nullptr)
+        DisposeEventHandlerUPP(lgMyHandlerUPP);
+    lgMyHandlerUPP = nullptr;
+}
+
+OSStatus PictureControlHandler(EventHandlerCallRef /*inHandlerCallRef*/, EventRef inEvent,
+                               void* /*inUserData*/)
+{
+    OSStatus result = eventNotHandledErr;
+    ControlRef theControl = nullptr;
+    if (GetEventParameter(inEvent, kEventParamDirectObject, typeControlRef, nullptr,
+                          sizeof(theControl), nullptr, &theControl) != noErr ||
+        theControl == nullptr)
+        return result;
+
+    switch (GetEventKind(inEvent)) {
+    case kEventControlHit:
+        GetControl32BitValue(theControl);
+        break;
+    case kEventControlHitTest: {
+        Point theMouse{0, 0};
+        GetEventParameter(inEvent, kEventParamMouseLocation, typeQDPoint, nullptr,
+                          sizeof(theMouse), nullptr, &theMouse);
+        const Rect bounds = GetControlBox(theControl);
+        const ControlPartCode part = PtInRect(theMouse, &bounds) ? 1 : 0;
+        SetEventParameter(inEvent, kEventParamControlPart, typeControlPartCode, sizeof(part),
+                          &part);
+        result = noErr;
+        break;
+    }
+    case kEventControlDraw: {
+        CGrafPtr savedPort;
+        GDHandle savedDevice;
+        GetGWorld(&savedPort, &savedDevice);
+        CGrafPtr thePort = GetWindowPort(GetControlOwner(theControl));
+        if (thePort != nullptr) {
+            SetGWorld(thePort, nullptr);
+            DrawPictureBox(theControl, thePort);
+        }
+        SetGWorld(savedPort, savedDevice);
+        result = noErr;
+        break;
+    }
+    default:
+        break;
+    }
+    return result;
+}
