@@ -522,8 +522,7 @@ void FlushWindowBuffer(WindowPtr theWindow)
 FSSpec FSRef2FSSpec(const FSRef& theRef)
 {
     FSSpec theSpec{};
-    std::string thePath;
-    if (!TBFSRefGetPath(&theRef, thePath) || TBFSSpecFromPath(thePath, &theSpec) != noErr)
+    if (FSGetCatalogInfo(&theRef, kFSCatInfoNone, nullptr, nullptr, &theSpec, nullptr) != noErr)
         theSpec = FSSpec{};
     return theSpec;
 }
@@ -531,9 +530,7 @@ FSSpec FSRef2FSSpec(const FSRef& theRef)
 FSRef FSSpec2FSRef(const FSSpec& theFSS)
 {
     FSRef theRef{};
-    std::string thePath;
-    if (!TBPathFromFSSpec(theFSS, thePath) ||
-        FSPathMakeRef(reinterpret_cast<const UInt8*>(thePath.c_str()), &theRef, nullptr) != noErr)
+    if (FSpMakeFSRef(&theFSS, &theRef) != noErr)
         theRef = FSRef{};
     return theRef;
 }

@@ -144,7 +144,8 @@ void FlushWindowBuffer(WindowPtr theWindow);
 
 // ---- File references ---------------------------------------------------------
 
-// A zeroed result when the conversion fails.
+// Zeroed results when the conversion fails; a zeroed FSRef names no file,
+// so everything made from it (URL, text, image) is nil or empty.
 FSSpec FSRef2FSSpec(const FSRef& theRef);
 FSRef FSSpec2FSRef(const FSSpec& theFSS);
 // The text of the file's URL, a new string that the caller releases; nil

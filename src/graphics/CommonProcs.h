@@ -6,6 +6,9 @@
 #include "QuickDraw.h"
 #include "graphics/PixelLib.h"
 
+// Same spelling as the ui library, which completes the type.
+typedef struct OpaqueWindowPtr* WindowRef;
+
 // origin + trunc(value) as a 16-bit coordinate: truncation toward zero,
 // saturating at -32768 and 32767; a NaN value contributes 0.
 SInt16 TruncToCoord(double value, SInt16 origin = 0);
@@ -34,6 +37,9 @@ Rect KeepPropsWithFixedVertical(Rect inOriginal, Rect inNewSize);
 // inRect's proportions scaled to inFrame, at (0,0); neither centred nor clipped.
 Rect CalcProportionalRectForFrame(Rect inRect, Rect inFrame);
 void CenterRectInRect(Rect& theRect, Rect theBounds);
+// Moves the window sideways so that its frame's right edge is theBounds.right.
+// Only where the toolbox's user interface is built in (not in the frei0r filter).
+void MoveWindowToRightEdge(WindowRef theWindow, Rect theBounds);
 SInt16 Sgn(double theVal);
 SInt16 CarbonHiWord(SInt32 x);
 SInt16 CarbonLoWord(SInt32 x);

@@ -533,3 +533,90 @@ TEST(OpenNibWindowFromCFBundleDeathTest, AnUnknownBundleEndsWithAnAssertion)
 }
 
 }  // namespace
+
+// ---- File references -------------------------------------------------------------
+
+#include "CFURL.h"
+
+namespace {
+
+class CommonProcsFiles : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        std::string pattern = (std::filesystem::temp_directory_path() / "refs-XXXXXX").string();
+        fFolder = std::filesystem::canonical(mkdtemp(pattern.data()));
+        std::filesystem::create_directory(fFolder / "Pack.bundle");
+        std::ofstream(fFolder / "my file.txt") << "x";
+    }
+    void TearDown() override { std::filesystem::remove_all(fFolder); }
+    FSRef Ref(const std::string& name) const
+    {
+        FSRef ref{};
+        const std::string path = (fFolder / name).string();
+        EXPECT_EQ(FSPathMakeRef(reinterpret_cast<const UInt8*>(path.c_str()), &ref, nullptr), noErr);
+        return ref;
+    }
+    static std::string Text(ConstStr255Param s) { return std::string(reinterpret_cast<const char*>(s + 1), s[0]); }
+
+    std::filesystem::path fFolder;
+};
+
+TEST_F(CommonProcsFiles, SpecsAndReferencesNameTheSameFile)
+{
+    const FSSpec spec = FSRef2FSSpec(Ref("my file.txt"));
+    EXPECT_EQ(Text(spec.name), "my file.txt");
+    std::string path;
+    ASSERT_TRUE(TBPathFromFSSpec(spec, path));
+    EXPECT_EQ(std::filesystem::path(path), fFolder / "my file.txt");
+    const FSRef back = FSSpec2FSRef(spec);
+    ASSERT_TRUE(TBFSRefGetPath(&back, path));
+    EXPECT_EQ(std::filesystem::path(path), fFolder / "my file.txt");
+    Str255 name;
+    GetNameFromFSRef(Ref("my file.txt"), name);
+    EXPECT_EQ(Text(name), "my file.txt");
+
+    // A file that is gone gives zeroed results, and no text.
+    FSSpec gone{};
+    ASSERT_EQ(TBFSSpecFromPath((fFolder / "gone").string(), &gone), fnfErr);
+    const FSRef none = FSSpec2FSRef(gone);
+    EXPECT_FALSE(TBFSRefGetPath(&none, path));
+    EXPECT_EQ(FSSpec2CFString(gone), nullptr);
+    const FSSpec zero = FSRef2FSSpec(FSRef{});
+    EXPECT_EQ(zero.name[0], 0);
+    EXPECT_EQ(zero.parID, 0);
+}
+
+TEST_F(CommonProcsFiles, URLTextsArePercentEncodedFileURLs)
+{
+    const std::string expected = "file://" + (fFolder / "my%20file.txt").string();
+    Str255 text;
+    FSRef2Str255(Ref("my file.txt"), text);
+    EXPECT_EQ(Text(text), expected);
+    CFStringRef string = FSSpec2CFString(FSRef2FSSpec(Ref("my file.txt")));
+    EXPECT_EQ(TBCFStringToUTF8(string), expected);
+    CFRelease(string);
+
+    CFURLRef url = PString2URL(text);
+    ASSERT_NE(url, nullptr);
+    Str255 again;
+    URL2Str255(url, again);
+    EXPECT_EQ(Text(again), expected);
+    CFRelease(url);
+
+    EXPECT_EQ(PString2URL(PStr("not a url")), nullptr);
+    URL2Str255(nullptr, again);
+    EXPECT_EQ(again[0], 0);
+    FSRef2Str255(FSRef{}, again);
+    EXPECT_EQ(again[0], 0);
+}
+
+TEST_F(CommonProcsFiles, FoldersAndPackagesAreFolders)
+{
+    EXPECT_TRUE(IsFileAFolder(Ref(".")));
+    EXPECT_TRUE(IsFileAFolder(Ref("Pack.bundle")));
+    EXPECT_FALSE(IsFileAFolder(Ref("my file.txt")));
+    EXPECT_FALSE(IsFileAFolder(FSRef{}));
+}
+
+}  // namespace

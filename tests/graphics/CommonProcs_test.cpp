@@ -278,3 +278,86 @@ TEST(CommonProcsBuffers, DrawPictureInGWDrawsIntoTheBufferAndRestoresThePort)
     for (GWorldPtr gw : {painted, scratch, current, target})
         DisposeGWorld(gw);
 }
+
+// ---- Windows -----------------------------------------------------------------
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+
+#include "CFBundle.h"
+#include "IBCarbonRuntime.h"
+#include "MacWindows.h"
+
+namespace {
+
+// Window "w" of nib "n" in a bundle of a fresh temporary folder.
+class NibWindow {
+public:
+    NibWindow()
+    {
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        std::string pattern = (std::filesystem::temp_directory_path() / "window-XXXXXX").string();
+        fRoot = mkdtemp(pattern.data());
+        const auto contents = fRoot / "W.bundle" / "Contents";
+        std::filesystem::create_directories(contents / "Resources" / "n.nib");
+        std::ofstream(contents / "Info.plist")
+            << "<plist version=\"1.0\"><dict><key>CFBundleIdentifier</key>"
+               "<string>com.brimtone.test.window</string></dict></plist>\n";
+        std::ofstream(contents / "Resources" / "n.nib" / "w.ui")
+            << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<ui version=\"4.0\"><class>w</class>"
+               "<widget class=\"QDialog\" name=\"w\"/></ui>\n";
+        CFURLRef url = TBCFURLCreateWithPath((fRoot / "W.bundle").string(), true);
+        CFBundleRef bundle = CFBundleCreate(nullptr, url);
+        CFRelease(url);
+        IBNibRef nib = nullptr;
+        if (CreateNibReferenceWithCFBundle(bundle, CFSTR("n"), &nib) == noErr) {
+            CreateWindowFromNib(nib, CFSTR("w"), &fWindow);
+            DisposeNibReference(nib);
+        }
+    }
+    ~NibWindow()
+    {
+        if (fWindow != nullptr)
+            DisposeWindow(fWindow);
+        std::filesystem::remove_all(fRoot);
+    }
+    WindowRef Window() const { return fWindow; }
+
+private:
+    std::filesystem::path fRoot;
+    WindowRef fWindow = nullptr;
+};
+
+Rect Structure(WindowRef window)
+{
+    Rect bounds{};
+    GetWindowBounds(window, kWindowStructureRgn, &bounds);
+    return bounds;
+}
+
+TEST(CommonProcsWindows, MoveWindowToRightEdgeMovesOnlySideways)
+{
+    NibWindow nib;
+    WindowRef window = nib.Window();
+    ASSERT_NE(window, nullptr);
+    const Rect start{50, 100, 250, 400};
+    ASSERT_EQ(SetWindowBounds(window, kWindowStructureRgn, &start), noErr);
+    ASSERT_EQ(Structure(window).right, 400);
+
+    MoveWindowToRightEdge(window, Rect{0, 0, 600, 1000});
+    Rect moved = Structure(window);
+    EXPECT_EQ(moved.right, 1000);
+    EXPECT_EQ(moved.left, 700);
+    EXPECT_EQ(moved.top, 50);
+    EXPECT_EQ(moved.bottom, 250);
+
+    // Only the right edge of the bounds counts; moving left works alike.
+    MoveWindowToRightEdge(window, Rect{-30, 500, -10, 350});
+    moved = Structure(window);
+    EXPECT_EQ(moved.right, 350);
+    EXPECT_EQ(moved.left, 50);
+    EXPECT_EQ(moved.top, 50);
+}
+
+}  // namespace

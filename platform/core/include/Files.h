@@ -70,3 +70,93 @@ OSErr GetEOF(SInt16 refNum, SInt32* logEOF);
 // Mac OS Roman in the spec and UTF-8 in the path.
 bool TBPathFromFSSpec(const FSSpec& spec, std::string& path);
 OSErr TBFSSpecFromPath(const std::string& path, FSSpec* spec);
+
+// ---- Catalogue information ---------------------------------------------------
+//
+// The one volume's root directory (ID 2, parent ID 1) is the host's "/" and
+// carries the volume's name, TBVolumeName(); directory ID 0 with volume 0
+// is the process's current folder.
+
+enum : SInt32 {
+    fsRtParID = 1,
+    fsRtDirID = 2,
+};
+
+// The name of the one volume ("Linux").
+const char* TBVolumeName();
+
+typedef UInt32 FSCatalogInfoBitmap;
+enum : FSCatalogInfoBitmap {
+    kFSCatInfoNone = 0x00000000,
+    kFSCatInfoNodeFlags = 0x00000002,
+    kFSCatInfoVolume = 0x00000004,
+    kFSCatInfoParentDirID = 0x00000008,
+    kFSCatInfoNodeID = 0x00000010,
+};
+
+enum : UInt16 {
+    kFSNodeIsDirectoryMask = 0x0010,
+};
+
+// Only the fields of the bitmap's requests are filled.
+struct FSCatalogInfo {
+    UInt16 nodeFlags;
+    SInt16 volume;
+    UInt32 parentDirID;
+    UInt32 nodeID;  // folders only; 0 for files
+};
+
+struct HFSUniStr255 {
+    UInt16 length;
+    UniChar unicode[255];
+};
+
+// Each out argument may be nil. fnfErr when the item is gone; bdNamErr when
+// its name cannot be a Mac name (longer than 63 characters or not Mac OS Roman).
+OSErr FSGetCatalogInfo(const FSRef* ref, FSCatalogInfoBitmap whichInfo,
+                       FSCatalogInfo* catalogInfo, HFSUniStr255* outName, FSSpec* fsSpec,
+                       FSRef* parentRef);
+OSErr FSpMakeFSRef(const FSSpec* source, FSRef* newRef);
+
+enum : SInt8 {
+    kioFlAttribDirMask = 0x10,
+};
+
+// Catalogue parameter blocks: both views begin with the same fields, so
+// either may be read after a call.
+struct HFileInfo {
+    OSErr ioResult;
+    StringPtr ioNamePtr;
+    SInt16 ioVRefNum;
+    SInt16 ioFDirIndex;
+    SInt8 ioFlAttrib;
+    SInt32 ioDirID;    // in: the folder to look in; out: a file's own number (0)
+    SInt32 ioFlParID;  // out: the folder holding the item
+    FInfo ioFlFndrInfo;
+    SInt32 ioFlLgLen;
+};
+
+struct DirInfo {
+    OSErr ioResult;
+    StringPtr ioNamePtr;
+    SInt16 ioVRefNum;
+    SInt16 ioFDirIndex;
+    SInt8 ioFlAttrib;
+    SInt32 ioDrDirID;  // in: the folder; out: the item's directory ID
+    SInt32 ioDrParID;  // out: the folder holding it
+    UInt16 ioDrNmFls;
+};
+
+union CInfoPBRec {
+    HFileInfo hFileInfo;
+    DirInfo dirInfo;
+};
+typedef CInfoPBRec* CInfoPBPtr;
+
+// ioFDirIndex < 0: the directory ioDrDirID itself (0: the current folder);
+// its name goes to ioNamePtr when that is not nil.
+// ioFDirIndex = 0: the item named ioNamePtr in the folder ioDirID, or the
+// folder itself when the name is empty.
+// ioFDirIndex > 0: the n-th item of the folder ioDirID, by name; fnfErr
+// past the last. The result is also stored in ioResult.
+OSErr PBGetCatInfoSync(CInfoPBPtr paramBlock);
