@@ -274,3 +274,42 @@ SInt16 FindNameInPopupByID(WindowRef theWindow, OSType theSig, SInt16 theID,
 {
     return GetMenuItemPosition(SimpleGetControlByID(theWindow, theSig, theID), theName);
 }
+
+void RegisterControlClass(const char* theClassID, const EventTypeSpec* theEvents, ItemCount numEvents,
+                          EventHandlerProcPtr theHandler, EventHandlerUPP& outUPP,
+                          ToolboxObjectClassRef& outClass)
+{
+    outUPP = NewEventHandlerUPP(theHandler);
+    CFStringRef theID = CFStringCreateWithCString(nullptr, theClassID, kCFStringEncodingASCII);
+    RegisterToolboxObjectClass(theID, nullptr, numEvents, theEvents, outUPP, nullptr, &outClass);
+    if (theID != nullptr)
+        CFRelease(theID);
+}
+
+void UnregisterControlClass(EventHandlerUPP& theUPP, ToolboxObjectClassRef& theClass)
+{
+    if (theClass != nullptr)
+        UnregisterToolboxObjectClass(theClass);
+    theClass = nullptr;
+    if (theUPP != nullptr)
+        DisposeEventHandlerUPP(theUPP);
+    theUPP = nullptr;
+}
+
+ControlRef GetControlFromEvent(EventRef theEvent)
+{
+    ControlRef theControl = nullptr;
+    if (GetEventParameter(theEvent, kEventParamDirectObject, typeControlRef, nullptr,
+                          sizeof(theControl), nullptr, &theControl) != noErr)
+        return nullptr;
+    return theControl;
+}
+
+void AnswerHitTestInBounds(EventRef theEvent, const Rect& theBounds)
+{
+    Point theMouse{0, 0};
+    GetEventParameter(theEvent, kEventParamMouseLocation, typeQDPoint, nullptr, sizeof(theMouse),
+                      nullptr, &theMouse);
+    const ControlPartCode part = PtInRect(theMouse, &theBounds) ? 1 : 0;
+    SetEventParameter(theEvent, kEventParamControlPart, typeControlPartCode, sizeof(part), &part);
+}

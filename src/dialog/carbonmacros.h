@@ -28,6 +28,18 @@ OSStatus InstallControlEventHandler(ControlRef theControl, EventHandlerUPP theHa
                                     ItemCount numTypes, const EventTypeSpec* typeList,
                                     void* userData, EventHandlerRef* handlerRef);
 
+// Registers a custom control class under theClassID with one handler for
+// the events listed; Unregister undoes it and clears both references.
+void RegisterControlClass(const char* theClassID, const EventTypeSpec* theEvents, ItemCount numEvents,
+                          EventHandlerProcPtr theHandler, EventHandlerUPP& outUPP,
+                          ToolboxObjectClassRef& outClass);
+void UnregisterControlClass(EventHandlerUPP& theUPP, ToolboxObjectClassRef& theClass);
+
+// The control an event is about; nil when the event names none.
+ControlRef GetControlFromEvent(EventRef theEvent);
+// Answers a hit test: part 1 when the mouse is inside theBounds, else 0.
+void AnswerHitTestInBounds(EventRef theEvent, const Rect& theBounds);
+
 // Nil, or zeros, when the event lacks the parameter.
 WindowRef GetWindowFromEvent(EventRef theEvent);
 void GetWindowKeyboardDataFromEvent(EventRef theEvent, char& theKey, UInt32& theKeyCode,

@@ -1,6 +1,7 @@
 #include "dialog/clipCTRL.h"
 
 #include <cstring>
+#include <iterator>
 
 #include "Controls.h"
 #include "MacWindows.h"
@@ -78,32 +79,21 @@ void RegisterClipCtrl()
         {kEventClassControl, kEventControlOwningWindowChanged},
         {kEventClassControl, kEventControlTrack},
     };
-    lgMyHandlerUPP = NewEventHandlerUPP(ClipCtrlControlHandler);
-    CFStringRef theID = CFStringCreateWithCString(nullptr, cClipCtrlID, kCFStringEncodingASCII);
-    RegisterToolboxObjectClass(theID, nullptr, 6, kEvents, lgMyHandlerUPP, nullptr,
-                               &lgClipCtrlClassRef1);
-    if (theID != nullptr)
-        CFRelease(theID);
+    RegisterControlClass(cClipCtrlID, kEvents, std::size(kEvents), ClipCtrlControlHandler, lgMyHandlerUPP,
+                         lgClipCtrlClassRef1);
 }
 
 void UnregisterClipCtrl()
 {
-    if (lgClipCtrlClassRef1 != nullptr)
-        UnregisterToolboxObjectClass(lgClipCtrlClassRef1);
-    lgClipCtrlClassRef1 = nullptr;
-    if (lgMyHandlerUPP != nullptr)
-        DisposeEventHandlerUPP(lgMyHandlerUPP);
-    lgMyHandlerUPP = nullptr;
+    UnregisterControlClass(lgMyHandlerUPP, lgClipCtrlClassRef1);
 }
 
 OSStatus ClipCtrlControlHandler(EventHandlerCallRef /*inHandlerCallRef*/, EventRef inEvent,
                                 void* /*inUserData*/)
 {
     OSStatus result = eventNotHandledErr;
-    ControlRef theControl = nullptr;
-    if (GetEventParameter(inEvent, kEventParamDirectObject, typeControlRef, nullptr,
-                          sizeof(theControl), nullptr, &theControl) != noErr ||
-        theControl == nullptr)
+    ControlRef theControl = GetControlFromEvent(inEvent);
+    if (theControl == nullptr)
         return result;
     WindowRef theWindow = GetControlOwner(theControl);
     const Rect bounds = GetControlBox(theControl);

@@ -1,6 +1,7 @@
 #include "dialog/colorCTRL.h"
 
 #include <cstring>
+#include <iterator>
 
 #include "ColorPicker.h"
 #include "Controls.h"
@@ -44,32 +45,21 @@ void RegisterColorBox()
         {kEventClassControl, kEventControlHitTest},
         {kEventClassControl, kEventControlHit},
     };
-    lgMyHandlerUPP = NewEventHandlerUPP(ColorBoxControlHandler);
-    CFStringRef theID = CFStringCreateWithCString(nullptr, cColorCtrlID, kCFStringEncodingASCII);
-    RegisterToolboxObjectClass(theID, nullptr, 3, kEvents, lgMyHandlerUPP, nullptr,
-                               &lgColorBoxClassRef);
-    if (theID != nullptr)
-        CFRelease(theID);
+    RegisterControlClass(cColorCtrlID, kEvents, std::size(kEvents), ColorBoxControlHandler, lgMyHandlerUPP,
+                         lgColorBoxClassRef);
 }
 
 void UnregisterColorBox()
 {
-    if (lgColorBoxClassRef != nullptr)
-        UnregisterToolboxObjectClass(lgColorBoxClassRef);
-    lgColorBoxClassRef = nullptr;
-    if (lgMyHandlerUPP != nullptr)
-        DisposeEventHandlerUPP(lgMyHandlerUPP);
-    lgMyHandlerUPP = nullptr;
+    UnregisterControlClass(lgMyHandlerUPP, lgColorBoxClassRef);
 }
 
 OSStatus ColorBoxControlHandler(EventHandlerCallRef /*inHandlerCallRef*/, EventRef inEvent,
                                 void* /*inUserData*/)
 {
     OSStatus result = eventNotHandledErr;
-    ControlRef theControl = nullptr;
-    if (GetEventParameter(inEvent, kEventParamDirectObject, typeControlRef, nullptr,
-                          sizeof(theControl), nullptr, &theControl) != noErr ||
-        theControl == nullptr)
+    ControlRef theControl = GetControlFromEvent(inEvent);
+    if (theControl == nullptr)
         return result;
     const Rect bounds = GetControlBox(theControl);
 
@@ -82,16 +72,10 @@ OSStatus ColorBoxControlHandler(EventHandlerCallRef /*inHandlerCallRef*/, EventR
         // Not handled: the standard handling goes on and sends the box's command.
         break;
     }
-    case kEventControlHitTest: {
-        Point theMouse{0, 0};
-        GetEventParameter(inEvent, kEventParamMouseLocation, typeQDPoint, nullptr,
-                          sizeof(theMouse), nullptr, &theMouse);
-        const ControlPartCode part = PtInRect(theMouse, &bounds) ? 1 : 0;
-        SetEventParameter(inEvent, kEventParamControlPart, typeControlPartCode, sizeof(part),
-                          &part);
+    case kEventControlHitTest:
+        AnswerHitTestInBounds(inEvent, bounds);
         result = noErr;
         break;
-    }
     case kEventControlDraw: {
         CGrafPtr savedPort;
         GDHandle savedDevice;

@@ -1,5 +1,6 @@
 #include "dialog/pictCTRL.h"
 
+#include <iterator>
 #include <vector>
 
 #include "Controls.h"
@@ -70,49 +71,31 @@ void RegisterPictureControl()
         {kEventClassControl, kEventControlHitTest},
         {kEventClassControl, kEventControlHit},
     };
-    lgMyHandlerUPP = NewEventHandlerUPP(PictureControlHandler);
-    CFStringRef theID = CFStringCreateWithCString(nullptr, cImageCtrlID, kCFStringEncodingASCII);
-    RegisterToolboxObjectClass(theID, nullptr, 3, kEvents, lgMyHandlerUPP, nullptr,
-                               &lgPictureControlClassRef);
-    if (theID != nullptr)
-        CFRelease(theID);
+    RegisterControlClass(cImageCtrlID, kEvents, std::size(kEvents), PictureControlHandler, lgMyHandlerUPP,
+                         lgPictureControlClassRef);
 }
 
 void UnregisterPictureControl()
 {
-    if (lgPictureControlClassRef != nullptr)
-        UnregisterToolboxObjectClass(lgPictureControlClassRef);
-    lgPictureControlClassRef = nullptr;
-    if (lgMyHandlerUPP != nullptr)
-        DisposeEventHandlerUPP(lgMyHandlerUPP);
-    lgMyHandlerUPP = nullptr;
+    UnregisterControlClass(lgMyHandlerUPP, lgPictureControlClassRef);
 }
 
 OSStatus PictureControlHandler(EventHandlerCallRef /*inHandlerCallRef*/, EventRef inEvent,
                                void* /*inUserData*/)
 {
     OSStatus result = eventNotHandledErr;
-    ControlRef theControl = nullptr;
-    if (GetEventParameter(inEvent, kEventParamDirectObject, typeControlRef, nullptr,
-                          sizeof(theControl), nullptr, &theControl) != noErr ||
-        theControl == nullptr)
+    ControlRef theControl = GetControlFromEvent(inEvent);
+    if (theControl == nullptr)
         return result;
 
     switch (GetEventKind(inEvent)) {
     case kEventControlHit:
         GetControl32BitValue(theControl);
         break;
-    case kEventControlHitTest: {
-        Point theMouse{0, 0};
-        GetEventParameter(inEvent, kEventParamMouseLocation, typeQDPoint, nullptr,
-                          sizeof(theMouse), nullptr, &theMouse);
-        const Rect bounds = GetControlBox(theControl);
-        const ControlPartCode part = PtInRect(theMouse, &bounds) ? 1 : 0;
-        SetEventParameter(inEvent, kEventParamControlPart, typeControlPartCode, sizeof(part),
-                          &part);
+    case kEventControlHitTest:
+        AnswerHitTestInBounds(inEvent, GetControlBox(theControl));
         result = noErr;
         break;
-    }
     case kEventControlDraw: {
         CGrafPtr savedPort;
         GDHandle savedDevice;
