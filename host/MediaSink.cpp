@@ -21,17 +21,6 @@ namespace brimtone::host {
 
 namespace {
 
-std::string avError(int code)
-{
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(code, text, sizeof text);
-    return text;
-}
-
-std::string quoted(const std::string& path)
-{
-    return "'" + path + "'";
-}
 
 enum class Kind { PngPattern, PngSingle, Video };
 
@@ -133,10 +122,10 @@ struct MediaSink::Impl {
             }
         }
         if (!codec)
-            return fail(error, "cannot write " + quoted(path) + ": no suitable video encoder");
+            return fail(error, "cannot write " + quotedPath(path) + ": no suitable video encoder");
         video = avcodec_alloc_context3(codec);
         if (!video)
-            return fail(error, "cannot write " + quoted(path) + ": out of memory");
+            return fail(error, "cannot write " + quotedPath(path) + ": out of memory");
         video->width = width;
         video->height = height;
         video->time_base = AVRational{rate.den, rate.num};
@@ -163,27 +152,27 @@ struct MediaSink::Impl {
             video->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
         int r = avcodec_open2(video, codec, nullptr);
         if (r < 0)
-            return fail(error, "cannot write " + quoted(path) + ": cannot open the " + codec->name +
-                                   " encoder: " + avError(r));
+            return fail(error, "cannot write " + quotedPath(path) + ": cannot open the " + codec->name +
+                                   " encoder: " + avErrorText(r));
         videoStream = avformat_new_stream(format, nullptr);
         if (!videoStream || avcodec_parameters_from_context(videoStream->codecpar, video) < 0)
-            return fail(error, "cannot write " + quoted(path) + ": out of memory");
+            return fail(error, "cannot write " + quotedPath(path) + ": out of memory");
         videoStream->time_base = video->time_base;
         videoStream->avg_frame_rate = video->framerate;
 
         videoFrame = av_frame_alloc();
         if (!videoFrame)
-            return fail(error, "cannot write " + quoted(path) + ": out of memory");
+            return fail(error, "cannot write " + quotedPath(path) + ": out of memory");
         videoFrame->format = video->pix_fmt;
         videoFrame->width = width;
         videoFrame->height = height;
         if (av_frame_get_buffer(videoFrame, 0) < 0)
-            return fail(error, "cannot write " + quoted(path) + ": out of memory");
+            return fail(error, "cannot write " + quotedPath(path) + ": out of memory");
         if (kind == Kind::Video) {
             toYuv = sws_getContext(width, height, AV_PIX_FMT_ARGB, width, height, AV_PIX_FMT_YUV420P,
                                    SWS_BICUBIC | SWS_ACCURATE_RND, nullptr, nullptr, nullptr);
             if (!toYuv)
-                return fail(error, "cannot write " + quoted(path) + ": cannot convert to YUV");
+                return fail(error, "cannot write " + quotedPath(path) + ": cannot convert to YUV");
         }
         return true;
     }
@@ -194,10 +183,10 @@ struct MediaSink::Impl {
         if (!codec)
             codec = avcodec_find_encoder(AV_CODEC_ID_AAC);
         if (!codec)
-            return fail(error, "cannot write " + quoted(path) + ": no AAC encoder");
+            return fail(error, "cannot write " + quotedPath(path) + ": no AAC encoder");
         audio = avcodec_alloc_context3(codec);
         if (!audio)
-            return fail(error, "cannot write " + quoted(path) + ": out of memory");
+            return fail(error, "cannot write " + quotedPath(path) + ": out of memory");
         audio->sample_fmt = AV_SAMPLE_FMT_FLTP;
         audio->sample_rate = kAudioSampleRate;
         audio->bit_rate = 192000;
@@ -208,23 +197,23 @@ struct MediaSink::Impl {
             audio->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
         int r = avcodec_open2(audio, codec, nullptr);
         if (r < 0)
-            return fail(error, "cannot write " + quoted(path) + ": cannot open the AAC encoder: " + avError(r));
+            return fail(error, "cannot write " + quotedPath(path) + ": cannot open the AAC encoder: " + avErrorText(r));
         audioStream = avformat_new_stream(format, nullptr);
         if (!audioStream || avcodec_parameters_from_context(audioStream->codecpar, audio) < 0)
-            return fail(error, "cannot write " + quoted(path) + ": out of memory");
+            return fail(error, "cannot write " + quotedPath(path) + ": out of memory");
         audioStream->time_base = audio->time_base;
 
         const int frameSize = audio->frame_size > 0 ? audio->frame_size : 1024;
         fifo = av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, kAudioChannels, 2 * frameSize);
         audioFrame = av_frame_alloc();
         if (!fifo || !audioFrame)
-            return fail(error, "cannot write " + quoted(path) + ": out of memory");
+            return fail(error, "cannot write " + quotedPath(path) + ": out of memory");
         audioFrame->format = AV_SAMPLE_FMT_FLTP;
         audioFrame->sample_rate = kAudioSampleRate;
         audioFrame->nb_samples = frameSize;
         av_channel_layout_copy(&audioFrame->ch_layout, &stereo);
         if (av_frame_get_buffer(audioFrame, 0) < 0)
-            return fail(error, "cannot write " + quoted(path) + ": out of memory");
+            return fail(error, "cannot write " + quotedPath(path) + ": out of memory");
         return true;
     }
 
@@ -233,19 +222,19 @@ struct MediaSink::Impl {
     {
         int r = avcodec_send_frame(codec, frame);
         if (r < 0)
-            return fail(error, "cannot write " + quoted(currentFile()) + ": encoding failed: " + avError(r));
+            return fail(error, "cannot write " + quotedPath(currentFile()) + ": encoding failed: " + avErrorText(r));
         for (;;) {
             r = avcodec_receive_packet(codec, packet);
             if (r == AVERROR(EAGAIN) || r == AVERROR_EOF)
                 return true;
             if (r < 0)
-                return fail(error, "cannot write " + quoted(currentFile()) + ": encoding failed: " + avError(r));
+                return fail(error, "cannot write " + quotedPath(currentFile()) + ": encoding failed: " + avErrorText(r));
             av_packet_rescale_ts(packet, codec->time_base, stream->time_base);
             packet->stream_index = stream->index;
             const std::string file = currentFile();
             r = av_interleaved_write_frame(format, packet);
             if (r < 0)
-                return fail(error, "cannot write " + quoted(file) + ": " + avError(r));
+                return fail(error, "cannot write " + quotedPath(file) + ": " + avErrorText(r));
         }
     }
 
@@ -254,11 +243,11 @@ struct MediaSink::Impl {
         const int frameSize = audioFrame->nb_samples;
         while (av_audio_fifo_size(fifo) >= frameSize || (all && av_audio_fifo_size(fifo) > 0)) {
             if (av_frame_make_writable(audioFrame) < 0)
-                return fail(error, "cannot write " + quoted(path) + ": out of memory");
+                return fail(error, "cannot write " + quotedPath(path) + ": out of memory");
             const int available = std::min(av_audio_fifo_size(fifo), frameSize);
             const int got = av_audio_fifo_read(fifo, reinterpret_cast<void**>(audioFrame->data), available);
             if (got < 0)
-                return fail(error, "cannot write " + quoted(path) + ": audio buffer failed");
+                return fail(error, "cannot write " + quotedPath(path) + ": audio buffer failed");
             int size = frameSize;
             if (got < frameSize) {
                 if (audio->codec->capabilities & AV_CODEC_CAP_SMALL_LAST_FRAME) {
@@ -298,53 +287,53 @@ std::unique_ptr<MediaSink> MediaSink::open(const std::string& path, int width, i
         char probe[4096];
         if (impl->kind == Kind::PngPattern &&
             av_get_frame_filename2(probe, sizeof probe, path.c_str(), 1, 0) < 0) {
-            error = quoted(path) + ": a PNG pattern needs one frame number, such as frames/%05d.png";
+            error = quotedPath(path) + ": a PNG pattern needs one frame number, such as frames/%05d.png";
             return nullptr;
         }
         withAudio = false;
     } else if (ext == "mp4" || ext == "mkv" || ext == "mov") {
         impl->kind = Kind::Video;
     } else {
-        error = quoted(path) + ": unknown output type; use .mp4, .mkv, .mov or a PNG pattern such as "
+        error = quotedPath(path) + ": unknown output type; use .mp4, .mkv, .mov or a PNG pattern such as "
                                "frames/%05d.png";
         return nullptr;
     }
     if (width <= 0 || height <= 0 || width > kMaxFrameEdge || height > kMaxFrameEdge) {
-        error = "cannot write " + quoted(path) + ": unusable size " + std::to_string(width) + "x" +
+        error = "cannot write " + quotedPath(path) + ": unusable size " + std::to_string(width) + "x" +
                 std::to_string(height);
         return nullptr;
     }
     if (impl->kind == Kind::Video && (width % 2 != 0 || height % 2 != 0)) {
-        error = "cannot write " + quoted(path) + ": H.264 needs an even width and height, not " +
+        error = "cannot write " + quotedPath(path) + ": H.264 needs an even width and height, not " +
                 std::to_string(width) + "x" + std::to_string(height);
         return nullptr;
     }
     if (rate.num <= 0 || rate.den <= 0 || static_cast<double>(rate.num) / rate.den < 0.1 ||
         static_cast<double>(rate.num) / rate.den > 1000.0) {
-        error = "cannot write " + quoted(path) + ": unusable frame rate " + std::to_string(rate.num) + "/" +
+        error = "cannot write " + quotedPath(path) + ": unusable frame rate " + std::to_string(rate.num) + "/" +
                 std::to_string(rate.den);
         return nullptr;
     }
     const std::string folder = folderOf(path);
     struct stat info {};
     if (stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
-        error = "cannot write " + quoted(path) + ": folder " + quoted(folder) + " does not exist";
+        error = "cannot write " + quotedPath(path) + ": folder " + quotedPath(folder) + " does not exist";
         return nullptr;
     }
     if (access(folder.c_str(), W_OK) != 0) {
-        error = "cannot write " + quoted(path) + ": " + std::strerror(errno);
+        error = "cannot write " + quotedPath(path) + ": " + std::strerror(errno);
         return nullptr;
     }
 
     int r = avformat_alloc_output_context2(&impl->format, nullptr, impl->kind == Kind::Video ? nullptr : "image2",
                                            path.c_str());
     if (r < 0 || !impl->format) {
-        error = "cannot write " + quoted(path) + ": " + avError(r);
+        error = "cannot write " + quotedPath(path) + ": " + avErrorText(r);
         return nullptr;
     }
     impl->packet = av_packet_alloc();
     if (!impl->packet) {
-        error = "cannot write " + quoted(path) + ": out of memory";
+        error = "cannot write " + quotedPath(path) + ": out of memory";
         return nullptr;
     }
     if (!impl->openVideoEncoder(error))
@@ -355,7 +344,7 @@ std::unique_ptr<MediaSink> MediaSink::open(const std::string& path, int width, i
     if (!(impl->format->oformat->flags & AVFMT_NOFILE)) {
         r = avio_open(&impl->format->pb, path.c_str(), AVIO_FLAG_WRITE);
         if (r < 0) {
-            error = "cannot write " + quoted(path) + ": " + avError(r);
+            error = "cannot write " + quotedPath(path) + ": " + avErrorText(r);
             return nullptr;
         }
     }
@@ -367,7 +356,7 @@ std::unique_ptr<MediaSink> MediaSink::open(const std::string& path, int width, i
     r = avformat_write_header(impl->format, &options);
     av_dict_free(&options);
     if (r < 0) {
-        error = "cannot write " + quoted(path) + ": " + avError(r);
+        error = "cannot write " + quotedPath(path) + ": " + avErrorText(r);
         return nullptr;
     }
     impl->headerWritten = true;
@@ -378,16 +367,16 @@ bool MediaSink::writeFrame(const uint8_t* argb, int rowBytes, const std::vector<
 {
     Impl& s = *impl_;
     if (s.finished || s.failed) {
-        error = "cannot write " + quoted(s.path) + ": the output is already " + (s.finished ? "finished" : "failed");
+        error = "cannot write " + quotedPath(s.path) + ": the output is already " + (s.finished ? "finished" : "failed");
         return false;
     }
     if (!argb || rowBytes < static_cast<int64_t>(s.width) * 4) {
-        error = "cannot write " + quoted(s.path) + ": no frame, or row bytes " + std::to_string(rowBytes) +
+        error = "cannot write " + quotedPath(s.path) + ": no frame, or row bytes " + std::to_string(rowBytes) +
                 " too small for width " + std::to_string(s.width);
         return false;
     }
     if (av_frame_make_writable(s.videoFrame) < 0)
-        return s.fail(error, "cannot write " + quoted(s.path) + ": out of memory");
+        return s.fail(error, "cannot write " + quotedPath(s.path) + ": out of memory");
     if (s.kind == Kind::Video) {
         const uint8_t* planes[4] = {argb, nullptr, nullptr, nullptr};
         const int strides[4] = {rowBytes, 0, 0, 0};
@@ -419,7 +408,7 @@ bool MediaSink::writeFrame(const uint8_t* argb, int rowBytes, const std::vector<
         }
         void* planes[2] = {s.left.data(), s.right.data()};
         if (av_audio_fifo_write(s.fifo, planes, static_cast<int>(share)) < static_cast<int>(share))
-            return s.fail(error, "cannot write " + quoted(s.path) + ": out of memory");
+            return s.fail(error, "cannot write " + quotedPath(s.path) + ": out of memory");
         if (!s.encodeAudioFrames(false, error))
             return false;
     }
@@ -431,7 +420,7 @@ bool MediaSink::finish(std::string& error)
 {
     Impl& s = *impl_;
     if (s.finished || s.failed) {
-        error = "cannot write " + quoted(s.path) + ": the output is already " + (s.finished ? "finished" : "failed");
+        error = "cannot write " + quotedPath(s.path) + ": the output is already " + (s.finished ? "finished" : "failed");
         return false;
     }
     if (!s.encode(s.video, s.videoStream, nullptr, error))
@@ -440,11 +429,11 @@ bool MediaSink::finish(std::string& error)
         return false;
     int r = av_write_trailer(s.format);
     if (r < 0)
-        return s.fail(error, "cannot write " + quoted(s.path) + ": " + avError(r));
+        return s.fail(error, "cannot write " + quotedPath(s.path) + ": " + avErrorText(r));
     if (!(s.format->oformat->flags & AVFMT_NOFILE)) {
         r = avio_closep(&s.format->pb);
         if (r < 0)
-            return s.fail(error, "cannot write " + quoted(s.path) + ": " + avError(r));
+            return s.fail(error, "cannot write " + quotedPath(s.path) + ": " + avErrorText(r));
     }
     s.finished = true;
     return true;

@@ -39,17 +39,6 @@ void setMediaLogQuiet(bool quiet)
 
 namespace {
 
-std::string avError(int code)
-{
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(code, text, sizeof text);
-    return text;
-}
-
-std::string quoted(const std::string& path)
-{
-    return "'" + path + "'";
-}
 
 struct FormatCloser {
     void operator()(AVFormatContext* f) const { avformat_close_input(&f); }
@@ -164,18 +153,18 @@ public:
         AVFormatContext* raw = nullptr;
         int r = avformat_open_input(&raw, path.c_str(), nullptr, nullptr);
         if (r < 0) {
-            error = "cannot open " + quoted(path) + ": " + avError(r);
+            error = "cannot open " + quotedPath(path) + ": " + avErrorText(r);
             return false;
         }
         format_.reset(raw);
         // A text file would open as ANSI art; that is never a clip.
         if (std::strcmp(format_->iformat->name, "tty") == 0) {
-            error = quoted(path) + ": not a video file";
+            error = quotedPath(path) + ": not a video file";
             return false;
         }
         r = avformat_find_stream_info(format_.get(), nullptr);
         if (r < 0) {
-            error = quoted(path) + ": cannot read stream information: " + avError(r);
+            error = quotedPath(path) + ": cannot read stream information: " + avErrorText(r);
             return false;
         }
         for (unsigned i = 0; i < format_->nb_streams; ++i) {
@@ -189,7 +178,7 @@ public:
         }
         const char* kind = type == AVMEDIA_TYPE_VIDEO ? "video" : "audio";
         if (stream_ < 0) {
-            error = quoted(path) + ": no " + std::string(kind) + " stream";
+            error = quotedPath(path) + ": no " + std::string(kind) + " stream";
             return false;
         }
         for (unsigned i = 0; i < format_->nb_streams; ++i)
@@ -198,25 +187,25 @@ public:
         const AVCodecParameters* par = stream()->codecpar;
         const AVCodec* codec = avcodec_find_decoder(par->codec_id);
         if (!codec) {
-            error = quoted(path) + ": no decoder for " + std::string(kind) + " codec " +
+            error = quotedPath(path) + ": no decoder for " + std::string(kind) + " codec " +
                     avcodec_get_name(par->codec_id);
             return false;
         }
         codec_.reset(avcodec_alloc_context3(codec));
         if (!codec_ || avcodec_parameters_to_context(codec_.get(), par) < 0) {
-            error = quoted(path) + ": out of memory";
+            error = quotedPath(path) + ": out of memory";
             return false;
         }
         codec_->pkt_timebase = stream()->time_base;
         codec_->thread_count = 0;
         r = avcodec_open2(codec_.get(), codec, nullptr);
         if (r < 0) {
-            error = quoted(path) + ": cannot open the " + std::string(kind) + " decoder: " + avError(r);
+            error = quotedPath(path) + ": cannot open the " + std::string(kind) + " decoder: " + avErrorText(r);
             return false;
         }
         packet_.reset(av_packet_alloc());
         if (!packet_) {
-            error = quoted(path) + ": out of memory";
+            error = quotedPath(path) + ": out of memory";
             return false;
         }
         return true;
@@ -290,7 +279,7 @@ public:
         width_ = decoder_.codec()->width;
         height_ = decoder_.codec()->height;
         if (width_ <= 0 || height_ <= 0 || width_ > kMaxFrameEdge || height_ > kMaxFrameEdge) {
-            error = quoted(path) + ": unusable picture size " + std::to_string(width_) + "x" +
+            error = quotedPath(path) + ": unusable picture size " + std::to_string(width_) + "x" +
                     std::to_string(height_);
             return false;
         }
@@ -303,12 +292,12 @@ public:
         current_.reset(av_frame_alloc());
         ahead_.reset(av_frame_alloc());
         if (!current_ || !ahead_) {
-            error = quoted(path) + ": out of memory";
+            error = quotedPath(path) + ": out of memory";
             return false;
         }
         frameCount_ = countFrames();
         if (frameCount_ <= 0) {
-            error = quoted(path) + ": the video stream has no frames";
+            error = quotedPath(path) + ": the video stream has no frames";
             return false;
         }
         return true;
@@ -345,7 +334,7 @@ public:
             } else {
                 const int r = decoder_.receive(ahead_.get());
                 if (r < 0) {
-                    error = quoted(path_) + ": cannot decode frame " + std::to_string(index) + ": " + avError(r);
+                    error = quotedPath(path_) + ": cannot decode frame " + std::to_string(index) + ": " + avErrorText(r);
                     return nullptr;
                 }
                 if (r == 0) { // ran out early: hold the last picture
@@ -357,7 +346,7 @@ public:
                         firstAfterSeek = true;
                         continue;
                     }
-                    error = quoted(path_) + ": frame " + std::to_string(index) + " cannot be decoded";
+                    error = quotedPath(path_) + ": frame " + std::to_string(index) + " cannot be decoded";
                     return nullptr;
                 }
                 nextIndex = indexOf(ahead_.get());
@@ -467,7 +456,7 @@ public:
         videoStart_ = videoStartSeconds;
         frame_.reset(av_frame_alloc());
         if (!frame_) {
-            error = quoted(path) + ": out of memory";
+            error = quotedPath(path) + ": out of memory";
             return false;
         }
         return true;
@@ -573,7 +562,7 @@ private:
             r = swr_init(raw);
         if (r < 0) {
             swr_free(&raw);
-            error = "cannot convert the audio: " + avError(r);
+            error = "cannot convert the audio: " + avErrorText(r);
             return false;
         }
         resampler_.reset(raw);
@@ -647,7 +636,7 @@ MediaSource::~MediaSource() = default;
 std::unique_ptr<MediaSource> MediaSource::openFile(const std::string& path, std::string& error)
 {
     auto impl = std::make_unique<Impl>();
-    impl->name = quoted(path);
+    impl->name = quotedPath(path);
     impl->video = std::make_unique<VideoReader>();
     if (!impl->video->open(path, error))
         return nullptr;
@@ -774,6 +763,18 @@ bool MediaSource::readAudio(int index, std::vector<float>& samples, std::string&
         return false;
     }
     return true;
+}
+
+std::string avErrorText(int code)
+{
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(code, text, sizeof text);
+    return text;
+}
+
+std::string quotedPath(const std::string& path)
+{
+    return "'" + path + "'";
 }
 
 } // namespace brimtone::host

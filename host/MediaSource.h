@@ -25,6 +25,10 @@ inline constexpr int kAudioChannels = 2;
 // exactly. Frame i owns [audioSampleStart(i), audioSampleStart(i + 1)).
 int64_t audioSampleStart(int64_t index, Rate rate);
 
+// FFmpeg's text for an error code, and a path in quotes, for messages.
+std::string avErrorText(int code);
+std::string quotedPath(const std::string& path);
+
 // Quiets FFmpeg's own log to errors only (true) or restores its default.
 void setMediaLogQuiet(bool quiet);
 

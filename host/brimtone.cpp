@@ -249,21 +249,42 @@ int render(const Options& options)
     return 0;
 }
 
+// The clip, the plug-in and the frame --at names, for the commands that
+// work on one frame.
+struct ClipAtFrame {
+    std::unique_ptr<MediaSource> source;
+    std::unique_ptr<PluginHost> host;
+    int at = 0;
+};
+
+// Empty when all is well, else the message for the user.
+std::string openClipAtFrame(const Options& options, ClipAtFrame& clip)
+{
+    std::string error;
+    clip.source = openSource(options, error);
+    if (!clip.source) return error;
+    clip.host = loadPlugin(options, error);
+    if (!clip.host) return error;
+    const int frameCount = clip.source->frameCount();
+    if (frameCount <= 0) return "'" + clip.source->description() + "' has no frames";
+    clip.at = options.at.value_or(0);
+    if (clip.at >= frameCount)
+        return "--at " + std::to_string(clip.at) + " is past the clip's last frame " +
+               std::to_string(frameCount - 1);
+    return {};
+}
+
 int thumbnail(const Options& options)
 {
     if (options.output.empty()) return fail("thumbnail needs -o PNG");
-    std::string error;
-    auto source = openSource(options, error);
-    if (!source) return fail(error);
-    auto host = loadPlugin(options, error);
-    if (!host) return fail(error);
+    ClipAtFrame clip;
+    std::string error = openClipAtFrame(options, clip);
+    if (!error.empty()) return fail(error);
+    auto& [source, host, at] = clip;
 
     const int width = options.width ? options.width : source->width();
     const int height = options.height ? options.height : source->height();
     const int frameCount = source->frameCount();
-    const int at = options.at.value_or(0);
-    if (at >= frameCount)
-        return fail("--at " + std::to_string(at) + " is past the clip's last frame " + std::to_string(frameCount - 1));
     OutputFrame frame(width, height);
     if (!frame.world) return fail("not enough memory for the thumbnail");
 
@@ -376,19 +397,14 @@ int configure(const Options& options)
     // Without a screen the dialog would wait, unseen, for a click forever.
     if (options.screenshot.empty() && !TBHasDisplay())
         return fail("configure needs a display (DISPLAY or WAYLAND_DISPLAY), or --screenshot PNG");
-    std::string error;
-    auto source = openSource(options, error);
-    if (!source) return fail(error);
-    auto host = loadPlugin(options, error);
-    if (!host) return fail(error);
+    ClipAtFrame clip;
+    std::string error = openClipAtFrame(options, clip);
+    if (!error.empty()) return fail(error);
+    auto& [source, host, at] = clip;
 
     const int width = source->width();
     const int height = source->height();
     const int frameCount = source->frameCount();
-    if (frameCount <= 0) return fail("'" + source->description() + "' has no frames");
-    const int at = options.at.value_or(0);
-    if (at >= frameCount)
-        return fail("--at " + std::to_string(at) + " is past the clip's last frame " + std::to_string(frameCount - 1));
     OutputFrame frame(width, height);
     if (!frame.world) return fail("not enough memory for the viewer frame");
 
