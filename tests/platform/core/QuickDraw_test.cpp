@@ -603,6 +603,8 @@ TEST_F(QuickDraw, TextGoesThroughTheInstalledHooks)
 {
     World world(4, 4);
     SetGWorld(world.get(), nullptr);
+    // The ui library installs its hooks when it is loaded; start without.
+    TBSetTextHooks(nullptr);
     const unsigned char hello[] = "\x05hello";
     EXPECT_EQ(StringWidth(hello), 0);
     DrawString(hello);
@@ -622,6 +624,7 @@ TEST_F(QuickDraw, TextGoesThroughTheInstalledHooks)
     EXPECT_EQ(drawn, 5);
     EXPECT_EQ(world.get()->textFont, 4);
     EXPECT_EQ(world.get()->textFace, 1);
+    TBSetTextHooks(nullptr);
 }
 
 // ---- Rectangles, points, regions ----
