@@ -205,6 +205,12 @@ std::vector<float> PluginHost::takeMixedAudio()
 
 size_t PluginHost::outstandingFrames() const { return frames_.size(); }
 
+std::vector<std::unique_ptr<PluginHost::FetchedFrame>>::iterator PluginHost::findFrame(const void* cookie)
+{
+    return std::find_if(frames_.begin(), frames_.end(),
+                        [cookie](const auto& frame) { return frame.get() == cookie; });
+}
+
 PluginHost* PluginHost::fromInstance(void* instance) { return static_cast<PluginHost*>(instance); }
 
 Ptr PluginHost::NewPtrCallback(SInt32 size) { return size < 0 ? nullptr : ::NewPtr(size); }
@@ -262,8 +268,7 @@ HYPluginResult PluginHost::ReleaseFrame(void* instance, void* cookie)
     if (!host) return kPluginBadParams;
     if (!cookie) return kPluginOK;
     auto& frames = host->frames_;
-    const auto found = std::find_if(frames.begin(), frames.end(),
-                                    [cookie](const auto& frame) { return frame.get() == cookie; });
+    const auto found = host->findFrame(cookie);
     if (found == frames.end()) return kPluginBadParams;
     DisposeGWorld((*found)->world);
     frames.erase(found);
@@ -297,21 +302,31 @@ HYPluginResult PluginHost::Blit(const PixMap* source, const PixMap* dest, const 
         return kPluginBadParams;
     const int alpha = std::clamp<int>(opacity, 0, 255);
 
-    // Bring the source rectangle to the destination's size first, so the mix
-    // below is one pixel against one pixel.
+    // The mix below is one pixel against one pixel: a source rectangle of
+    // another size, or reaching outside its pixels, is first copied to the
+    // destination's size.
     const int width = destRect->right - destRect->left;
     const int height = destRect->bottom - destRect->top;
     if (width <= 0 || height <= 0) return kPluginOK;
-    const Rect scaledBounds{0, 0, SInt16(height), SInt16(width)};
+    Rect inside;
+    const bool direct = sourceRect->right - sourceRect->left == width &&
+                        sourceRect->bottom - sourceRect->top == height &&
+                        SectRect(sourceRect, &source->bounds, &inside) && EqualRect(&inside, sourceRect);
     GWorldPtr scaled = nullptr;
-    const QDErr err = NewGWorld(&scaled, 32, &scaledBounds, nullptr, nullptr, 0);
-    if (err != noErr || !scaled) return err == memFullErr ? kPluginOutOfMemory : kPluginFailed;
-    const BitMap sourceBits{source->baseAddr, source->rowBytes, source->bounds};
-    CopyBits(&sourceBits, GetPortBitMapForCopyBits(scaled), sourceRect, &scaledBounds, srcCopy, nullptr);
-
-    PixMapHandle scaledPixels = GetGWorldPixMap(scaled);
-    const UInt8* scaledBase = reinterpret_cast<const UInt8*>(GetPixBaseAddr(scaledPixels));
-    const SInt32 scaledRowBytes = GetPixRowBytes(scaledPixels);
+    const UInt8* scaledBase = reinterpret_cast<const UInt8*>(source->baseAddr) +
+                              (sourceRect->top - source->bounds.top) * ptrdiff_t(source->rowBytes) +
+                              (sourceRect->left - source->bounds.left) * ptrdiff_t(4);
+    SInt32 scaledRowBytes = source->rowBytes;
+    if (!direct) {
+        const Rect scaledBounds{0, 0, SInt16(height), SInt16(width)};
+        const QDErr err = NewGWorld(&scaled, 32, &scaledBounds, nullptr, nullptr, 0);
+        if (err != noErr || !scaled) return err == memFullErr ? kPluginOutOfMemory : kPluginFailed;
+        const BitMap sourceBits{source->baseAddr, source->rowBytes, source->bounds};
+        CopyBits(&sourceBits, GetPortBitMapForCopyBits(scaled), sourceRect, &scaledBounds, srcCopy, nullptr);
+        PixMapHandle scaledPixels = GetGWorldPixMap(scaled);
+        scaledBase = reinterpret_cast<const UInt8*>(GetPixBaseAddr(scaledPixels));
+        scaledRowBytes = GetPixRowBytes(scaledPixels);
+    }
 
     // Only the part of the destination rectangle that lies in its pixels.
     Rect target;
@@ -327,7 +342,7 @@ HYPluginResult PluginHost::Blit(const PixMap* source, const PixMap* dest, const 
                     to[channel] = mix(from[channel], to[channel], alpha);
         }
     }
-    DisposeGWorld(scaled);
+    if (scaled) DisposeGWorld(scaled);
     return kPluginOK;
 }
 
@@ -336,8 +351,7 @@ HYPluginResult PluginHost::MixAudio(void* instance, void* cookie, SInt16 level)
     PluginHost* host = fromInstance(instance);
     if (!host) return kPluginBadParams;
     auto& frames = host->frames_;
-    const auto found = std::find_if(frames.begin(), frames.end(),
-                                    [cookie](const auto& frame) { return frame.get() == cookie; });
+    const auto found = host->findFrame(cookie);
     if (found == frames.end()) return kPluginBadParams;
     std::vector<float> samples;
     std::string error;

@@ -73,6 +73,7 @@ private:
 
     struct FetchedFrame;
     static PluginHost* fromInstance(void* instance);
+    std::vector<std::unique_ptr<FetchedFrame>>::iterator findFrame(const void* cookie);
 
     void* library_ = nullptr;
     HYPluginEntry entry_ = nullptr;

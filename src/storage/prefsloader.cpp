@@ -222,7 +222,8 @@ void SyncFolderOf(const std::string& thePath)
     ::close(fd);
 }
 
-// Spec of the temporary file beside thePath; noErr or fnfErr when usable.
+// The file specification of the temporary file beside thePath; noErr or
+// fnfErr when usable.
 OSErr TempSpecBeside(const std::string& thePath, FSSpec& outSpec)
 {
     return TBFSSpecFromPath(thePath + kTempSuffix, &outSpec);
@@ -242,7 +243,7 @@ bool ReplacePrefsFile(const PrefsFile& theFile, prefsH thePrefs, Handle theCarri
         return fail();
     // A symbolic link stays a link: its target is replaced.
     FSSpec temp{};
-    OSErr err = paramErr;  // no spec yet
+    OSErr err = paramErr;  // no file specification yet
     char resolved[PATH_MAX];
     if (theFile.specErr == noErr && ::realpath(target.c_str(), resolved) != nullptr) {
         err = TempSpecBeside(resolved, temp);

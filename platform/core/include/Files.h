@@ -48,8 +48,8 @@ enum {
     fsFromMark = 3,
 };
 
-// noErr when the file exists, fnfErr when only its folder exists (the spec
-// is filled in both cases), dirNFErr or another error otherwise.
+// noErr when the file exists, fnfErr when only its folder exists (the file
+// specification is filled in both cases), dirNFErr or another error otherwise.
 OSErr FSMakeFSSpec(SInt16 vRefNum, SInt32 dirID, ConstStr255Param fileName, FSSpec* spec);
 OSErr FSpDelete(const FSSpec* spec);
 // Makes an empty file; dupFNErr when it exists.
@@ -66,8 +66,8 @@ OSErr SetFPos(SInt16 refNum, SInt16 posMode, SInt32 posOff);
 OSErr GetFPos(SInt16 refNum, SInt32* filePos);
 OSErr GetEOF(SInt16 refNum, SInt32* logEOF);
 
-// Host and test support: conversion between specs and host paths. Names are
-// Mac OS Roman in the spec and UTF-8 in the path.
+// Host and test support: conversion between file specifications and host
+// paths. Names are Mac OS Roman in an FSSpec and UTF-8 in a path.
 bool TBPathFromFSSpec(const FSSpec& spec, std::string& path);
 OSErr TBFSSpecFromPath(const std::string& path, FSSpec* spec);
 

@@ -59,7 +59,7 @@ void StoreMacName(const char* name, size_t length, StringPtr out)
     std::memcpy(out + 1, name, taken);
 }
 
-// The spec of an existing item given by its resolved path.
+// The file specification of an existing item given by its resolved path.
 OSErr SpecOfPath(const std::string& path, FSSpec* spec)
 {
     if (path == "/") {
