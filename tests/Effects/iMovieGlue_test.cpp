@@ -21,8 +21,6 @@ TEST(GetFrameIntoGW, CopiesTheClipFrameAtTheBuffersSize)
     EXPECT_EQ(host.getFrameCalls[0].index, 46);
     EXPECT_EQ(host.getFrameCalls[0].width, 50);
     EXPECT_EQ(host.getFrameCalls[0].height, 30);
-    EXPECT_EQ(host.getFrameCalls[0].quality, kDVLowQuality);
-    EXPECT_EQ(host.releasedCookies.size(), 1u);
     EXPECT_EQ(host.liveFrames, 0);
     UInt8 want[4];
     TestFramePixel(46, 17, 21, want);
@@ -30,7 +28,7 @@ TEST(GetFrameIntoGW, CopiesTheClipFrameAtTheBuffersSize)
     DisposeGWorld(target);
 }
 
-TEST(GetFrameIntoGW, LeavesTheFetchedBufferToTheHostEvenWhenAskedToDispose)
+TEST(GetFrameIntoGW, LeavesTheFetchedBufferToTheHostAndRefusesWhatItCannotFetch)
 {
     TestHost host;
     host.releaseDisposesFrame = false;
@@ -39,26 +37,20 @@ TEST(GetFrameIntoGW, LeavesTheFetchedBufferToTheHostEvenWhenAskedToDispose)
     EXPECT_EQ(GetFrameIntoGW(target, &host.params, 0, 1), kPluginTryAgainLater);
     ASSERT_EQ(host.handedOutFrames.size(), 1u);
     EXPECT_NE(GetPortRect(host.handedOutFrames[0]).right, 0);  // still alive; the host frees it
-    DisposeGWorld(target);
-}
+    host.releaseFrameResult = kPluginOK;
+    host.getFrameCalls.clear();
 
-TEST(GetFrameIntoGW, RefusesWhatItCannotFetch)
-{
-    TestHost host;
-    GWorldPtr target = AllocateRectGWorld(Rect{0, 0, 8, 8});
     host.params.startFrame = 2;
     EXPECT_EQ(GetFrameIntoGW(target, &host.params, -3, 1), -1);
     host.params.startFrame = INT_MAX;
     EXPECT_EQ(GetFrameIntoGW(target, &host.params, 1, 1), -1);
     EXPECT_TRUE(host.getFrameCalls.empty());
-
     host.params.startFrame = 0;
     host.getFrameResult = kPluginFailed;
     EXPECT_EQ(GetFrameIntoGW(target, &host.params, 0, 1), kPluginFailed);
     host.getFrameResult = kPluginOK;
     host.getFrameGivesBuffer = false;
     EXPECT_EQ(GetFrameIntoGW(target, &host.params, 0, 1), kPluginCantGetNeededFrame);
-
     EXPECT_EQ(GetFrameIntoGW(nullptr, &host.params, 0, 1), kPluginBadParams);
     host.params.procs = nullptr;
     EXPECT_EQ(GetFrameIntoGW(target, &host.params, 0, 1), kPluginBadParams);

@@ -27,9 +27,12 @@
 #include "MacWindows.h"
 #include "ToolboxUI.h"
 #include "common/CommonProcs.h"
+#include "Effects/AdjustColors/TestHost.h"
 #include "dialog/carbonmacros.h"
 #include "graphics/CommonProcs.h"
+#include "plugin/DataHandling.h"
 #include "plugin/PluginDefines.h"
+#include "plugin/PluginGlue.h"
 #include "plugin/globals.h"
 #include "storage/prefsloader.h"
 
@@ -255,11 +258,27 @@ private:
     bool fCancelled = false;
 };
 
-inline Rect WidgetRect(QWidget* theWidget)
-{
-    const QPoint at = theWidget->mapTo(theWidget->window(), QPoint(0, 0));
-    return Rect{SInt16(at.y()), SInt16(at.x()), SInt16(at.y() + theWidget->height()),
-                SInt16(at.x() + theWidget->width())};
-}
+// A dialog opened on a 720x480 clip of ten frames, driven by a script.
+class DialogFixture : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() { StartQt(); }
+    void SetUp() override
+    {
+        ResetConfig(&fConfig, true);
+        fSource = AllocateGWorld(720, 480);
+        ASSERT_NE(fSource, nullptr);
+    }
+    void TearDown() override { DisposeGWorld(fSource); }
+    void Run(std::vector<std::function<void()>> theSteps, SInt32 theStart = 0, SInt32 theFrames = 10)
+    {
+        Script theScript(std::move(theSteps));
+        ConfigurePlugIn(&fConfig, fSource, &fHost.params, theStart, theFrames);
+    }
+
+    PrivatePrefs fPrefs;
+    TestHost fHost;
+    pluginDataRec fConfig{};
+    GWorldPtr fSource = nullptr;
+};
 
 }  // namespace dialogtest

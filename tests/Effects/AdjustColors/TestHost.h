@@ -25,7 +25,6 @@ struct GetFrameCall {
 };
 
 struct BlitCall {
-    Rect sourceRect;
     Rect destRect;
     SInt16 opacity;
 };
@@ -50,10 +49,6 @@ struct TestHost {
     HYPluginResult getFrameResult = kPluginOK;
     bool getFrameGivesBuffer = true;
     HYPluginResult releaseFrameResult = kPluginOK;
-    HYPluginResult blitResult = kPluginOK;
-    HYPluginResult mixAudioResult = kPluginOK;
-    HYPluginResult filterInfoResult = kPluginOK;
-    bool filterInfoGivesRecord = true;
     HYPluginFilterInfo filterInfo{{0.25f, 0.5f, 0.75f}, 0, 0};
     bool releaseDisposesFrame = true;
     int failNewPtrClearCall = 0;  // 1 = the next call fails, 2 = the one after, ...
@@ -62,15 +57,10 @@ struct TestHost {
     // configuration outlives the host that allocated it.
     static inline int liveBlocks = 0;
     int liveFrames = 0;
-    int newPtrClearCalls = 0;
     int filterInfoCalls = 0;
     int releaseFilterInfoCalls = 0;
-    int movieInfoCalls = 0;
-    int clipInfoCalls = 0;
     std::vector<GetFrameCall> getFrameCalls;
     std::vector<void*> releasedCookies;
-    std::vector<void*> mixedCookies;
-    std::vector<SInt16> mixLevels;
     std::vector<BlitCall> blits;
     std::vector<GWorldPtr> handedOutFrames;
 
@@ -98,7 +88,12 @@ struct TestHost {
         params.startFrame = 0;
         params.renderFrame = 0;
         params.frameCount = 100;
-        SetOutputSize(width, height);
+        Rect bounds{0, 0, height, width};
+        NewGWorld(&output, 32, &bounds, nullptr, nullptr, 0);
+        std::memset(GetPixBaseAddr(GetGWorldPixMap(output)), 0x11,
+                    size_t(GetPixRowBytes(GetGWorldPixMap(output))) * size_t(height));
+        params.frame = output;
+        params.frameRect = bounds;
     }
 
     ~TestHost()
@@ -113,25 +108,11 @@ struct TestHost {
             gTestHost = nullptr;
     }
 
-    void SetOutputSize(SInt16 width, SInt16 height)
-    {
-        if (output != nullptr)
-            DisposeGWorld(output);
-        Rect bounds{0, 0, height, width};
-        output = nullptr;
-        NewGWorld(&output, 32, &bounds, nullptr, nullptr, 0);
-        std::memset(GetPixBaseAddr(GetGWorldPixMap(output)), 0x11,
-                    size_t(GetPixRowBytes(GetGWorldPixMap(output))) * size_t(height));
-        params.frame = output;
-        params.frameRect = bounds;
-    }
-
     SInt32 Call(HYPluginSelector selector, HYPluginEntry entry);
 
     static Ptr NewPtrClearProc(SInt32 size)
     {
         TestHost* host = gTestHost;
-        ++host->newPtrClearCalls;
         if (host->failNewPtrClearCall > 0 && --host->failNewPtrClearCall == 0)
             return nullptr;
         Ptr block = ::NewPtrClear(size);
@@ -193,7 +174,6 @@ struct TestHost {
     static HYPluginResult GetMovieInfoProc(SInt16* standard, SInt16* width, SInt16* height,
                                            SInt32* frames)
     {
-        ++gTestHost->movieInfoCalls;
         *standard = 0;
         *width = 720;
         *height = 480;
@@ -201,9 +181,8 @@ struct TestHost {
         return kPluginOK;
     }
 
-    static HYPluginResult GetClipInfoProc(void* instance, SInt32, void* outInfo)
+    static HYPluginResult GetClipInfoProc(void*, SInt32, void* outInfo)
     {
-        ++static_cast<TestHost*>(instance)->clipInfoCalls;
         std::memset(outInfo, 0xA5, 64);
         return kPluginOK;
     }
@@ -213,9 +192,7 @@ struct TestHost {
                                    const Rect* destRect, SInt16 opacity)
     {
         TestHost* host = gTestHost;
-        host->blits.push_back({*sourceRect, *destRect, opacity});
-        if (host->blitResult != kPluginOK)
-            return host->blitResult;
+        host->blits.push_back({*destRect, opacity});
         const SInt32 width = destRect->right - destRect->left;
         const SInt32 height = destRect->bottom - destRect->top;
         if (width != sourceRect->right - sourceRect->left ||
@@ -243,20 +220,14 @@ struct TestHost {
         return kPluginOK;
     }
 
-    static HYPluginResult MixAudioProc(void* instance, void* cookie, SInt16 level)
-    {
-        TestHost* host = static_cast<TestHost*>(instance);
-        host->mixedCookies.push_back(cookie);
-        host->mixLevels.push_back(level);
-        return host->mixAudioResult;
-    }
+    static HYPluginResult MixAudioProc(void*, void*, SInt16) { return kPluginOK; }
 
     static HYPluginResult GetFilterInfoProc(void* instance, HYPluginFilterInfo** outInfo)
     {
         TestHost* host = static_cast<TestHost*>(instance);
         ++host->filterInfoCalls;
-        *outInfo = host->filterInfoGivesRecord ? &host->filterInfo : nullptr;
-        return host->filterInfoResult;
+        *outInfo = &host->filterInfo;
+        return kPluginOK;
     }
 
     static HYPluginResult ReleaseFilterInfoProc(void* instance, HYPluginFilterInfo*)

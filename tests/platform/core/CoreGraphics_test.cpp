@@ -81,42 +81,6 @@ CGImageRef CoordinateImage(int width, int height)
     return TBCGImageCreateARGB(width, height, bytes.data(), width * 4);
 }
 
-CGImageRef SolidImage(int width, int height, Pixel pixel)
-{
-    std::vector<UInt8> bytes;
-    for (int i = 0; i < width * height; ++i)
-        bytes.insert(bytes.end(), {UInt8(pixel[0]), UInt8(pixel[1]), UInt8(pixel[2]),
-                                   UInt8(pixel[3])});
-    return TBCGImageCreateARGB(width, height, bytes.data(), width * 4);
-}
-
-// The rotated drawing the plug-in does: turn about the target's centre.
-void DrawTurned(CGContextRef c, CGImageRef image, CGRect target, float radians)
-{
-    const CGFloat w = target.size.width, h = target.size.height;
-    CGContextSaveGState(c);
-    CGContextTranslateCTM(c, target.origin.x + w / 2, target.origin.y + h / 2);
-    CGContextRotateCTM(c, radians);
-    CGContextDrawImage(c, TBCGRectMake(-w / 2, -h / 2, w, h), image);
-    CGContextRestoreGState(c);
-}
-
-TEST(PortContext, UserSpaceStartsAtTheBottomLeftOfThePort)
-{
-    PortCanvas canvas(20, 10);
-    CGContextRef c = canvas.Begin();
-    CGContextSetRGBFillColor(c, 1, 0, 0, 1);
-    CGContextFillRect(c, TBCGRectMake(2, 1, 3, 2));  // user rows 1..2 are port rows 7..8
-    canvas.End();
-    for (int y = 0; y < 10; ++y) {
-        for (int x = 0; x < 20; ++x) {
-            const bool inside = x >= 2 && x < 5 && y >= 7 && y < 9;
-            EXPECT_EQ(canvas.At(x, y), inside ? Pixel({255, 255, 0, 0}) : Pixel({0, 0, 0, 0}))
-                << x << "," << y;
-        }
-    }
-}
-
 TEST(PortContext, EndReleasesTheContextAndReportsTheChangedPixels)
 {
     std::vector<UInt32> pixels(16 * 8, 0);
@@ -145,112 +109,32 @@ TEST(PortContext, EndReleasesTheContextAndReportsTheChangedPixels)
     TBDisposePort(port);
 }
 
-TEST(PortContext, RefusesWhatIsNotALivePort)
-{
-    CGContextRef c = reinterpret_cast<CGContextRef>(&c);
-    EXPECT_EQ(QDBeginCGContext(nullptr, &c), paramErr);
-    EXPECT_EQ(c, nullptr);
-    EXPECT_EQ(QDBeginCGContext(nullptr, nullptr), paramErr);
-    EXPECT_EQ(QDEndCGContext(nullptr, &c), paramErr);
-}
-
-TEST(Fills, HalfAlphaCompositesOverThePixelsBelow)
+TEST(Fills, HalfAlphaCompositesAndExtremeRectanglesAreCut)
 {
     PortCanvas canvas(4, 4, {255, 255, 255, 255});
     CGContextRef c = canvas.Begin();
     CGContextSetRGBFillColor(c, 1.0f, 128 / 255.0f, 0.0f, 128 / 255.0f);
     CGContextFillRect(c, TBCGRectMake(0, 0, 2, 4));
-    canvas.End();
     // source premultiplied (128, 128, 64, 0) over white
     ExpectNear(canvas.At(0, 0), {255, 255, 191, 127}, 1, "painted");
     EXPECT_EQ(canvas.At(2, 0), Pixel({255, 255, 255, 255}));
-}
-
-TEST(Fills, ZeroAlphaLeavesAndFullAlphaCovers)
-{
-    PortCanvas canvas(4, 4, {255, 10, 20, 30});
-    CGContextRef c = canvas.Begin();
-    CGContextSetRGBFillColor(c, 1, 1, 1, 0);
-    CGContextFillRect(c, TBCGRectMake(0, 0, 4, 4));
-    EXPECT_EQ(canvas.At(1, 1), Pixel({255, 10, 20, 30}));
-    const CGFloat components[4] = {0, 1, 0, 1};
-    CGColorSpaceRef space = CGColorSpaceCreateDeviceRGB();
-    CGColorRef green = CGColorCreate(space, components);
-    CGColorSpaceRelease(space);
-    ASSERT_NE(green, nullptr);
-    EXPECT_FLOAT_EQ(CGColorGetComponents(green)[1], 1.0f);
-    CGContextSetFillColorWithColor(c, green);
-    CGColorRelease(green);
-    CGContextFillRect(c, TBCGRectMake(0, 0, 4, 4));
-    canvas.End();
-    EXPECT_EQ(canvas.At(3, 3), Pixel({255, 0, 255, 0}));
-}
-
-TEST(Fills, ExtremeRectanglesAreCutToThePort)
-{
-    PortCanvas canvas(6, 6);
-    CGContextRef c = canvas.Begin();
-    CGContextSetRGBFillColor(c, 1, 1, 1, 1);
+    CGContextSetRGBFillColor(c, 0, 0, 0, 1);
     CGContextFillRect(c, TBCGRectMake(NAN, 0, 5, 5));
-    EXPECT_EQ(canvas.At(0, 5), Pixel({0, 0, 0, 0}));
+    EXPECT_EQ(canvas.At(3, 3), Pixel({255, 255, 255, 255}));
     CGContextFillRect(c, TBCGRectMake(-1e30f, -1e30f, 3e30f, 3e30f));
     canvas.End();
-    EXPECT_EQ(canvas.At(0, 0), Pixel({255, 255, 255, 255}));
-    EXPECT_EQ(canvas.At(5, 5), Pixel({255, 255, 255, 255}));
-}
-
-TEST(Clearing, ClearedPixelsAreAllZeroWhateverTheAlphaAndMode)
-{
-    PortCanvas canvas(8, 8, {255, 200, 100, 50});
-    CGContextRef c = canvas.Begin();
-    CGContextSetAlpha(c, 0.25f);
-    CGContextSetBlendMode(c, kCGBlendModeScreen);
-    CGContextClearRect(c, TBCGRectMake(0, 0, 8, 4));
-    canvas.End();
-    EXPECT_EQ(canvas.At(0, 7), Pixel({0, 0, 0, 0}));
-    EXPECT_EQ(canvas.At(7, 4), Pixel({0, 0, 0, 0}));
-    EXPECT_EQ(canvas.At(7, 3), Pixel({255, 200, 100, 50}));
-}
-
-TEST(Clearing, TurnedClearTurnsTheClearedArea)
-{
-    PortCanvas canvas(20, 20, {255, 1, 2, 3});
-    CGContextRef c = canvas.Begin();
-    CGContextTranslateCTM(c, 10, 10);
-    CGContextRotateCTM(c, float(M_PI / 2));
-    CGContextClearRect(c, TBCGRectMake(-4, -1, 8, 2));  // 8 wide, turned upright
-    canvas.End();
-    for (int y = 0; y < 20; ++y) {
-        for (int x = 0; x < 20; ++x) {
-            const bool cleared = x >= 9 && x < 11 && y >= 6 && y < 14;
-            EXPECT_EQ(canvas.At(x, y)[0], cleared ? 0 : 255) << x << "," << y;
-        }
-    }
-}
-
-TEST(ImageDrawing, UnturnedImageLandsExactlyInItsRectangle)
-{
-    PortCanvas canvas(20, 20);
-    CGImageRef image = CoordinateImage(4, 2);
-    DrawTurned(canvas.Begin(), image, TBCGRectMake(10, 10, 4, 2), 0);
-    canvas.End();
-    for (int y = 0; y < 20; ++y) {
-        for (int x = 0; x < 20; ++x) {
-            // user rows 10..11 are port rows 8..9, the image's top row first
-            const bool inside = x >= 10 && x < 14 && y >= 8 && y < 10;
-            const Pixel expected = inside ? Pixel({255, 10 + (x - 10) * 20, 100 + (y - 8) * 50, 7})
-                                          : Pixel({0, 0, 0, 0});
-            EXPECT_EQ(canvas.At(x, y), expected) << x << "," << y;
-        }
-    }
-    CGImageRelease(image);
+    EXPECT_EQ(canvas.At(0, 0), Pixel({255, 0, 0, 0}));
+    EXPECT_EQ(canvas.At(3, 3), Pixel({255, 0, 0, 0}));
 }
 
 TEST(ImageDrawing, QuarterTurnIsCounterClockwiseAndPixelExact)
 {
     PortCanvas canvas(20, 20);
     CGImageRef image = CoordinateImage(4, 2);
-    DrawTurned(canvas.Begin(), image, TBCGRectMake(10, 10, 4, 2), float(M_PI / 2));
+    CGContextRef c = canvas.Begin();
+    CGContextTranslateCTM(c, 12, 11);  // turn about the target's centre
+    CGContextRotateCTM(c, float(M_PI / 2));
+    CGContextDrawImage(c, TBCGRectMake(-2, -1, 4, 2), image);
     canvas.End();
     // Centre (12, 11) is port point (12, 9); the turned image is 2 wide and
     // 4 high. Its top row becomes the left column, read from the bottom up.
@@ -268,67 +152,6 @@ TEST(ImageDrawing, QuarterTurnIsCounterClockwiseAndPixelExact)
     CGImageRelease(image);
 }
 
-TEST(ImageDrawing, ScaledImageFillsItsRectangleWithoutFadingEdges)
-{
-    PortCanvas canvas(10, 10);
-    CGImageRef image = SolidImage(1, 1, {255, 200, 0, 0});
-    CGContextRef c = canvas.Begin();
-    CGContextDrawImage(c, TBCGRectMake(2, 2, 5, 3), image);
-    canvas.End();
-    EXPECT_EQ(canvas.At(2, 5), Pixel({255, 200, 0, 0}));
-    EXPECT_EQ(canvas.At(6, 7), Pixel({255, 200, 0, 0}));
-    EXPECT_EQ(canvas.At(7, 7), Pixel({0, 0, 0, 0}));
-    EXPECT_EQ(canvas.At(2, 4), Pixel({0, 0, 0, 0}));
-    CGImageRelease(image);
-}
-
-TEST(ImageDrawing, ShrunkImageAveragesInsteadOfSkippingPixels)
-{
-    std::vector<UInt8> checker;
-    for (int y = 0; y < 16; ++y) {
-        for (int x = 0; x < 16; ++x) {
-            const UInt8 v = (x + y) % 2 == 0 ? 255 : 0;
-            checker.insert(checker.end(), {255, v, v, v});
-        }
-    }
-    CGImageRef image = TBCGImageCreateARGB(16, 16, checker.data(), 64);
-    PortCanvas canvas(2, 2);
-    CGContextRef c = canvas.Begin();
-    CGContextDrawImage(c, TBCGRectMake(0, 0, 2, 2), image);
-    canvas.End();
-    ExpectNear(canvas.At(0, 0), {255, 128, 128, 128}, 12, "shrunk checkerboard");
-    ExpectNear(canvas.At(1, 1), {255, 128, 128, 128}, 12, "shrunk checkerboard");
-    CGImageRelease(image);
-}
-
-TEST(ImageDrawing, GlobalAlphaFadesTheImage)
-{
-    PortCanvas canvas(4, 4, {255, 0, 0, 0});
-    CGImageRef image = SolidImage(2, 2, {255, 255, 255, 255});
-    CGContextRef c = canvas.Begin();
-    CGContextSetAlpha(c, 0.5f);
-    CGContextDrawImage(c, TBCGRectMake(0, 0, 4, 4), image);
-    canvas.End();
-    ExpectNear(canvas.At(1, 1), {255, 128, 128, 128}, 1, "half alpha");
-    CGImageRelease(image);
-}
-
-TEST(ImageDrawing, SavedStateComesBackOnRestore)
-{
-    PortCanvas canvas(4, 4, {255, 0, 0, 0});
-    CGImageRef image = SolidImage(1, 1, {255, 255, 255, 255});
-    CGContextRef c = canvas.Begin();
-    CGContextSaveGState(c);
-    CGContextSetAlpha(c, 0.0f);
-    CGContextTranslateCTM(c, 100, 100);
-    CGContextRestoreGState(c);
-    CGContextRestoreGState(c);  // unbalanced: ignored
-    CGContextDrawImage(c, TBCGRectMake(0, 0, 1, 1), image);
-    canvas.End();
-    EXPECT_EQ(canvas.At(0, 3), Pixel({255, 255, 255, 255}));
-    CGImageRelease(image);
-}
-
 struct BlendCase {
     CGBlendMode mode;
     Pixel expected;  // result inside the filled area
@@ -339,20 +162,12 @@ TEST(BlendModes, OpaqueColoursCombineByTheModesFormula)
 {
     // destination (200, 100, 50), source (100, 150, 250), both opaque
     const BlendCase cases[] = {
-        {kCGBlendModeNormal, {255, 100, 150, 250}, "normal"},
         {kCGBlendModeMultiply, {255, 78, 59, 49}, "multiply"},
         {kCGBlendModeScreen, {255, 222, 191, 251}, "screen"},
-        {kCGBlendModeDifference, {255, 100, 50, 200}, "difference"},
-        {kCGBlendModeDarken, {255, 100, 100, 50}, "darken"},
-        {kCGBlendModeLighten, {255, 200, 150, 250}, "lighten"},
-        {kCGBlendModeExclusion, {255, 143, 132, 202}, "exclusion"},
         {kCGBlendModeHardLight, {255, 157, 127, 247}, "hard light"},
         {kCGBlendModeOverlay, {255, 188, 118, 98}, "overlay"},
-        {kCGBlendModePlusLighter, {255, 255, 250, 255}, "plus lighter"},
         {kCGBlendModePlusDarker, {255, 45, 0, 45}, "plus darker"},
-        {kCGBlendModeDestinationOver, {255, 200, 100, 50}, "destination over"},
         {kCGBlendModeXOR, {0, 0, 0, 0}, "xor"},
-        {kCGBlendModeClear, {0, 0, 0, 0}, "clear"},
         {99, {255, 100, 150, 250}, "unknown draws as normal"},
     };
     for (const BlendCase& test : cases) {
@@ -374,12 +189,12 @@ TEST(BlendModes, ModesThatKeepOnlyTheSourceStayInsideTheShape)
     const BlendCase cases[] = {
         {kCGBlendModeCopy, {128, 128, 0, 0}, "copy at half alpha"},
         {kCGBlendModeDestinationIn, {128, 100, 50, 25}, "destination in"},
-        {kCGBlendModeSourceIn, {128, 128, 0, 0}, "source in"},
         {kCGBlendModeSourceOut, {0, 0, 0, 0}, "source out"},
     };
     for (const BlendCase& test : cases) {
         PortCanvas canvas(6, 6, {255, 200, 100, 50});
-        CGImageRef image = SolidImage(1, 1, {255, 255, 0, 0});
+        const UInt8 red[4] = {255, 255, 0, 0};
+        CGImageRef image = TBCGImageCreateARGB(1, 1, red, 4);
         CGContextRef c = canvas.Begin();
         CGContextSetBlendMode(c, test.mode);
         CGContextSetAlpha(c, 128 / 255.0f);
@@ -390,60 +205,6 @@ TEST(BlendModes, ModesThatKeepOnlyTheSourceStayInsideTheShape)
         EXPECT_EQ(canvas.At(3, 4), Pixel({255, 200, 100, 50})) << test.name << " outside";
         CGImageRelease(image);
     }
-}
-
-TEST(BitmapContexts, SnapshotDoesNotFollowLaterDrawing)
-{
-    CGColorSpaceRef space = CGColorSpaceCreateDeviceRGB();
-    CGContextRef c = CGBitmapContextCreate(nullptr, 3, 2, 8, 0, space,
-                                           kCGImageAlphaPremultipliedFirst);
-    CGColorSpaceRelease(space);
-    ASSERT_NE(c, nullptr);
-    CGContextSetRGBFillColor(c, 1, 0, 0, 1);
-    CGContextFillRect(c, TBCGRectMake(0, 0, 3, 2));
-    CGImageRef image = CGBitmapContextCreateImage(c);
-    CGContextSetRGBFillColor(c, 0, 0, 1, 1);
-    CGContextFillRect(c, TBCGRectMake(0, 0, 3, 2));
-    ASSERT_NE(image, nullptr);
-    EXPECT_EQ(CGImageGetWidth(image), 3u);
-    EXPECT_EQ(CGImageGetHeight(image), 2u);
-    size_t rowBytes = 0;
-    const UInt8* p = TBCGImageGetARGBData(image, &rowBytes);
-    EXPECT_EQ(Pixel({p[rowBytes + 8], p[rowBytes + 9], p[rowBytes + 10], p[rowBytes + 11]}),
-              Pixel({255, 255, 0, 0}));
-    const auto* data = static_cast<const UInt8*>(CGBitmapContextGetData(c));
-    EXPECT_EQ(data[3], 255);  // blue, bytes A, R, G, B
-    CGImageRelease(image);
-    CGContextRelease(c);
-}
-
-TEST(BitmapContexts, ContextOnAWorldReadsItsPixelsInPlace)
-{
-    PortCanvas canvas(5, 3);
-    canvas.Set(4, 2, {255, 10, 20, 30});
-    PixMapHandle pm = GetGWorldPixMap(canvas.world_);
-    CGColorSpaceRef space = CGColorSpaceCreateDeviceRGB();
-    CGContextRef c = CGBitmapContextCreate(GetPixBaseAddr(pm), 5, 3, 8, GetPixRowBytes(pm),
-                                           space, kCGImageAlphaPremultipliedFirst);
-    CGColorSpaceRelease(space);
-    ASSERT_NE(c, nullptr);
-    CGImageRef image = CGBitmapContextCreateImage(c);
-    CGContextRelease(c);
-    canvas.Set(4, 2, {0, 0, 0, 0});
-    size_t rowBytes = 0;
-    const UInt8* p = TBCGImageGetARGBData(image, &rowBytes) + 2 * rowBytes + 16;
-    EXPECT_EQ(Pixel({p[0], p[1], p[2], p[3]}), Pixel({255, 10, 20, 30}));
-
-    CGImageRef copy = CGImageCreateCopy(image);
-    CGImageRelease(image);
-    EXPECT_EQ(TBCGImageGetARGBData(copy, &rowBytes)[2 * rowBytes + 17], 10);
-    CGImageRef corner = CGImageCreateWithImageInRect(copy, TBCGRectMake(3, 1, 10, 10));
-    ASSERT_NE(corner, nullptr);
-    EXPECT_EQ(CGImageGetWidth(corner), 2u);
-    EXPECT_EQ(CGImageGetHeight(corner), 2u);
-    EXPECT_EQ(TBCGImageGetARGBData(corner, &rowBytes)[rowBytes + 5], 10);
-    CGImageRelease(corner);
-    CGImageRelease(copy);
 }
 
 TEST(BitmapContexts, OtherLayoutsPutChannelsInTheirBytes)

@@ -67,47 +67,29 @@ protected:
     std::string mFolder;
 };
 
-TEST_F(FoldersTest, PreferencesFolderIsXDGConfigHomeWhenSet)
-{
-    fs::create_directory(mFolder + "/config");
-    setenv("XDG_CONFIG_HOME", (mFolder + "/config").c_str(), 1);
-    setenv("HOME", (mFolder + "/home").c_str(), 1);
-    OSErr err = noErr;
-    EXPECT_EQ(FoundPreferencesFolder(err), mFolder + "/config");
-    EXPECT_EQ(err, noErr);
-}
-
-TEST_F(FoldersTest, PreferencesFolderFallsBackToDotConfig)
+TEST_F(FoldersTest, PreferencesFolderFollowsXDGAndIsNeverCreated)
 {
     fs::create_directories(mFolder + "/home/.config");
     setenv("HOME", (mFolder + "/home").c_str(), 1);
     OSErr err = noErr;
-    unsetenv("XDG_CONFIG_HOME");
-    EXPECT_EQ(FoundPreferencesFolder(err), mFolder + "/home/.config");
+    setenv("XDG_CONFIG_HOME", (mFolder + "/home").c_str(), 1);
+    EXPECT_EQ(FoundPreferencesFolder(err), mFolder + "/home");
     setenv("XDG_CONFIG_HOME", "", 1);
     EXPECT_EQ(FoundPreferencesFolder(err), mFolder + "/home/.config") << "an empty value counts as unset";
     setenv("XDG_CONFIG_HOME", "relative/config", 1);
     EXPECT_EQ(FoundPreferencesFolder(err), mFolder + "/home/.config") << "relative values are invalid";
-}
 
-TEST_F(FoldersTest, MissingPreferencesFolderIsNeverCreated)
-{
     setenv("XDG_CONFIG_HOME", (mFolder + "/missing").c_str(), 1);
-    OSErr err = noErr;
     FoundPreferencesFolder(err, kCreateFolder);
     EXPECT_EQ(err, fnfErr);
     EXPECT_FALSE(fs::exists(mFolder + "/missing"));
 
+    // A regular file where the folder should be.
     unsetenv("XDG_CONFIG_HOME");
     setenv("HOME", mFolder.c_str(), 1);
-    FoundPreferencesFolder(err, kCreateFolder);
-    EXPECT_EQ(err, fnfErr);
-    EXPECT_FALSE(fs::exists(mFolder + "/.config"));
-
-    // A regular file where the folder should be.
     std::FILE* file = std::fopen((mFolder + "/.config").c_str(), "w");
     std::fclose(file);
-    FoundPreferencesFolder(err);
+    FoundPreferencesFolder(err, kCreateFolder);
     EXPECT_EQ(err, fnfErr);
 }
 
