@@ -104,6 +104,30 @@ TEST_F(ConfigDialog, CancelAfterEditsAndMediaChangesRestoresEveryField)
     EXPECT_EQ(ReadFile(fPrefs.File()), before);
 }
 
+TEST_F(ConfigDialog, SelectAllTakesTheWholeFrameAndResetKeepsTheMediaType)
+{
+    fConfig.MediaType = 2;
+    fConfig.KeepProps = true;
+    relRect selected{};
+    std::string readOut;
+    Run({
+        [] { PressCommand("Sall"); },
+        [&] { selected = fConfig.StartRel; },
+        [] { DragSlider(kSldr, 1, {90}); },
+        [] { PressCommand("Rset"); },
+        [&] { readOut = Text(kLgnd, 1); },
+        [] { PressCommand("ok  "); },
+    });
+    EXPECT_DOUBLE_EQ(selected.left, 0.0);
+    EXPECT_DOUBLE_EQ(selected.right, 1.0);
+    EXPECT_DOUBLE_EQ(selected.top, 0.0);
+    EXPECT_DOUBLE_EQ(selected.bottom, 1.0);
+    EXPECT_EQ(fConfig.MediaType, 2);
+    EXPECT_EQ(fConfig.Sliders[0], 17);
+    EXPECT_FALSE(fConfig.KeepProps);
+    EXPECT_EQ(readOut, "17%");
+}
+
 TEST_F(ConfigDialog, HelpOpensTheManualOrSaysItIsMissing)
 {
     bool stillOpen = false;
