@@ -31,3 +31,7 @@ OSErr MemError();
 // 0 switches the failure off. Counts NewPtr*, NewHandle*, HandToHand and
 // SetHandleSize growth.
 void TBFailAllocationAfter(long n);
+// Whether the failure set up above has not happened yet.
+bool TBAllocationFailurePending();
+// Pointer and handle blocks allocated and not yet disposed of, for leak checks.
+long TBLiveBlockCount();

@@ -36,6 +36,7 @@ struct MasterPointer {
 
 std::atomic<OSErr> gMemError{noErr};
 std::atomic<long> gFailCountdown{0};
+std::atomic<long> gLiveBlocks{0};
 
 void SetMemError(OSErr err)
 {
@@ -78,6 +79,7 @@ Ptr RawAllocate(Size byteCount, bool clear, UInt64 magic)
     void* memory = clear ? std::calloc(1, total) : std::malloc(total);
     if (memory == nullptr)
         return nullptr;
+    gLiveBlocks.fetch_add(1, std::memory_order_relaxed);
     auto* header = static_cast<BlockHeader*>(memory);
     header->size = byteCount;
     header->magic = magic;
@@ -89,6 +91,7 @@ void RawFree(Ptr data)
     BlockHeader* header = HeaderOf(data);
     header->magic = kDeadMagic;
     std::free(header);
+    gLiveBlocks.fetch_sub(1, std::memory_order_relaxed);
 }
 
 Ptr AllocatePtr(Size byteCount, bool clear)
@@ -303,4 +306,14 @@ OSErr MemError()
 void TBFailAllocationAfter(long n)
 {
     gFailCountdown.store(n > 0 ? n : 0, std::memory_order_relaxed);
+}
+
+bool TBAllocationFailurePending()
+{
+    return gFailCountdown.load(std::memory_order_relaxed) > 0;
+}
+
+long TBLiveBlockCount()
+{
+    return gLiveBlocks.load(std::memory_order_relaxed);
 }
