@@ -28,6 +28,13 @@ OSStatus InstallControlEventHandler(ControlRef theControl, EventHandlerUPP theHa
                                     ItemCount numTypes, const EventTypeSpec* typeList,
                                     void* userData, EventHandlerRef* handlerRef);
 
+// What a control that draws itself and answers clicks listens to.
+inline constexpr EventTypeSpec kDrawAndClickControlEvents[] = {
+    {kEventClassControl, kEventControlDraw},
+    {kEventClassControl, kEventControlHitTest},
+    {kEventClassControl, kEventControlHit},
+};
+
 // Registers a custom control class under theClassID with one handler for
 // the events listed; Unregister undoes it and clears both references.
 void RegisterControlClass(const char* theClassID, const EventTypeSpec* theEvents, ItemCount numEvents,

@@ -40,13 +40,8 @@ SInt32 RGBColor2ColorBoxValue(RGBColor theColor)
 
 void RegisterColorBox()
 {
-    static const EventTypeSpec kEvents[] = {
-        {kEventClassControl, kEventControlDraw},
-        {kEventClassControl, kEventControlHitTest},
-        {kEventClassControl, kEventControlHit},
-    };
-    RegisterControlClass(cColorCtrlID, kEvents, std::size(kEvents), ColorBoxControlHandler, lgMyHandlerUPP,
-                         lgColorBoxClassRef);
+    RegisterControlClass(cColorCtrlID, kDrawAndClickControlEvents, std::size(kDrawAndClickControlEvents),
+                         ColorBoxControlHandler, lgMyHandlerUPP, lgColorBoxClassRef);
 }
 
 void UnregisterColorBox()

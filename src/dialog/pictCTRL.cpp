@@ -66,13 +66,8 @@ CGImageRef PictureControlImage(SInt32 theNumber)
 
 void RegisterPictureControl()
 {
-    static const EventTypeSpec kEvents[] = {
-        {kEventClassControl, kEventControlDraw},
-        {kEventClassControl, kEventControlHitTest},
-        {kEventClassControl, kEventControlHit},
-    };
-    RegisterControlClass(cImageCtrlID, kEvents, std::size(kEvents), PictureControlHandler, lgMyHandlerUPP,
-                         lgPictureControlClassRef);
+    RegisterControlClass(cImageCtrlID, kDrawAndClickControlEvents, std::size(kDrawAndClickControlEvents),
+                         PictureControlHandler, lgMyHandlerUPP, lgPictureControlClassRef);
 }
 
 void UnregisterPictureControl()
