@@ -6,11 +6,9 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
-#include <QCoreApplication>
 #include <QMouseEvent>
 #include <QSlider>
 #include <QTimer>
-#include <QWidget>
 
 #include <gtest/gtest.h>
 
@@ -26,12 +24,10 @@
 #include "Dialogs.h"
 #include "MacWindows.h"
 #include "ToolboxUI.h"
-#include "common/CommonProcs.h"
 #include "Effects/AdjustColors/TestHost.h"
 #include "dialog/carbonmacros.h"
 #include "graphics/CommonProcs.h"
 #include "plugin/DataHandling.h"
-#include "plugin/PluginDefines.h"
 #include "plugin/PluginGlue.h"
 #include "plugin/globals.h"
 #include "storage/prefsloader.h"
@@ -40,108 +36,88 @@ namespace dialogtest {
 
 namespace fs = std::filesystem;
 
-inline fs::path MakeTempFolder(const char* theStem)
+// A fresh temporary folder, removed with all it holds at the end.
+struct TempFolder {
+    explicit TempFolder(const char* theStem)
+    {
+        std::string pattern = (fs::temp_directory_path() / theStem).string() + "-XXXXXX";
+        if (mkdtemp(pattern.data()) == nullptr)
+            std::abort();
+        path = pattern;
+    }
+    ~TempFolder() { fs::remove_all(path); }
+    fs::path path;
+};
+
+inline std::string ReadFile(const fs::path& thePath)
 {
-    std::string pattern = (fs::temp_directory_path() / (std::string(theStem) + "-XXXXXX")).string();
-    const char* made = mkdtemp(pattern.data());
-    return made != nullptr ? fs::path(made) : fs::temp_directory_path();
+    std::ifstream in(thePath, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-// One bundle per test program, so the identifier names one folder.
-class PluginBundle {
-public:
-    static PluginBundle& Get()
-    {
-        static PluginBundle theBundle;
-        return theBundle;
-    }
-    fs::path Resources() const { return fRoot / "Brimtone.bundle" / "Contents" / "Resources"; }
-    void SetManual(bool present)
-    {
-        const fs::path manual = Resources() / "manual.pdf";
-        if (present)
-            std::ofstream(manual) << "%PDF-1.4\n%%EOF\n";
-        else
-            fs::remove(manual);
-    }
-
-private:
-    PluginBundle() : fRoot(MakeTempFolder("brimtone-dialog"))
-    {
-        const fs::path contents = fRoot / "Brimtone.bundle" / "Contents";
-        fs::create_directories(contents / "Resources");
-        std::ofstream(contents / "Info.plist")
+// The plug-in's bundle, made once per test program so that its identifier
+// names one folder; returns its resources folder.
+inline fs::path BundleResources()
+{
+    static const TempFolder theFolder("brimtone-dialog");
+    static const fs::path theResources = [] {
+        const fs::path bundle = theFolder.path / "Brimtone.bundle";
+        fs::create_directories(bundle / "Contents" / "Resources");
+        std::ofstream(bundle / "Contents" / "Info.plist")
             << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n"
                "\t<key>CFBundleIdentifier</key>\n\t<string>"
             << cMyBundleID << "</string>\n</dict>\n</plist>\n";
-        fs::copy(BRIMTONE_NIB_DIR, contents / "Resources", fs::copy_options::recursive);
-        CFURLRef url = TBCFURLCreateWithPath((fRoot / "Brimtone.bundle").string(), true);
+        fs::copy(BRIMTONE_NIB_DIR, bundle / "Contents" / "Resources", fs::copy_options::recursive);
+        CFURLRef url = TBCFURLCreateWithPath(bundle.string(), true);
         CFBundleCreate(nullptr, url);
         CFRelease(url);
-    }
-    ~PluginBundle() { fs::remove_all(fRoot); }
-
-    fs::path fRoot;
-};
-
-// Alerts are captured instead of shown.
-inline std::vector<TBAlertRequest>& Alerts()
-{
-    static std::vector<TBAlertRequest> theAlerts;
-    return theAlerts;
-}
-inline DialogItemIndex CaptureAlert(const TBAlertRequest& request)
-{
-    Alerts().push_back(request);
-    return request.defaultButton;
+        return bundle / "Contents" / "Resources";
+    }();
+    return theResources;
 }
 
-inline std::vector<std::string>& OpenedDocuments()
+inline void SetManual(bool present)
 {
-    static std::vector<std::string> theDocuments;
-    return theDocuments;
+    if (present)
+        std::ofstream(BundleResources() / "manual.pdf") << "%PDF-1.4\n%%EOF\n";
+    else
+        fs::remove(BundleResources() / "manual.pdf");
 }
-inline OSStatus CaptureDocument(const std::string& url)
-{
-    OpenedDocuments().push_back(url);
-    return noErr;
-}
+
+// Alerts and opened documents are captured instead of shown.
+inline std::vector<TBAlertRequest> gAlerts;
+inline std::vector<std::string> gOpenedDocuments;
 
 inline void StartQt()
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     TBEnsureApplication();
-    PluginBundle::Get();
-    TBSetStandardAlertRunner(&CaptureAlert);
-    TBSetDocumentOpener(&CaptureDocument);
+    BundleResources();
+    TBSetStandardAlertRunner([](const TBAlertRequest& request) {
+        gAlerts.push_back(request);
+        return request.defaultButton;
+    });
+    TBSetDocumentOpener([](const std::string& url) {
+        gOpenedDocuments.push_back(url);
+        return OSStatus(noErr);
+    });
 }
 
 // A private preferences folder holding a fresh preferences file.
-class PrivatePrefs {
-public:
-    PrivatePrefs() : fFolder(MakeTempFolder("brimtone-prefs"))
+struct PrivatePrefs : TempFolder {
+    PrivatePrefs() : TempFolder("brimtone-prefs")
     {
-        setenv("XDG_CONFIG_HOME", fFolder.c_str(), 1);
+        setenv("XDG_CONFIG_HOME", path.c_str(), 1);
         PrefsLoaderResetForTests();
         InitPreferences();
     }
-    ~PrivatePrefs()
-    {
-        PrefsLoaderResetForTests();
-        fs::remove_all(fFolder);
-    }
-    fs::path File() const { return fFolder / "kavlo-Prefs"; }
-
-private:
-    fs::path fFolder;
+    ~PrivatePrefs() { PrefsLoaderResetForTests(); }
+    fs::path File() const { return path / "kavlo-Prefs"; }
 };
 
 // ---- Reaching the open dialog ----------------------------------------------
 
-inline WindowRef DialogWindow()
-{
-    return gConfigWorkSpace.TheWindow;
-}
+inline WindowRef DialogWindow() { return gConfigWorkSpace.TheWindow; }
 
 inline QWidget* Widget(OSType theSig, SInt16 theID, WindowRef theWindow = DialogWindow())
 {
@@ -155,25 +131,15 @@ inline std::string Text(OSType theSig, SInt16 theID, WindowRef theWindow = Dialo
     return std::string(reinterpret_cast<const char*>(theText + 1), theText[0]);
 }
 
-inline void Press(OSType theSig, SInt16 theID)
+// Clicks the visible button of theWindow whose command is theCommand.
+inline void PressCommand(const char* theCommand, WindowRef theWindow = DialogWindow())
 {
-    auto* button = qobject_cast<QAbstractButton*>(Widget(theSig, theID));
-    ASSERT_NE(button, nullptr);
-    button->click();
-}
-
-// Clicks the button whose command is theCommand.
-inline void PressCommand(const char* theCommand)
-{
-    QWidget* window = TBGetWindowWidget(DialogWindow());
+    QWidget* window = TBGetWindowWidget(theWindow);
     ASSERT_NE(window, nullptr);
-    for (QAbstractButton* button : window->findChildren<QAbstractButton*>()) {
-        if (button->property("commandID").toString() == QString::fromLatin1(theCommand) &&
-            button->isVisible()) {
-            button->click();
-            return;
-        }
-    }
+    for (QAbstractButton* button : window->findChildren<QAbstractButton*>())
+        if (button->property("commandID").toString() == QLatin1String(theCommand) &&
+            button->isVisible())
+            return button->click();
     FAIL() << "no button for " << theCommand;
 }
 
@@ -196,27 +162,24 @@ inline void DragSlider(OSType theSig, SInt16 theID, const std::vector<int>& theV
     slider->setSliderDown(false);
 }
 
-// Posts a press, moves and a release on the widget at window-local points;
+// Sends a press, moves and a release to the widget at window-local points;
 // the events arrive inside the control's tracking loop.
-inline void PostDrag(QWidget* theWidget, QPoint from, const std::vector<QPoint>& moves,
-                     Qt::KeyboardModifiers mods = Qt::NoModifier)
+inline void Drag(QWidget* theWidget, QPoint from, const std::vector<QPoint>& moves,
+                 Qt::KeyboardModifiers mods = Qt::NoModifier)
 {
     QWidget* window = theWidget->window();
-    auto local = [&](QPoint p) { return QPointF(theWidget->mapFrom(window, p)); };
-    auto global = [&](QPoint p) { return QPointF(window->mapToGlobal(p)); };
-    QCoreApplication::postEvent(theWidget,
-                                new QMouseEvent(QEvent::MouseButtonPress, local(from), global(from),
-                                                Qt::LeftButton, Qt::LeftButton, mods));
-    QPoint last = from;
-    for (QPoint p : moves) {
+    auto post = [&](QEvent::Type type, QPoint p, Qt::MouseButton button, Qt::MouseButtons held) {
         QCoreApplication::postEvent(theWidget,
-                                    new QMouseEvent(QEvent::MouseMove, local(p), global(p),
-                                                    Qt::NoButton, Qt::LeftButton, mods));
-        last = p;
-    }
-    QCoreApplication::postEvent(theWidget,
-                                new QMouseEvent(QEvent::MouseButtonRelease, local(last),
-                                                global(last), Qt::LeftButton, Qt::NoButton, mods));
+                                    new QMouseEvent(type, QPointF(theWidget->mapFrom(window, p)),
+                                                    QPointF(window->mapToGlobal(p)), button, held,
+                                                    mods));
+    };
+    post(QEvent::MouseButtonPress, from, Qt::LeftButton, Qt::LeftButton);
+    for (QPoint p : moves)
+        post(QEvent::MouseMove, p, Qt::NoButton, Qt::LeftButton);
+    post(QEvent::MouseButtonRelease, moves.empty() ? from : moves.back(), Qt::LeftButton,
+         Qt::NoButton);
+    QCoreApplication::sendPostedEvents();
 }
 
 // Steps run one after another while a dialog window is up; each waits for
@@ -226,39 +189,26 @@ class Script {
 public:
     explicit Script(std::vector<std::function<void()>> theSteps) : fSteps(std::move(theSteps))
     {
+        fSteps.push_back([] { PressCommand("not!"); });
         fTimer.setSingleShot(true);
-        QObject::connect(&fTimer, &QTimer::timeout, [this] { Tick(); });
+        QObject::connect(&fTimer, &QTimer::timeout, [this] {
+            const bool up = DialogWindow() != nullptr && IsWindowVisible(DialogWindow());
+            if (up)
+                fSteps[fNext++]();
+            if (fNext < fSteps.size() && ++fTicks < 4000)
+                fTimer.start(up ? 0 : 5);
+        });
         fTimer.start(0);
     }
 
 private:
-    void Tick()
-    {
-        if (++fTicks > 4000)
-            return;
-        WindowRef theWindow = DialogWindow();
-        if (theWindow == nullptr || !IsWindowVisible(theWindow)) {
-            if (!fCancelled)
-                fTimer.start(5);
-            return;
-        }
-        if (fNext < fSteps.size()) {
-            fSteps[fNext++]();
-            fTimer.start(0);
-        } else if (!fCancelled) {
-            fCancelled = true;
-            PressCommand("not!");
-        }
-    }
-
     std::vector<std::function<void()>> fSteps;
     QTimer fTimer;
     size_t fNext = 0;
     int fTicks = 0;
-    bool fCancelled = false;
 };
 
-// A dialog opened on a 720x480 clip of ten frames, driven by a script.
+// A dialog opened on a 720x480 clip, driven by a script.
 class DialogFixture : public ::testing::Test {
 protected:
     static void SetUpTestSuite() { StartQt(); }
@@ -269,7 +219,8 @@ protected:
         ASSERT_NE(fSource, nullptr);
     }
     void TearDown() override { DisposeGWorld(fSource); }
-    void Run(std::vector<std::function<void()>> theSteps, SInt32 theStart = 0, SInt32 theFrames = 10)
+    void Run(std::vector<std::function<void()>> theSteps, SInt32 theStart = 0,
+             SInt32 theFrames = 10)
     {
         Script theScript(std::move(theSteps));
         ConfigurePlugIn(&fConfig, fSource, &fHost.params, theStart, theFrames);

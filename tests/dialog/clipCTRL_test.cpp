@@ -7,114 +7,101 @@ namespace {
 
 using namespace dialogtest;
 
-constexpr OSType kClip = FOUR_CHAR_CODE("Clip");
+TEST(RegionHandles, ReachSixPixelsBeforeAndFiveAfterTheCornerAndSaturateFarMoves)
+{
+    const Rect region{100, 200, 180, 320};  // top, left, bottom, right
+    const std::vector<std::pair<Point, int>> cases = {
+        {{100, 200}, kTopLeftHandle}, {{94, 194}, kTopLeftHandle}, {{105, 205}, kTopLeftHandle},
+        {{106, 206}, kRectBody},      {{93, 200}, kNoHandle},      {{180, 200}, kBottomLeftHandle},
+        {{185, 325}, kBottomRightHandle}, {{186, 320}, kNoHandle}, {{300, 300}, kNoHandle}};
+    for (const auto& [where, handle] : cases)
+        EXPECT_EQ(IsHandleHit(region, where), handle) << where.v << "," << where.h;
+
+    Rect r{-32000, -32000, 32000, 32000};
+    DragCorner(kBottomRightHandle, r, Point{-32000, -32000}, Point{32000, 32000}, 0,
+               Rect{0, 0, 480, 720}, relRect{});
+    EXPECT_EQ(std::vector<int>({r.top, r.left, r.bottom, r.right}),
+              std::vector<int>({-32000, -32000, 32767, 32767}));
+}
+
+Rect Grow(Rect r, int top, int left, int bottom, int right)
+{
+    return Rect{SInt16(r.top + top), SInt16(r.left + left), SInt16(r.bottom + bottom),
+                SInt16(r.right + right)};
+}
+
+// Fitted to the proportions of theFrame, as shift and keep proportions do.
+Rect Props(Rect theFrame, Rect raw)
+{
+    return theFrame.right - theFrame.left > theFrame.bottom - theFrame.top
+               ? KeepPropsWithFixedHorizontal(theFrame, raw)
+               : KeepPropsWithFixedVertical(theFrame, raw);
+}
 
 struct DragCase {
     const char* name;
-    int handle;  // 1 top-left, 4 bottom-right, 5 body, 0 a click outside the region
-    std::vector<QPoint> steps;  // mouse offsets from the press point
+    int handle;                 // 1 top-left, 4 bottom-right, 5 body, 0 outside the region
+    std::vector<QPoint> moves;  // offsets from the press point
     Qt::KeyboardModifiers mods;
     bool keepProps;
-    // The expected rectangle from the region r at the press and the control's bounds.
-    std::function<Rect(Rect r, Rect bounds)> expected;
+    // The region expected from the region r at the press, of size w × h, and the frame.
+    std::function<Rect(Rect r, int w, int h, Rect frame)> expected;
 };
 
-Rect Offset(Rect r, int dh, int dv)
-{
-    return Rect{SInt16(r.top + dv), SInt16(r.left + dh), SInt16(r.bottom + dv), SInt16(r.right + dh)};
-}
-
-QPoint PressPoint(int handle, Rect r)
-{
-    switch (handle) {
-    case 1: return QPoint(r.left, r.top);
-    case 4: return QPoint(r.right, r.bottom);
-    case 5: return QPoint((r.left + r.right) / 2, (r.top + r.bottom) / 2);
-    default: return QPoint(r.left - 20, r.top - 20);
-    }
-}
-
-Rect FrameProps(Rect raw, Rect bounds)
-{
-    const Rect frame{0, 0, SInt16(bounds.bottom - bounds.top), SInt16(bounds.right - bounds.left)};
-    return frame.right > frame.bottom ? KeepPropsWithFixedHorizontal(frame, raw)
-                                      : KeepPropsWithFixedVertical(frame, raw);
-}
-
-const std::vector<DragCase>& Cases()
-{
-    static const std::vector<DragCase> kCases = {
-        {"top-left", 1, {{-4, -3}, {-8, -6}}, Qt::NoModifier, false,
-         [](Rect r, Rect) { return Rect{SInt16(r.top - 6), SInt16(r.left - 8), r.bottom, r.right}; }},
-        {"option grows about the centre", 4, {{10, 10}}, Qt::AltModifier, false,
-         [](Rect r, Rect) {
-             return Rect{SInt16(r.top - 10), SInt16(r.left - 10), SInt16(r.bottom + 10), SInt16(r.right + 10)};
-         }},
-        // Steps of this case are taken past the region's own size.
-        {"past the opposite corner flips", 4, {{-10, -6}}, Qt::NoModifier, false,
-         [](Rect r, Rect) { return Rect{SInt16(r.top - 6), SInt16(r.left - 10), r.top, r.left}; }},
-        {"shift keeps the proportions at the click", 4, {{30, 5}}, Qt::ShiftModifier, false,
-         [](Rect r, Rect) {
-             const Rect raw{r.top, r.left, SInt16(r.bottom + 5), SInt16(r.right + 30)};
-             return r.right - r.left > r.bottom - r.top ? KeepPropsWithFixedHorizontal(r, raw)
-                                                        : KeepPropsWithFixedVertical(r, raw);
-         }},
-        {"keep proportions wins over shift", 1, {{-30, -2}}, Qt::ShiftModifier, true,
-         [](Rect r, Rect bounds) {
-             const Rect raw{SInt16(r.top - 2), SInt16(r.left - 30), r.bottom, r.right};
-             const Rect shifted = r.right - r.left > r.bottom - r.top
-                                      ? KeepPropsWithFixedHorizontal(r, raw)
-                                      : KeepPropsWithFixedVertical(r, raw);
-             return FrameProps(shifted, bounds);
-         }},
-        {"body moves by each step", 5, {{5, 5}, {15, -9}}, Qt::NoModifier, false,
-         [](Rect r, Rect) { return Offset(r, 15, -9); }},
-        {"body ignores moves outside the control", 5, {{4, 0}, {-2000, 0}, {9, 2}},
-         Qt::ShiftModifier | Qt::AltModifier, false, [](Rect r, Rect) { return Offset(r, 9, 2); }},
-        {"a click outside the region starts no drag", 0, {{-10, -10}}, Qt::NoModifier, false,
-         [](Rect r, Rect) { return r; }},
-    };
-    return kCases;
-}
+const std::vector<DragCase> kCases = {
+    {"top-left", 1, {{-4, -3}, {-8, -6}}, Qt::NoModifier, false,
+     [](Rect r, int, int, Rect) { return Grow(r, -6, -8, 0, 0); }},
+    {"option grows about the centre", 4, {{10, 10}}, Qt::AltModifier, false,
+     [](Rect r, int, int, Rect) { return Grow(r, -10, -10, 10, 10); }},
+    {"past the opposite corner flips", 4, {{-10, -6}}, Qt::NoModifier, false,
+     [](Rect r, int w, int h, Rect) { return Grow(r, -6, -10, -h, -w); }},
+    {"shift keeps the proportions at the click", 4, {{30, 5}}, Qt::ShiftModifier, false,
+     [](Rect r, int, int, Rect) { return Props(r, Grow(r, 0, 0, 5, 30)); }},
+    {"keep proportions wins over shift", 1, {{-30, -2}}, Qt::ShiftModifier, true,
+     [](Rect r, int, int, Rect frame) { return Props(frame, Props(r, Grow(r, -2, -30, 0, 0))); }},
+    {"body ignores moves outside the control", 5, {{4, 0}, {-2000, 0}, {9, 2}},
+     Qt::ShiftModifier | Qt::AltModifier, false,
+     [](Rect r, int, int, Rect) { return Grow(r, 2, 9, 2, 9); }},
+    {"a click outside the region starts no drag", 0, {{-10, -10}}, Qt::NoModifier, false,
+     [](Rect r, int, int, Rect) { return r; }},
+};
 
 using PreviewDrag = DialogFixture;
 
 TEST_F(PreviewDrag, CornersAndBodyGiveTheExpectedRegions)
 {
     const relRect start = SetRelRect(0.3, 0.3, 0.6, 0.7);
-    std::vector<std::pair<relRect, relRect>> results;  // got, wanted
     std::vector<std::function<void()>> steps;
-    for (size_t i = 0; i < Cases().size(); ++i) {
+    size_t dragged = 0;
+    for (const DragCase& now : kCases) {
         steps.push_back([&] {
-            const DragCase& now = Cases()[results.size()];
+            SCOPED_TRACE(now.name);
+            ++dragged;
             fConfig.KeepProps = now.keepProps;
             PutCurrentRel(start);
-            QWidget* preview = Widget(kClip, 1);
-            ASSERT_NE(preview, nullptr);
             const Rect bounds = GetControlBox(gConfigWorkSpace.TheFrameCtrl);
+            const Rect frame{0, 0, SInt16(bounds.bottom - bounds.top),
+                             SInt16(bounds.right - bounds.left)};
             const Rect r = Rel2Rect(start, bounds);
-            const QPoint from = PressPoint(now.handle, r);
+            const int w = r.right - r.left, h = r.bottom - r.top;
+            const QPoint from = now.handle == 1   ? QPoint(r.left, r.top)
+                                : now.handle == 4 ? QPoint(r.right, r.bottom)
+                                : now.handle == 5 ? QPoint(r.left + w / 2, r.top + h / 2)
+                                                  : QPoint(r.left - 20, r.top - 20);
+            const QPoint flip = std::string(now.name).starts_with("past") ? QPoint(w, h) : QPoint();
             std::vector<QPoint> moves;
-            const bool pastOpposite = std::string(now.name).starts_with("past");
-            for (QPoint d : now.steps)
-                moves.push_back(from + d -
-                                (pastOpposite ? QPoint(r.right - r.left, r.bottom - r.top) : QPoint()));
-            PostDrag(preview, from, moves, now.mods);
-            QCoreApplication::sendPostedEvents();
-            results.push_back({GetCurrentRel(), Rect2Rel(now.expected(r, bounds), bounds)});
+            for (QPoint d : now.moves)
+                moves.push_back(from + d - flip);
+            Drag(Widget(FOUR_CHAR_CODE("Clip"), 1), from, moves, now.mods);
+            const relRect got = GetCurrentRel();
+            const relRect want = Rect2Rel(now.expected(r, w, h, frame), bounds);
+            EXPECT_EQ(std::vector<double>({got.left, got.top, got.right, got.bottom}),
+                      std::vector<double>({want.left, want.top, want.right, want.bottom}));
         });
     }
     steps.push_back([] { PressCommand("ok  "); });
     Run(steps);
-
-    ASSERT_EQ(results.size(), Cases().size());
-    for (size_t i = 0; i < results.size(); ++i) {
-        SCOPED_TRACE(Cases()[i].name);
-        EXPECT_DOUBLE_EQ(results[i].first.left, results[i].second.left);
-        EXPECT_DOUBLE_EQ(results[i].first.right, results[i].second.right);
-        EXPECT_DOUBLE_EQ(results[i].first.top, results[i].second.top);
-        EXPECT_DOUBLE_EQ(results[i].first.bottom, results[i].second.bottom);
-    }
+    EXPECT_EQ(dragged, kCases.size());
 }
 
 }  // namespace

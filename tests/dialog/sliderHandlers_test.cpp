@@ -8,43 +8,38 @@ using namespace dialogtest;
 
 using Sliders = DialogFixture;
 
-TEST_F(Sliders, AOneFrameClipHasAFrameSliderOfZeroToZero)
-{
-    SInt32 maximum = -1;
-    std::string text;
-    std::vector<bool> hidden;
-    Run({[&] {
-        maximum = GetControl32BitMaximum(gConfigWorkSpace.ClipSlider);
-        text = Text(FOUR_CHAR_CODE("ClpM"), 1);
-        for (SInt16 n = 2; n <= 6; ++n)
-            hidden.push_back(!Widget(FOUR_CHAR_CODE("Sldr"), n)->isVisible() &&
-                             !Widget(FOUR_CHAR_CODE("Lgnd"), n)->isVisible() &&
-                             !Widget(FOUR_CHAR_CODE("Labl"), n)->isVisible());
-    }}, 5, 0);
-    EXPECT_EQ(maximum, 0);
-    EXPECT_EQ(text, "0/0");
-    EXPECT_EQ(hidden, std::vector<bool>(5, true));
-}
-
-TEST_F(Sliders, DraggingTheFrameSliderFetchesEachFrame)
+// A three-frame clip from frame 40: the step buttons stop at both ends, the
+// frame slider fetches each frame it passes, every frame is given back; a
+// clip of one frame has a frame slider of 0 to 0.
+TEST_F(Sliders, StepButtonsStopAtBothEndsAndTheFrameSliderFetchesEachFrame)
 {
     std::vector<std::string> texts;
-    Run({[&] {
-        auto* slider = qobject_cast<QSlider*>(Widget(FOUR_CHAR_CODE("ClpS"), 1));
-        ASSERT_NE(slider, nullptr);
-        slider->setSliderDown(true);
-        for (int v : {3, 8}) {
-            slider->setValue(v);
-            texts.push_back(Text(FOUR_CHAR_CODE("ClpM"), 1));
-        }
-        slider->setSliderDown(false);
-    }}, 40, 12);
-    EXPECT_EQ(texts, (std::vector<std::string>{"3/11", "8/11"}));
-    ASSERT_GE(fHost.getFrameCalls.size(), 2u);
-    EXPECT_EQ(fHost.getFrameCalls[0].index, 43);
-    EXPECT_EQ(fHost.getFrameCalls[1].index, 48);
-    EXPECT_EQ(fHost.getFrameCalls[0].width, 720);
+    auto note = [&] { texts.push_back(Text(FOUR_CHAR_CODE("ClpM"), 1)); };
+    auto press = [&](const char* theCommand) {
+        return [&, theCommand] {
+            PressCommand(theCommand);
+            note();
+        };
+    };
+    Run({press("Revi"), press("Adva"), press("Adva"), press("Adva"), press("Revi"), [&] {
+             DragSlider(FOUR_CHAR_CODE("ClpS"), 1, {0, 2});
+             note();
+         }}, 40, 3);
+    EXPECT_EQ(texts, (std::vector<std::string>{"0/2", "1/2", "2/2", "2/2", "1/2", "2/2"}));
+    std::vector<SInt32> fetched;
+    for (const GetFrameCall& call : fHost.getFrameCalls)
+        fetched.push_back(call.index);
+    EXPECT_EQ(fetched, (std::vector<SInt32>{41, 42, 41, 40, 42}));
+    EXPECT_EQ(fHost.getFrameCalls.back().width, 720);
     EXPECT_EQ(fHost.liveFrames, 0);
+
+    SInt32 maximum = -1;
+    Run({[&] {
+        maximum = GetControl32BitMaximum(gConfigWorkSpace.ClipSlider);
+        note();
+    }}, 5, 0);
+    EXPECT_EQ(maximum, 0);
+    EXPECT_EQ(texts.back(), "0/0");
 }
 
 }  // namespace

@@ -15,9 +15,4 @@ TEST(RenderLineArt, WithoutOriginalItOnlyDropsTheOldRendering)
     EXPECT_EQ(config.TheRendered, nullptr);
 }
 
-TEST(RenderLineArtDeathTest, NilConfigurationEndsTheProcess)
-{
-    EXPECT_EXIT(RenderLineArt(nullptr), ::testing::ExitedWithCode(1), "nil config on RenderLineArt");
-}
-
 }  // namespace

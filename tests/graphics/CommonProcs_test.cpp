@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <limits>
 
@@ -11,10 +12,7 @@ namespace {
 
 void ExpectRect(const Rect& r, int top, int left, int bottom, int right)
 {
-    EXPECT_EQ(r.top, top);
-    EXPECT_EQ(r.left, left);
-    EXPECT_EQ(r.bottom, bottom);
-    EXPECT_EQ(r.right, right);
+    EXPECT_EQ((std::array<int, 4>{r.top, r.left, r.bottom, r.right}), (std::array<int, 4>{top, left, bottom, right}));
 }
 
 }  // namespace
@@ -48,8 +46,7 @@ TEST(CommonProcsBuffers, AllocationFailureAndEmptyBoundsGiveNil)
 
 TEST(CommonProcsGeometry, DimsAndVerifyRectWorkBeyond16Bits)
 {
-    SInt32 wid;
-    SInt32 hig;
+    SInt32 wid, hig;
     GetDims(Rect{-30000, -30000, 30000, 30000}, wid, hig);
     EXPECT_EQ(wid, 60000);
     EXPECT_EQ(hig, 60000);
@@ -82,14 +79,10 @@ TEST(CommonProcsGeometry, KeepPropsRoundsAndLeavesDegenerateOriginalsAlone)
 TEST(CommonProcsColours, PackedColoursKeepTheHighByteOfEachChannel)
 {
     const RGBColor c = Longint2RGBColor(0xFF8001);
-    EXPECT_EQ(c.red, 65280);
-    EXPECT_EQ(c.green, 32768);
-    EXPECT_EQ(c.blue, 256);
+    EXPECT_EQ((std::array<int, 3>{c.red, c.green, c.blue}), (std::array<int, 3>{65280, 32768, 256}));
     EXPECT_EQ(RGBColor2Longint(RGBColor{65535, 256, 255}), 0xFF0100);
     const pixRec p = Longint2PixRec(SInt32(0x7F123456));
-    EXPECT_EQ(p.alpha, 0);
-    EXPECT_EQ(p.red, 0x12);
-    EXPECT_EQ(p.blue, 0x56);
+    EXPECT_EQ((std::array<int, 3>{p.alpha, p.red, p.blue}), (std::array<int, 3>{0, 0x12, 0x56}));
     EXPECT_EQ(PixRec2Longint(pixRec{0xFF, 0x12, 0x34, 0x56}), 0x123456) << "alpha ignored";
     EXPECT_EQ(CarbonHiWord(SInt32(0x8001FFFF)), -32767);
     EXPECT_EQ(CarbonLoWord(SInt32(0x8001FFFF)), -1);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <limits>
 
@@ -9,10 +10,7 @@ namespace {
 
 void ExpectRect(const Rect& r, int top, int left, int bottom, int right)
 {
-    EXPECT_EQ(r.top, top);
-    EXPECT_EQ(r.left, left);
-    EXPECT_EQ(r.bottom, bottom);
-    EXPECT_EQ(r.right, right);
+    EXPECT_EQ((std::array<int, 4>{r.top, r.left, r.bottom, r.right}), (std::array<int, 4>{top, left, bottom, right}));
 }
 
 }  // namespace

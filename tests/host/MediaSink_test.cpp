@@ -10,24 +10,21 @@ namespace {
 TEST(MediaSink, VideoFilesRoundTripWithPictureAndSound)
 {
     TempDir dir;
+    auto builtin = MediaSource::openBuiltin(12);
     for (const char* name : {"out.mp4", "out.mov", "out.mkv"}) {
         const std::string path = dir.path + "/" + name;
-        writeBuiltin(path, 96, 64, 12, true);
+        writeBuiltin(path, 96, 64, 12);
         auto source = reopen(path);
         ASSERT_TRUE(source) << name;
         EXPECT_EQ(source->frameCount(), 12) << name;
         EXPECT_EQ(source->frameRate().num, 30) << name;
         ASSERT_TRUE(source->hasAudio()) << name;
-
         // Lossy, but close: a colour-matrix or range mix-up would be far off.
-        auto builtin = MediaSource::openBuiltin(12);
         for (int index : {0, 11}) {
-            const Pixels written = readPixels(*builtin, index, 96, 64);
-            const Pixels decoded = readPixels(*source, index, 96, 64);
+            const Pixels written = readPixels(*builtin, index, 96, 64), decoded = readPixels(*source, index, 96, 64);
             double error = 0;
-            for (size_t i = 0; i < written.size(); i += 4)
-                for (int c = 1; c < 4; ++c)
-                    error += std::abs(written[i + c] - decoded[i + c]);
+            for (size_t i = 0; i < written.size(); ++i)
+                error += i % 4 ? std::abs(written[i] - decoded[i]) : 0;
             EXPECT_LT(error / (96 * 64 * 3), 6.0) << name << " frame " << index;
         }
         std::vector<float> audio;
@@ -63,7 +60,6 @@ TEST(MediaSink, MissingOrExtraSoundKeepsPictureAndSoundInStep)
     ASSERT_TRUE(sink->finish(error)) << error;
 
     auto source = reopen(path);
-    ASSERT_TRUE(source);
     ASSERT_EQ(source->frameCount(), frames);
     std::vector<double> level;
     for (int i = 0; i < frames; ++i) {
@@ -98,26 +94,18 @@ TEST(MediaSink, PngPatternIsLosslessIgnoresAlphaAndCountsFromOne)
             byte = static_cast<uint8_t>(random());
         pixels[0] = 0; // an effect may leave alpha at zero
         ASSERT_TRUE(sink->writeFrame(pixels.data(), rowBytes, nullptr, error)) << error;
-        Pixels packed;
-        for (int y = 0; y < h; ++y)
-            packed.insert(packed.end(), pixels.begin() + y * rowBytes, pixels.begin() + y * rowBytes + w * 4);
-        written.push_back(packed);
+        written.push_back(pixels);
     }
     ASSERT_TRUE(sink->finish(error)) << error;
-    EXPECT_FALSE(std::filesystem::exists(dir.path + "/f00000.png"));
-    EXPECT_TRUE(std::filesystem::exists(dir.path + "/f00003.png"));
-    EXPECT_FALSE(std::filesystem::exists(dir.path + "/f00004.png"));
+    for (int n : {0, 1, 3, 4})
+        EXPECT_EQ(std::filesystem::exists(dir.path + "/f0000" + std::to_string(n) + ".png"), n == 1 || n == 3);
 
     auto source = reopen(dir.path + "/f%05d.png");
-    ASSERT_TRUE(source);
     ASSERT_EQ(source->frameCount(), frames);
     for (int i = 0; i < frames; ++i) {
         const Pixels decoded = readPixels(*source, i, w, h);
-        for (size_t p = 0; p < decoded.size(); p += 4) {
-            ASSERT_EQ(decoded[p], 255);
-            for (int c = 1; c < 4; ++c)
-                ASSERT_EQ(decoded[p + c], written[i][p + c]) << "frame " << i << " byte " << p + c;
-        }
+        for (size_t p = 0; p < decoded.size(); ++p)
+            ASSERT_EQ(decoded[p], p % 4 ? written[i][p / (w * 4) * rowBytes + p % (w * 4)] : 255) << "frame " << i << " byte " << p;
     }
 }
 

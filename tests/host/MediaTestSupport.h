@@ -21,15 +21,9 @@ struct TempDir {
     {
         setMediaLogQuiet(true);
         std::string pattern = (std::filesystem::temp_directory_path() / "brimtone-media-XXXXXX").string();
-        if (mkdtemp(pattern.data()))
-            path = pattern;
+        path = mkdtemp(pattern.data()) ? pattern : "";
     }
-    ~TempDir()
-    {
-        std::error_code ignored;
-        if (!path.empty())
-            std::filesystem::remove_all(path, ignored);
-    }
+    ~TempDir() { std::error_code ignored; std::filesystem::remove_all(path, ignored); }
 };
 
 using Pixels = std::vector<uint8_t>;
@@ -59,11 +53,11 @@ inline std::unique_ptr<MediaSource> reopen(const std::string& path)
 }
 
 // Writes frames of the built-in clip shrunk to w x h, with its sound.
-inline void writeBuiltin(const std::string& path, int w, int h, int frames, bool withAudio)
+inline void writeBuiltin(const std::string& path, int w, int h, int frames)
 {
     auto builtin = MediaSource::openBuiltin(frames);
     std::string error;
-    auto sink = MediaSink::open(path, w, h, builtin->frameRate(), withAudio, error);
+    auto sink = MediaSink::open(path, w, h, builtin->frameRate(), true, error);
     ASSERT_TRUE(sink) << error;
     std::vector<float> audio;
     for (int i = 0; i < frames; ++i) {

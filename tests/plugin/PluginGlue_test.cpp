@@ -2,13 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-
 #include "CoreGraphics.h"
 #include "MacMemory.h"
-#include "plugin/DataHandling.h"
-#include "plugin/globals.h"
-#include "storage/prefsloader.h"
+#include "dialog/DialogTestSupport.h"
 
 namespace {
 
@@ -53,19 +49,13 @@ TEST(PluginGlue, CopyGivesEachRecordItsOwnImage)
 
 TEST(PluginGlue, StartUpWritesTheDefaultsAndASavedConfigurationWinsLater)
 {
-    char pattern[] = "/tmp/brimtone-glue-XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    setenv("XDG_CONFIG_HOME", pattern, 1);
-    PrefsLoaderResetForTests();
-
+    dialogtest::PrivatePrefs thePrefs;
     pluginDataPtr config = NewConfigBlock();
     config->Sliders[kThresholdSlider] = 99;
     InitMyPlugIn(config);
     EXPECT_EQ(config->Sliders[kThresholdSlider], 17);
     pluginDataRec reread{};
-    ResetConfig(&reread, true);
-    reread.Sliders[kThresholdSlider] = 1;
-    EXPECT_TRUE(ReadConfig(&reread));
+    ASSERT_TRUE(ReadConfig(&reread));
     EXPECT_EQ(reread.Sliders[kThresholdSlider], 17);
 
     config->Sliders[kThresholdSlider] = 64;
@@ -74,12 +64,9 @@ TEST(PluginGlue, StartUpWritesTheDefaultsAndASavedConfigurationWinsLater)
     InitPluginData(config);
     EXPECT_EQ(config->Sliders[kThresholdSlider], 64);
     DisposePtr(reinterpret_cast<Ptr>(config));
-    PrefsLoaderResetForTests();
 }
 
-using PluginGlueDeathTest = ::testing::Test;
-
-TEST_F(PluginGlueDeathTest, BlocksOfDifferentSizesEndTheProcess)
+TEST(PluginGlueDeathTest, BlocksOfDifferentSizesEndTheProcess)
 {
     pluginDataPtr source = NewConfigBlock();
     pluginDataPtr longer = reinterpret_cast<pluginDataPtr>(NewPtrClear(Size(sizeof(pluginDataRec) + 8)));

