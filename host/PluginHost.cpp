@@ -60,7 +60,10 @@ std::filesystem::path findExecutable(const std::filesystem::path& bundle, std::s
     const auto linuxDir = contents / "Linux";
     std::error_code ec;
     if (!std::filesystem::is_directory(bundle, ec)) {
-        error = "cannot load plug-in '" + bundle.string() + "': no such bundle";
+        error = "cannot load plug-in '" + bundle.string() + "': " +
+                (std::filesystem::exists(bundle, ec)
+                     ? "not a bundle (a bundle is a folder such as Brimtone.bundle, with Contents/Linux inside)"
+                     : "no such bundle");
         return {};
     }
     const std::string name = plistString(readFile(contents / "Info.plist"), "CFBundleExecutable");

@@ -1,6 +1,7 @@
 #include "Progress.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstdio>
 #include <string>
 
@@ -9,6 +10,10 @@
 namespace brimtone::host {
 
 namespace {
+
+// The progress whose line is drawn and not yet ended. FFmpeg's log may break
+// it from a decoder thread.
+std::atomic<Progress*> gOpenLine{nullptr};
 
 std::string clockText(double seconds)
 {
@@ -23,15 +28,35 @@ std::string clockText(double seconds)
 
 } // namespace
 
-Progress::Progress(int total, std::ostream& out, bool isTerminal)
-    : total_(std::max(total, 0)), out_(out), terminal_(isTerminal), start_(Clock::now()), lastDraw_(start_)
+Progress::Progress(int total, std::ostream& out, Mode mode)
+    : total_(std::max(total, 0)), out_(out), mode_(mode), start_(Clock::now()), lastDraw_(start_)
 {
+}
+
+Progress::~Progress()
+{
+    Progress* self = this;
+    if (gOpenLine.compare_exchange_strong(self, nullptr))
+        out_ << '\n' << std::flush;
+}
+
+void Progress::breakLine()
+{
+    if (Progress* open = gOpenLine.exchange(nullptr))
+        open->out_ << '\n' << std::flush;
+}
+
+Progress::Mode Progress::modeFor(bool quiet)
+{
+    if (quiet)
+        return Mode::Silent;
+    return isatty(STDERR_FILENO) == 1 ? Mode::Terminal : Mode::Summary;
 }
 
 void Progress::update(int done)
 {
     done_ = std::clamp(done, 0, total_);
-    if (!terminal_ || finished_)
+    if (mode_ != Mode::Terminal || finished_)
         return;
     const Clock::time_point now = Clock::now();
     if (drawn_ && now - lastDraw_ < std::chrono::milliseconds(200))
@@ -52,28 +77,23 @@ void Progress::update(int done)
 
 void Progress::finish()
 {
-    if (finished_)
+    if (finished_ || mode_ == Mode::Silent)
         return;
     finished_ = true;
     const double elapsed = std::chrono::duration<double>(Clock::now() - start_).count();
     const double fps = elapsed > 0.01 ? done_ / elapsed : 0.0;
     char line[128];
-    if (terminal_) {
+    if (mode_ == Mode::Terminal) {
         std::snprintf(line, sizeof line, "frame %d/%d  %.1f fps  %s total", done_, total_, fps,
                       clockText(elapsed).c_str());
         draw(line);
-        out_ << '\n';
+        breakLine();
     } else {
         std::snprintf(line, sizeof line, "%d/%d frames in %s (%.1f fps)", done_, total_, clockText(elapsed).c_str(),
                       fps);
         out_ << line << '\n';
     }
     out_.flush();
-}
-
-bool Progress::stderrIsTerminal()
-{
-    return isatty(STDERR_FILENO) == 1;
 }
 
 void Progress::draw(const char* line)
@@ -85,6 +105,7 @@ void Progress::draw(const char* line)
         out_ << std::string(lastLength_ - text.size(), ' ');
     lastLength_ = text.size();
     out_.flush();
+    gOpenLine = this;
 }
 
 } // namespace brimtone::host

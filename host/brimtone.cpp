@@ -1,10 +1,5 @@
-// brimtone: a command-line video host for the Brimtone plug-in.
-//
-//   brimtone render    [INPUT] [-o OUTPUT] [--fade-in N] [--fade-out N] [--frames N]
-//                      [--size WxH] [--proxy] [--plugin BUNDLE]
-//   brimtone configure [INPUT] [--at FRAME] [--screenshot PNG] [--plugin BUNDLE]
-//   brimtone thumbnail [INPUT] -o PNG [--at FRAME] [--plugin BUNDLE]
-//   brimtone info      [--plugin BUNDLE]
+// brimtone: a command-line video host for the Brimtone plug-in. Its commands
+// and their options are in CommandLine.cpp.
 #include <QAbstractButton>
 #include <QApplication>
 #include <QCoreApplication>
@@ -26,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "CommandLine.h"
 #include "CoreFoundation.h"
 #include "MediaSink.h"
 #include "MediaSource.h"
@@ -33,6 +29,10 @@
 #include "Progress.h"
 #include "QuickDraw.h"
 #include "ToolboxUI.h"
+
+extern "C" {
+#include <libavutil/log.h>
+}
 
 using namespace brimtone::host;
 
@@ -44,100 +44,11 @@ extern "C" const char* __lsan_default_suppressions()
 
 namespace {
 
-constexpr const char* kUsage =
-    "usage: brimtone render    [INPUT] [-o OUTPUT] [--fade-in N] [--fade-out N] [--frames N]\n"
-    "                          [--size WxH] [--proxy] [--plugin BUNDLE]\n"
-    "       brimtone configure [INPUT] [--at FRAME] [--screenshot PNG] [--plugin BUNDLE]\n"
-    "       brimtone thumbnail [INPUT] -o PNG [--at FRAME] [--plugin BUNDLE]\n"
-    "       brimtone info      [--plugin BUNDLE]\n"
-    "\n"
-    "Without INPUT the built-in test clip is used. OUTPUT is a video file (.mp4, .mkv,\n"
-    ".mov) or a PNG pattern such as frames/%05d.png; render writes brimtone-demo.mp4\n"
-    "when no -o is given. configure opens the effect's dialog on frame FRAME;\n"
-    "--screenshot saves a picture of it and closes it as Cancel does.\n";
-
-constexpr int kMaxSide = 8192;
-
-struct Options {
-    std::string command;
-    std::string input;
-    std::string output;
-    std::string plugin;
-    std::string screenshot;
-    int fadeIn = 0;
-    int fadeOut = 0;
-    std::optional<int> frames;
-    std::optional<int> at;
-    int width = 0;
-    int height = 0;
-    bool proxy = false;
-};
-
 int fail(const std::string& message)
 {
+    Progress::breakLine();
     std::cerr << "brimtone: " << message << "\n";
     return 1;
-}
-
-bool parseInt(const std::string& text, int& value)
-{
-    const char* end = text.data() + text.size();
-    const auto [stop, ec] = std::from_chars(text.data(), end, value);
-    return ec == std::errc() && stop == end;
-}
-
-bool parseSize(const std::string& text, int& width, int& height)
-{
-    const auto x = text.find('x');
-    return x != std::string::npos && parseInt(text.substr(0, x), width) &&
-           parseInt(text.substr(x + 1), height) && width > 0 && height > 0 &&
-           width <= kMaxSide && height <= kMaxSide;
-}
-
-// Returns an error text, empty when the arguments are good.
-std::string parseArguments(int argc, char** argv, Options& options)
-{
-    if (argc < 2) return "no command given";
-    options.command = argv[1];
-    std::vector<std::string> args(argv + 2, argv + argc);
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        const auto value = [&](std::string& out) {
-            if (i + 1 >= args.size()) return false;
-            out = args[++i];
-            return true;
-        };
-        std::string text;
-        if (arg == "-o" || arg == "--output") {
-            if (!value(options.output)) return arg + " needs a file name";
-        } else if (arg == "--screenshot") {
-            if (!value(options.screenshot)) return "--screenshot needs a PNG file name";
-        } else if (arg == "--plugin") {
-            if (!value(options.plugin)) return "--plugin needs a bundle";
-        } else if (arg == "--fade-in" || arg == "--fade-out" || arg == "--frames" || arg == "--at") {
-            int number = 0;
-            if (!value(text) || !parseInt(text, number) || number < 0)
-                return arg + " needs a whole number of 0 or more";
-            if (arg == "--fade-in") options.fadeIn = number;
-            else if (arg == "--fade-out") options.fadeOut = number;
-            else if (arg == "--frames") options.frames = number;
-            else options.at = number;
-        } else if (arg == "--size") {
-            if (!value(text) || !parseSize(text, options.width, options.height))
-                return "--size needs WIDTHxHEIGHT, each from 1 to " + std::to_string(kMaxSide);
-        } else if (arg == "--proxy") {
-            options.proxy = true;
-        } else if (arg == "-h" || arg == "--help") {
-            return "help";
-        } else if (!arg.empty() && arg[0] == '-') {
-            return "unknown option " + arg;
-        } else if (options.input.empty()) {
-            options.input = arg;
-        } else {
-            return "more than one input: " + options.input + " and " + arg;
-        }
-    }
-    return {};
 }
 
 std::unique_ptr<MediaSource> openSource(const Options& options, std::string& error)
@@ -227,7 +138,7 @@ int render(const Options& options)
         return fail(pluginError(*host, "starting the render", result));
     }
 
-    Progress progress(frameCount, std::cerr, Progress::stderrIsTerminal());
+    Progress progress(frameCount, std::cerr, Progress::modeFor(options.quiet));
     std::string failure;
     for (int index = 0; index < frameCount && failure.empty(); ++index) {
         host->params().renderFrame = index;
@@ -245,7 +156,7 @@ int render(const Options& options)
     if (!failure.empty()) return fail(failure);
     if (!sink->finish(error)) return fail(error);
     progress.finish();
-    std::cerr << "brimtone: wrote " << output << "\n";
+    if (!options.quiet) std::cerr << "brimtone: wrote " << output << "\n";
     return 0;
 }
 
@@ -483,23 +394,36 @@ int info(const Options& options)
 
 }  // namespace
 
+// FFmpeg's own messages start a line of their own, never the end of the
+// progress line.
+static void logOnItsOwnLine(void* context, int level, const char* format, va_list arguments)
+{
+    if (level <= av_log_get_level()) Progress::breakLine();
+    av_log_default_callback(context, level, format, arguments);
+}
+
 int main(int argc, char** argv)
 {
     setMediaLogQuiet(true);
-    Options options;
-    const std::string problem = parseArguments(argc, argv, options);
-    if (problem == "help") {
-        std::cout << kUsage;
-        return 0;
+    av_log_set_callback(logOnItsOwnLine);
+    const Parsed parsed = parseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+    int status = 2;
+    if (parsed.action == Parsed::Action::UsageError) {
+        std::cerr << parsed.text;
+    } else if (parsed.action == Parsed::Action::Show) {
+        std::cout << parsed.text;
+        status = 0;
+    } else {
+        const Options& options = parsed.options;
+        if (options.command == "render") status = render(options);
+        else if (options.command == "configure") status = configure(options);
+        else if (options.command == "thumbnail") status = thumbnail(options);
+        else if (options.command == "info") status = info(options);
     }
-    if (!problem.empty()) {
-        std::cerr << "brimtone: " << problem << "\n" << kUsage;
-        return 2;
+    // A full disk or a closed pipe behind standard output is a failure too.
+    if (std::fflush(stdout) != 0 || std::ferror(stdout) || !std::cout.flush()) {
+        std::cerr << "brimtone: cannot write to standard output: " << std::strerror(errno) << "\n";
+        return 1;
     }
-    if (options.command == "render") return render(options);
-    if (options.command == "configure") return configure(options);
-    if (options.command == "thumbnail") return thumbnail(options);
-    if (options.command == "info") return info(options);
-    std::cerr << "brimtone: unknown command '" << options.command << "'\n" << kUsage;
-    return 2;
+    return status;
 }

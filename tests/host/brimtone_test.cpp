@@ -26,7 +26,30 @@ namespace {
 struct HostRun {
     int status;
     std::string err;
+    std::string out;
 };
+
+std::string readText(const fs::path& path)
+{
+    std::stringstream text;
+    text << std::ifstream(path).rdbuf();
+    return text.str();
+}
+
+// What a command's help says beside an option: its row and the rows that
+// continue it, or empty.
+std::string optionHelp(const std::string& help, const std::string& option)
+{
+    size_t at = help.find("\n  " + option + " ");
+    if (at == std::string::npos) return {};
+    std::string text;
+    do {
+        const size_t end = help.find('\n', at + 1);
+        text += help.substr(at + 1, end - at - 1);
+        at = end;
+    } while (at != std::string::npos && help.compare(at + 1, 8, std::string(8, ' ')) == 0);
+    return text;
+}
 
 class HostTest : public ::testing::Test {
 protected:
@@ -43,13 +66,12 @@ protected:
     }
 
     // Runs the host with the arguments (already quoted where needed).
-    HostRun runHost(const std::string& arguments)
+    HostRun runHost(const std::string& arguments, std::string out = {})
     {
-        const int status = std::system((std::string("'") + BRIMTONE_HOST_EXE + "' " + arguments + " >/dev/null 2>'" +
-                                        (dir_ / "err").string() + "'").c_str());
-        std::stringstream err;
-        err << std::ifstream(dir_ / "err").rdbuf();
-        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, err.str()};
+        if (out.empty()) out = (dir_ / "out").string();
+        const int status = std::system((std::string("'") + BRIMTONE_HOST_EXE + "' " + arguments + " >'" + out +
+                                        "' 2>'" + (dir_ / "err").string() + "' </dev/null").c_str());
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readText(dir_ / "err"), readText(dir_ / "out")};
     }
 
     std::unique_ptr<MediaSource> open(const std::string& name)
@@ -143,6 +165,7 @@ TEST_F(HostTest, BadInputGetsOneLineNamingTheFileAndTheCause)
         {"render --frames 2 -o '" + unwritable + "'", unwritable},
         {"info --plugin '" + bundle.string() + "'", "has no entry point 'main'"},
         {"info --plugin '" + (dir_ / "Nothing.bundle").string() + "'", "Nothing.bundle"},
+        {"info --plugin '" + text.string() + "'", "'" + text.string() + "': not a bundle"},
     };
     for (const auto& [arguments, message] : cases) {
         const HostRun run = runHost(arguments);
@@ -150,9 +173,62 @@ TEST_F(HostTest, BadInputGetsOneLineNamingTheFileAndTheCause)
         EXPECT_EQ(run.err.find('\n'), run.err.size() - 1) << run.err;
         EXPECT_NE(run.err.find(message), std::string::npos) << run.err;
     }
-    const HostRun usage = runHost("render --size 12xabc");
-    EXPECT_EQ(usage.status, 2);
-    EXPECT_EQ(usage.err.rfind("brimtone: --size needs WIDTHxHEIGHT, each from 1 to 8192\nusage:", 0), 0u) << usage.err;
+}
+
+TEST_F(HostTest, CommandLineHelpsOnStandardOutputAndRefusesWhatACommandDoesNotTake)
+{
+    for (const char* asking : {"--help", "-h", "help"}) {
+        const HostRun run = runHost(asking);
+        EXPECT_EQ(run.status, 0) << asking;
+        EXPECT_EQ(run.err, "") << asking;
+        for (const char* command : {"render ", "thumbnail ", "configure ", "info "})
+            EXPECT_NE(run.out.find(command), std::string::npos) << asking << " lists " << command;
+    }
+    // Each command explains its own options, each beside its name.
+    const HostRun render = runHost("render --help");
+    EXPECT_EQ(render.status, 0);
+    EXPECT_NE(optionHelp(render.out, "--fade-in N").find("frames"), std::string::npos) << render.out;
+    EXPECT_NE(optionHelp(render.out, "--size WxH").find("stretched"), std::string::npos) << render.out;
+    EXPECT_NE(optionHelp(render.out, "--proxy").find("quick preview"), std::string::npos) << render.out;
+    EXPECT_EQ(render.out.find("--screenshot"), std::string::npos);
+    const HostRun configure = runHost("help configure");
+    EXPECT_NE(optionHelp(configure.out, "--screenshot PNG").find("Cancel"), std::string::npos) << configure.out;
+    EXPECT_EQ(configure.out.find("--fade-in"), std::string::npos);
+    EXPECT_EQ(runHost("--version").out, std::string("brimtone ") + BRIMTONE_VERSION + "\n");
+
+    const std::pair<std::string, std::string> mistakes[] = {
+        {"rendr", "unknown command 'rendr'; did you mean 'render'?"},
+        {"--frames 3", "unknown option --frames; options come after the command"},
+        {"info --at 3", "info does not take --at"},
+        {"configure --frames 3", "configure does not take --frames"},
+        {"render --fade-ot 3", "unknown option --fade-ot; did you mean --fade-out?"},
+        {"render --size 12xabc", "--size needs WIDTHxHEIGHT, each from 1 to 8192"},
+        {"render --fade-in", "--fade-in needs N"},
+        {"render -q=1", "unknown option -q=1"},
+        {"render --quiet=yes", "--quiet takes no value"},
+        {"thumbnail -y -n", "-y and -n contradict each other"},
+        {"info clip.mp4", "info takes no INPUT"},
+    };
+    for (const auto& [arguments, message] : mistakes) {
+        const HostRun run = runHost(arguments);
+        EXPECT_EQ(run.status, 2) << arguments;
+        EXPECT_EQ(run.out, "") << arguments;
+        EXPECT_EQ(run.err.rfind("brimtone: " + message + "\n", 0), 0u) << run.err;
+    }
+    EXPECT_NE(runHost("info --at 3").err.find("\nusage: brimtone info [--plugin BUNDLE]\n"), std::string::npos);
+
+    // Standard output that cannot take the text is a failure.
+    const HostRun full = runHost("info", "/dev/full");
+    EXPECT_EQ(full.status, 1);
+    EXPECT_NE(full.err.find("cannot write to standard output"), std::string::npos) << full.err;
+
+    // Quiet renders say nothing; others say what they wrote.
+    const std::string out = " --frames 2 --size 64x48 -o '" + (dir_ / "q.mkv").string() + "'";
+    EXPECT_NE(runHost("render" + out).err, "");
+    fs::remove(dir_ / "q.mkv");
+    const HostRun quiet = runHost("render -q" + out);
+    EXPECT_EQ(quiet.status, 0);
+    EXPECT_EQ(quiet.err, "");
 }
 
 }  // namespace
