@@ -65,6 +65,7 @@ struct HDWindow {
     bool Open()
     {
         TBEnsureApplication();
+        TBInstallUIHooks();
         CFURLRef url = TBCFURLCreateWithPath(builtBundle(), true);
         CFBundleRef bundle = url ? CFBundleCreate(nullptr, url) : nullptr;
         if (url) CFRelease(url);

@@ -406,6 +406,8 @@ int main(int argc, char** argv)
 {
     setMediaLogQuiet(true);
     av_log_set_callback(logOnItsOwnLine);
+    // The plug-in's alerts, text and commands go through Qt, as in an editor.
+    TBInstallUIHooks();
     const Parsed parsed = parseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
     int status = 2;
     if (parsed.action == Parsed::Action::UsageError) {

@@ -129,7 +129,7 @@ void PaintJustifiedRect(Rect theBox, SInt16 theJustification, ConstStr255Param t
 // block or when the allocation fails.
 Ptr CloneObject(Ptr theObject);
 
-// ---- Nib windows -------------------------------------------------------------
+// ---- Nib windows (dialog library) -------------------------------------------
 
 // Window theWindow of nib theNib ("brimtone" when empty) in the bundle whose
 // identifier is theIdentifier; the caller owns it. Never nil: a missing
@@ -142,7 +142,7 @@ WindowPtr OpenNibWindowFromCFBundle(const char* theIdentifier, const char* theNi
 WindowPtr OpenNibWindow(const char* theNib, const char* theWindow);
 void FlushWindowBuffer(WindowPtr theWindow);
 
-// ---- File references ---------------------------------------------------------
+// ---- File references (dialog library) ---------------------------------------
 
 // Zeroed results when the conversion fails; a zeroed FSRef names no file,
 // so everything made from it (URL, text, image) is nil or empty.

@@ -38,7 +38,7 @@ Rect KeepPropsWithFixedVertical(Rect inOriginal, Rect inNewSize);
 Rect CalcProportionalRectForFrame(Rect inRect, Rect inFrame);
 void CenterRectInRect(Rect& theRect, Rect theBounds);
 // Moves the window sideways so that its frame's right edge is theBounds.right.
-// Only where the toolbox's user interface is built in (not in the frei0r filter).
+// In the dialog library, as it needs the toolbox's user interface.
 void MoveWindowToRightEdge(WindowRef theWindow, Rect theBounds);
 SInt16 Sgn(double theVal);
 SInt16 CarbonHiWord(SInt32 x);

@@ -34,6 +34,7 @@ void DoEffect(pluginDataPtr MyConfig, PluginParams* Params, GWorldPtr TheSource,
               SInt16& Opacity);
 
 // Fills gConfigWorkSpace for TheData on the preview frame TheGW, renders the
-// first preview and runs the configuration dialog.
+// first preview and runs the configuration dialog. In the dialog library:
+// the front end reaches it through SetConfigureProc.
 void ConfigurePlugIn(pluginDataPtr TheData, GWorldPtr TheGW, PluginParams* Params,
                      SInt32 FirstFrameIndex, SInt32 NumberOfFrames);

@@ -6,14 +6,11 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <limits>
 #include <vector>
 
 #include "CFBundle.h"
 #include "Dialogs.h"
-#include "IBCarbonRuntime.h"
 
 namespace {
 
@@ -134,28 +131,6 @@ TEST(CommonProcsNumbers, Real2StringTruncatesToFourDecimalsAndSaturates)
         Real2String(theReal, theText);
         EXPECT_EQ(std::string(theText + 1, theText + 1 + theText[0]), theExpected) << theReal;
     }
-}
-
-// ---- Nib windows -------------------------------------------------------------
-
-TEST(OpenNibWindowFromCFBundleDeathTest, AMissingWindowExitsWithTheErrorsLowByte)
-{
-    setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    std::string pattern = (std::filesystem::temp_directory_path() / "nibs-XXXXXX").string();
-    const std::filesystem::path root = mkdtemp(pattern.data());
-    const auto contents = root / "T.bundle" / "Contents";
-    std::filesystem::create_directories(contents / "Resources" / "brimtone.nib");
-    std::ofstream(contents / "Info.plist") << "<plist version=\"1.0\"><dict><key>CFBundleIdentifier</key>"
-                                              "<string>com.brimtone.test.nibs</string></dict></plist>\n";
-    std::ofstream(contents / "Resources" / "brimtone.nib" / "one.ui")
-        << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<ui version=\"4.0\"><class>one</class>"
-           "<widget class=\"QDialog\" name=\"one\"/></ui>\n";
-    CFURLRef url = TBCFURLCreateWithPath((root / "T.bundle").string(), true);
-    CFBundleCreate(nullptr, url);
-    CFRelease(url);
-    EXPECT_EXIT(OpenNibWindowFromCFBundle("com.brimtone.test.nibs", "brimtone", "two"),
-                testing::ExitedWithCode(int(UInt32(kIBCarbonRuntimeCantFindObject) & 0xFF)), "");
-    std::filesystem::remove_all(root);
 }
 
 }  // namespace

@@ -92,6 +92,7 @@ inline void StartQt()
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     TBEnsureApplication();
+    TBInstallUIHooks();
     BundleResources();
     TBSetStandardAlertRunner([](const TBAlertRequest& request) {
         gAlerts.push_back(request);

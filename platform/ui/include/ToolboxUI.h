@@ -15,6 +15,12 @@ void TBEnsureApplication();
 // exists or a display (or QT_QPA_PLATFORM) is set.
 bool TBHasDisplay();
 
+// Routes the core's text drawing, keyboard modifiers, HI commands and
+// alerts through Qt (message boxes when a display or QApplication is there,
+// standard error otherwise). Loading the library routes nothing: the host
+// and the tests that want this call it, then install their own hooks over it.
+void TBInstallUIHooks();
+
 // The top-level widget of a window, the widget of a control; nil for dead
 // references.
 QWidget* TBGetWindowWidget(WindowRef window);

@@ -201,17 +201,6 @@ OSStatus ProcessCommand(const HICommand* command)
     return tbui::SendCommand(command->commandID, command->attributes, GetUserFocusEventTarget());
 }
 
-struct Hooks {
-    Hooks()
-    {
-        static const TBTextHooks text{HookStringWidth, HookDrawString};
-        TBSetTextHooks(&text);
-        TBSetKeyModifiersSource(CurrentModifiers);
-        TBSetStandardAlertRunner(ShowAlert);
-        TBSetHICommandProcessor(ProcessCommand);
-    }
-};
-const Hooks gHooks;
 
 // Mac OS Roman bytes 0x80..0xFF as Unicode, taken from the core's strings.
 const std::vector<char16_t>& HighRoman()
@@ -319,6 +308,15 @@ void TBEnsureApplication()
         application->setQuitOnLastWindowClosed(false);
     }
     WatchInput();
+}
+
+void TBInstallUIHooks()
+{
+    static const TBTextHooks text{HookStringWidth, HookDrawString};
+    TBSetTextHooks(&text);
+    TBSetKeyModifiersSource(CurrentModifiers);
+    TBSetStandardAlertRunner(ShowAlert);
+    TBSetHICommandProcessor(ProcessCommand);
 }
 
 FMFontFamily FMGetFontFamilyFromName(ConstStr255Param iName)

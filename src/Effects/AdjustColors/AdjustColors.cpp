@@ -15,6 +15,8 @@ namespace {
 
 constexpr SInt16 kProxyLowQualityMaxHeight = 259;
 
+ConfigureProcPtr lgConfigureProc = nullptr;
+
 // Keeps the current port and device for the life of a handler.
 class SavedGWorld {
 public:
@@ -514,6 +516,8 @@ HYPluginResult CustomButtons(SInt16 /*which*/, PluginParams* params)
     HYProcs* procs = params->procs;
     if (procs == nullptr || procs->GetFrame == nullptr || procs->ReleaseFrame == nullptr)
         return kPluginBadParams;
+    if (lgConfigureProc == nullptr)
+        return kPluginOK;
 
     const SInt32 absoluteIndex = AbsoluteFrameIndex(params->renderFrame, gMostRecentStartFrame);
     SInt16 width;
@@ -528,7 +532,12 @@ HYPluginResult CustomButtons(SInt16 /*which*/, PluginParams* params)
         result = procs->GetFrame(params->instance, absoluteIndex, &theGW, width, height,
                                  kDVHighQuality, &volume, &frameCookie1);
     if (result == kPluginOK && theGW != nullptr && gPluginConfig != nullptr)
-        ConfigurePlugIn(gPluginConfig, theGW, params, absoluteIndex, gMostRecentFrameCount);
+        lgConfigureProc(gPluginConfig, theGW, params, absoluteIndex, gMostRecentFrameCount);
     procs->ReleaseFrame(params->instance, frameCookie1);
     return kPluginOK;
+}
+
+void SetConfigureProc(ConfigureProcPtr theProc)
+{
+    lgConfigureProc = theProc;
 }

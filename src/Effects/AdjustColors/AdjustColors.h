@@ -42,6 +42,14 @@ HYPluginResult EffectEnds(SInt16 which, PluginParams* params);
 HYPluginResult MakeEffectPlaceHolders(SInt16 which, PluginParams* params);
 HYPluginResult CustomButtons(SInt16 which, PluginParams* params);
 
+// What the effect's button runs on its preview frame (ConfigurePlugIn's
+// signature). The effect library has no dialog: the bundle's entry installs
+// ConfigurePlugIn, and without a routine the button fetches no frame and
+// answers kPluginOK.
+using ConfigureProcPtr = void (*)(pluginDataPtr theData, GWorldPtr theGW, PluginParams* params,
+                                  SInt32 firstFrameIndex, SInt32 numberOfFrames);
+void SetConfigureProc(ConfigureProcPtr theProc);
+
 // The host's fade counts made fit for a clip of frameCount frames: negative
 // counts become 0; two fades share the clip, one alone may fill it.
 void ClampFades(SInt32& fadeInFrames, SInt32& fadeOutFrames, SInt32 frameCount);

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <string>
 #include <tuple>
+#include <vector>
 
 #include "Effects/AdjustColors/TestHost.h"
 #include "Files.h"
@@ -232,15 +233,55 @@ TEST_F(FrontEnd, PlaceholderRunsAPassOfItsOwnBesideTheHosts)
     EXPECT_EQ(host.liveBlocks, 1);
 }
 
-TEST_F(FrontEnd, ButtonWithoutAFrameStillAnswersOKAndReleases)
+// What the bundle's dialog would be given.
+struct ConfigureCall {
+    pluginDataPtr data;
+    SInt32 width, height, firstFrame, frames;
+};
+std::vector<ConfigureCall> gConfigureCalls;
+
+void RecordConfigure(pluginDataPtr theData, GWorldPtr theGW, PluginParams*, SInt32 firstFrameIndex,
+                     SInt32 numberOfFrames)
 {
+    Rect bounds;
+    GetPortBounds(theGW, &bounds);
+    gConfigureCalls.push_back({theData, bounds.right - bounds.left, bounds.bottom - bounds.top,
+                               firstFrameIndex, numberOfFrames});
+}
+
+TEST_F(FrontEnd, ButtonHandsTheDialogAPreviewFrameOnlyWhenThereIsADialogAndAFrame)
+{
+    gConfigureCalls.clear();
     TestHost host;
+    host.params.frameCount = 12;
+    host.params.startFrame = 100;
+    for (HYPluginSelector selector : {kPlugInitialize, kPlugDoFrame, kPlugTerminate})
+        ASSERT_EQ(host.Call(selector, kEntry), kPluginOK);
+    host.getFrameCalls.clear();
+    host.releasedCookies.clear();
+
+    SetConfigureProc(nullptr);
+    EXPECT_EQ(host.Call(kPlugCustomButtonClick, kEntry), kPluginOK);
+    EXPECT_TRUE(host.getFrameCalls.empty());
+
+    SetConfigureProc(RecordConfigure);
+    host.params.renderFrame = 3;
+    EXPECT_EQ(host.Call(kPlugCustomButtonClick, kEntry), kPluginOK);
+    ASSERT_EQ(gConfigureCalls.size(), 1u);
+    EXPECT_EQ(gConfigureCalls[0].data, gPluginConfig);
+    EXPECT_EQ(gConfigureCalls[0].width, 720);
+    EXPECT_EQ(gConfigureCalls[0].height, 480);
+    EXPECT_EQ(gConfigureCalls[0].firstFrame, 103);
+    EXPECT_EQ(gConfigureCalls[0].frames, 12);
+
     host.getFrameResult = kPluginFailed;
     EXPECT_EQ(host.Call(kPlugCustomButtonClick, kEntry), kPluginOK);
     host.getFrameResult = kPluginOK;
     host.getFrameGivesBuffer = false;
     EXPECT_EQ(host.Call(kPlugCustomButtonClick, kEntry), kPluginOK);
-    EXPECT_EQ(host.releasedCookies.size(), 2u);
+    EXPECT_EQ(gConfigureCalls.size(), 1u);
+    EXPECT_EQ(host.releasedCookies.size(), 3u);
+    SetConfigureProc(nullptr);
 }
 
 }  // namespace

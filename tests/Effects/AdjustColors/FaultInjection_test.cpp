@@ -12,6 +12,7 @@
 #include <map>
 
 #include "dialog/DialogTestSupport.h"
+#include "plugin/PluginGlue.h"
 
 namespace {
 
@@ -272,6 +273,7 @@ protected:
     {
         FaultInjection::SetUpTestSuite();
         StartQt();
+        SetConfigureProc(ConfigurePlugIn);
     }
     // Starts the plug-in with a pass over the clip and notes what a dialog
     // run may change.

@@ -28,6 +28,7 @@ inline void StartQt()
 {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     TBEnsureApplication();
+    TBInstallUIHooks();
 }
 
 // A bundle X.bundle with Info.plist and Resources/, removed at the end.

@@ -1,12 +1,8 @@
+// Offscreen buffers, geometry and colours: everything of the graphics half
+// of the common routines but the window placement in CommonProcsDialog.cpp.
 #include "graphics/CommonProcs.h"
 
 #include <cmath>
-
-// Builds that carry only the toolbox core (the frei0r filter) have no windows.
-#if __has_include("MacWindows.h")
-#include "MacWindows.h"
-#define BRIMTONE_HAS_WINDOWS 1
-#endif
 
 namespace {
 
@@ -231,18 +227,6 @@ void CenterRectInRect(Rect& theRect, Rect theBounds)
     const SInt16 ry = SInt16(theRect.top + hig / 2);
     OffsetRect(&theRect, SInt16(cx - rx), SInt16(cy - ry));
 }
-
-#ifdef BRIMTONE_HAS_WINDOWS
-void MoveWindowToRightEdge(WindowRef theWindow, Rect theBounds)
-{
-    Rect bounds{};
-    if (GetWindowBounds(theWindow, kWindowStructureRgn, &bounds) != noErr)
-        return;
-    const SInt16 dx = SInt16(UInt16((SInt32(theBounds.right) - bounds.right) & 0xFFFF));
-    OffsetRect(&bounds, dx, 0);
-    SetWindowBounds(theWindow, kWindowStructureRgn, &bounds);
-}
-#endif
 
 SInt16 Sgn(double theVal)
 {

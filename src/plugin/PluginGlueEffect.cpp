@@ -1,15 +1,12 @@
+// The configuration records' life and one rendered frame; the dialog on a
+// preview frame is in PluginGlueDialog.cpp.
 #include "plugin/PluginGlue.h"
 
-#include <algorithm>
 #include <cstring>
 
 #include "CoreGraphics.h"
 #include "MacMemory.h"
 #include "common/CommonProcs.h"
-#include "dialog/clipCTRL.h"
-#include "dialog/colorCTRL.h"
-#include "dialog/configdlghandler.h"
-#include "dialog/pictCTRL.h"
 #include "effect/CallPixelFX.h"
 #include "graphics/CommonProcs.h"
 #include "plugin/DataHandling.h"
@@ -93,35 +90,4 @@ void DoEffect(pluginDataPtr MyConfig, PluginParams* /*Params*/, GWorldPtr TheSou
     GetGWorld(&savedPort, &savedDevice);
     DoPixelEffect(TheSource, TheTarget, MyConfig, CurrentFrameIndex, TotalFrames);
     SetGWorld(savedPort, savedDevice);
-}
-
-void ConfigurePlugIn(pluginDataPtr TheData, GWorldPtr TheGW, PluginParams* Params,
-                     SInt32 FirstFrameIndex, SInt32 NumberOfFrames)
-{
-    gTheConfig = TheData;
-    gConfigWorkSpace.TheConfig = gTheConfig;
-    gConfigWorkSpace.SourceClip = TheGW;
-    gConfigWorkSpace.IMovieParams = Params;
-    gConfigWorkSpace.CurrFrameIndex = 0;
-    gConfigWorkSpace.MinFrameIndex = FirstFrameIndex;
-    gConfigWorkSpace.MaxFrameIndex = std::max<SInt32>(NumberOfFrames, 1) - 1;
-    gConfigWorkSpace.ActiveRel = 1;
-
-    gConfigWorkSpace.TheFXClip = AllocateRectGWorld(GetPortRect(TheGW));
-    Assert(gConfigWorkSpace.TheFXClip, PStr("Unable to allocate theProcessed in ConffigurePlug Init run"));
-    Assert(TheData,
-           PStr("uninited theData in Configure master proc. need to call init before calling me"));
-
-    CallPixelEffect(TheGW, gConfigWorkSpace.TheFXClip);
-
-    RegisterColorBox();
-    RegisterClipCtrl();
-    RegisterPictureControl();
-    DoConfig(gTheConfig);
-    UnregisterClipCtrl();
-    UnregisterColorBox();
-    UnregisterPictureControl();
-
-    DisposeGWorld(gConfigWorkSpace.TheFXClip);
-    gConfigWorkSpace.TheFXClip = nullptr;
 }
