@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 
 #include <sys/stat.h>
@@ -14,8 +15,8 @@ extern "C" {
 #include <libavutil/audio_fifo.h>
 #include <libavutil/channel_layout.h>
 #include <libavutil/opt.h>
-#include <libswscale/swscale.h>
 }
+
 
 namespace brimtone::host {
 
@@ -45,6 +46,91 @@ std::string folderOf(const std::string& path)
     return path.substr(0, slash);
 }
 
+// A, R, G, B frames to limited-range Y'CbCr 4:2:0 with the BT.709 or BT.601
+// matrix, rounded once. Chroma is sited at the centre of each 2x2 block, as
+// FFmpeg's converters read it: each pair of pixels is averaged across, then
+// eight rows are filtered down with the bicubic that swscale uses, whose
+// short support keeps hard edges (what the effect draws) free of ringing.
+class YuvConverter {
+public:
+    void open(int width, bool bt709)
+    {
+        const double kr = bt709 ? 0.2126 : 0.299, kb = bt709 ? 0.0722 : 0.114, kg = 1.0 - kr - kb;
+        const double luma = 219.0 / 255.0, chroma = 224.0 / 255.0;
+        y_[0] = static_cast<int32_t>(std::lround(kr * luma * (1 << kLumaBits)));
+        y_[1] = static_cast<int32_t>(std::lround(kg * luma * (1 << kLumaBits)));
+        y_[2] = static_cast<int32_t>(std::lround(kb * luma * (1 << kLumaBits)));
+        // Cb = (B - Y) / (2 (1 - kb)), Cr = (R - Y) / (2 (1 - kr)), on sums of two pixels.
+        const double cb = chroma / (2.0 * (1.0 - kb)) / 2.0, cr = chroma / (2.0 * (1.0 - kr)) / 2.0;
+        u_[0] = float(-kr * cb), u_[1] = float(-kg * cb), u_[2] = float((1.0 - kb) * cb);
+        v_[0] = float((1.0 - kr) * cr), v_[1] = float(-kg * cr), v_[2] = float(-kb * cr);
+        pairs_.assign(static_cast<size_t>(kTaps) * 3 * (width / 2), 0.0f);
+    }
+
+    // Even width and height, as the encoder needs.
+    void convert(const uint8_t* argb, int rowBytes, int width, int height, AVFrame* out)
+    {
+        for (int y = 0; y < height; ++y)
+            lumaRow(argb + static_cast<ptrdiff_t>(y) * rowBytes, width,
+                    out->data[0] + static_cast<ptrdiff_t>(y) * out->linesize[0]);
+        const int chromaWidth = width / 2;
+        int filled = -1;
+        for (int row = 0; row < height / 2; ++row) {
+            const int first = 2 * row - kTaps / 2 + 1;
+            for (; filled < std::min(first + kTaps - 1, height - 1); ++filled)
+                pairRow(argb + static_cast<ptrdiff_t>(filled + 1) * rowBytes, chromaWidth, pairs(filled + 1));
+            const float* taps[kTaps];
+            for (int k = 0; k < kTaps; ++k)
+                taps[k] = pairs(std::clamp(first + k, 0, height - 1));
+            uint8_t* cbRow = out->data[1] + static_cast<ptrdiff_t>(row) * out->linesize[1];
+            uint8_t* crRow = out->data[2] + static_cast<ptrdiff_t>(row) * out->linesize[2];
+            for (int x = 0; x < chromaWidth; ++x) {
+                float r = 0, g = 0, b = 0;
+                for (int k = 0; k < kTaps; ++k) {
+                    r += kWeights[k] * taps[k][x];
+                    g += kWeights[k] * taps[k][chromaWidth + x];
+                    b += kWeights[k] * taps[k][2 * chromaWidth + x];
+                }
+                cbRow[x] = clip(128.5f + u_[0] * r + u_[1] * g + u_[2] * b);
+                crRow[x] = clip(128.5f + v_[0] * r + v_[1] * g + v_[2] * b);
+            }
+        }
+    }
+
+private:
+    static constexpr int kLumaBits = 16;
+    static constexpr int kTaps = 8;
+    // Bicubic (B = 0, C = 0.6) halving, at 1/4, 3/4, 5/4 and 7/4 of a chroma row.
+    static constexpr float kWeights[kTaps] = {-0.0140625f, -0.0421875f, 0.1203125f, 0.4359375f,
+                                              0.4359375f,  0.1203125f,  -0.0421875f, -0.0140625f};
+
+    static uint8_t clip(float value) { return static_cast<uint8_t>(std::clamp(value, 0.0f, 255.0f)); }
+
+    float* pairs(int row) { return pairs_.data() + static_cast<size_t>(row % kTaps) * 3 * (pairs_.size() / kTaps / 3); }
+
+    void lumaRow(const uint8_t* in, int width, uint8_t* out) const
+    {
+        constexpr int32_t offset = (16 << kLumaBits) + (1 << (kLumaBits - 1));
+        for (int x = 0; x < width; ++x, in += 4)
+            out[x] = static_cast<uint8_t>((y_[0] * in[1] + y_[1] * in[2] + y_[2] * in[3] + offset) >> kLumaBits);
+    }
+
+    // Red, green and blue sums of each pair of pixels, one plane after another.
+    static void pairRow(const uint8_t* in, int chromaWidth, float* out)
+    {
+        for (int x = 0; x < chromaWidth; ++x, in += 8) {
+            out[x] = float(in[1] + in[5]);
+            out[chromaWidth + x] = float(in[2] + in[6]);
+            out[2 * chromaWidth + x] = float(in[3] + in[7]);
+        }
+    }
+
+    int32_t y_[3] = {};
+    float u_[3] = {};
+    float v_[3] = {};
+    std::vector<float> pairs_;
+};
+
 } // namespace
 
 struct MediaSink::Impl {
@@ -52,6 +138,7 @@ struct MediaSink::Impl {
     Kind kind = Kind::Video;
     int width = 0, height = 0;
     Rate rate;
+    PixelAspect aspect;
     std::string note;
 
     AVFormatContext* format = nullptr;
@@ -61,7 +148,7 @@ struct MediaSink::Impl {
     AVStream* videoStream = nullptr;
     AVCodecContext* video = nullptr;
     AVFrame* videoFrame = nullptr;
-    SwsContext* toYuv = nullptr;
+    YuvConverter toYuv;
     int64_t frames = 0;
 
     AVStream* audioStream = nullptr;
@@ -78,7 +165,6 @@ struct MediaSink::Impl {
         av_frame_free(&audioFrame);
         avcodec_free_context(&video);
         avcodec_free_context(&audio);
-        sws_freeContext(toYuv);
         if (fifo)
             av_audio_fifo_free(fifo);
         if (format) {
@@ -130,16 +216,19 @@ struct MediaSink::Impl {
         video->height = height;
         video->time_base = AVRational{rate.den, rate.num};
         video->framerate = AVRational{rate.num, rate.den};
-        video->sample_aspect_ratio = AVRational{1, 1};
+        video->sample_aspect_ratio = AVRational{aspect.num, aspect.den};
         if (kind != Kind::Video) {
             video->pix_fmt = AV_PIX_FMT_RGB24;
         } else {
             video->pix_fmt = AV_PIX_FMT_YUV420P;
-            // swscale's RGB to YUV is BT.601, limited range: say so.
-            video->colorspace = AVCOL_SPC_SMPTE170M;
-            video->color_primaries = AVCOL_PRI_SMPTE170M;
-            video->color_trc = AVCOL_TRC_SMPTE170M;
+            // Limited range, BT.709 at HD sizes and BT.601 below, as players expect.
+            const bool hd = isHighDefinition(width, height);
+            const bool pal = height == 576;
+            video->colorspace = hd ? AVCOL_SPC_BT709 : pal ? AVCOL_SPC_BT470BG : AVCOL_SPC_SMPTE170M;
+            video->color_primaries = hd ? AVCOL_PRI_BT709 : pal ? AVCOL_PRI_BT470BG : AVCOL_PRI_SMPTE170M;
+            video->color_trc = hd ? AVCOL_TRC_BT709 : AVCOL_TRC_SMPTE170M;
             video->color_range = AVCOL_RANGE_MPEG;
+            video->chroma_sample_location = AVCHROMA_LOC_CENTER;
             if (std::strcmp(codec->name, "libx264") == 0) {
                 av_opt_set(video->priv_data, "crf", "18", 0);
                 av_opt_set(video->priv_data, "preset", "veryfast", 0);
@@ -159,6 +248,7 @@ struct MediaSink::Impl {
             return fail(error, "cannot write " + quotedPath(path) + ": out of memory");
         videoStream->time_base = video->time_base;
         videoStream->avg_frame_rate = video->framerate;
+        videoStream->sample_aspect_ratio = video->sample_aspect_ratio;
 
         videoFrame = av_frame_alloc();
         if (!videoFrame)
@@ -168,12 +258,7 @@ struct MediaSink::Impl {
         videoFrame->height = height;
         if (av_frame_get_buffer(videoFrame, 0) < 0)
             return fail(error, "cannot write " + quotedPath(path) + ": out of memory");
-        if (kind == Kind::Video) {
-            toYuv = sws_getContext(width, height, AV_PIX_FMT_ARGB, width, height, AV_PIX_FMT_YUV420P,
-                                   SWS_BICUBIC | SWS_ACCURATE_RND, nullptr, nullptr, nullptr);
-            if (!toYuv)
-                return fail(error, "cannot write " + quotedPath(path) + ": cannot convert to YUV");
-        }
+        toYuv.open(width, video->colorspace == AVCOL_SPC_BT709);
         return true;
     }
 
@@ -273,9 +358,11 @@ MediaSink::MediaSink(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 MediaSink::~MediaSink() = default;
 
 std::unique_ptr<MediaSink> MediaSink::open(const std::string& path, int width, int height, Rate rate,
-                                           bool withAudio, std::string& error)
+                                           bool withAudio, std::string& error, PixelAspect aspect)
 {
     auto impl = std::make_unique<Impl>();
+    if (aspect.num > 0 && aspect.den > 0)
+        impl->aspect = aspect;
     impl->path = path;
     impl->width = width;
     impl->height = height;
@@ -378,9 +465,7 @@ bool MediaSink::writeFrame(const uint8_t* argb, int rowBytes, const std::vector<
     if (av_frame_make_writable(s.videoFrame) < 0)
         return s.fail(error, "cannot write " + quotedPath(s.path) + ": out of memory");
     if (s.kind == Kind::Video) {
-        const uint8_t* planes[4] = {argb, nullptr, nullptr, nullptr};
-        const int strides[4] = {rowBytes, 0, 0, 0};
-        sws_scale(s.toYuv, planes, strides, 0, s.height, s.videoFrame->data, s.videoFrame->linesize);
+        s.toYuv.convert(argb, rowBytes, s.width, s.height, s.videoFrame);
     } else { // RGB only: the effect may leave alpha at 0
         for (int y = 0; y < s.height; ++y) {
             const uint8_t* in = argb + static_cast<std::ptrdiff_t>(y) * rowBytes;

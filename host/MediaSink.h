@@ -15,9 +15,9 @@ namespace brimtone::host {
 class MediaSink {
 public:
     // The folder of `path` must exist. `withAudio` adds an AAC track to a
-    // video file; PNG output has no sound.
+    // video file; PNG output has no sound. `aspect` is the shape of a pixel.
     static std::unique_ptr<MediaSink> open(const std::string& path, int width, int height, Rate rate,
-                                           bool withAudio, std::string& error);
+                                           bool withAudio, std::string& error, PixelAspect aspect = {});
 
     // Without finish() the output is closed unfinished.
     ~MediaSink();

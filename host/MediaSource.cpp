@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include <emmintrin.h>
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -30,6 +32,21 @@ int64_t audioSampleStart(int64_t index, Rate rate)
     if (n % rate.num != 0 && n < 0)
         --q; // floor, not truncation, for negative indices
     return static_cast<int64_t>(std::clamp<__int128>(q, INT64_MIN, INT64_MAX));
+}
+
+bool isHighDefinition(int width, int height)
+{
+    return width >= 1280 || height > 576;
+}
+
+PixelAspect keepShape(PixelAspect aspect, int fromW, int fromH, int toW, int toH)
+{
+    if (aspect.num <= 0 || aspect.den <= 0 || fromW <= 0 || fromH <= 0 || toW <= 0 || toH <= 0)
+        return {};
+    PixelAspect shaped;
+    av_reduce(&shaped.num, &shaped.den, int64_t(aspect.num) * fromW * toH, int64_t(aspect.den) * fromH * toW,
+              1 << 16);
+    return shaped.num > 0 && shaped.den > 0 ? shaped : PixelAspect{};
 }
 
 void setMediaLogQuiet(bool quiet)
@@ -65,6 +82,44 @@ using PacketPtr = std::unique_ptr<AVPacket, PacketFreer>;
 using SwrPtr = std::unique_ptr<SwrContext, SwrFreer>;
 using SwsPtr = std::unique_ptr<SwsContext, SwsFreer>;
 
+// The swscale matrix for a stream's colour space. Streams that do not say
+// are taken as players take them: BT.709 at HD sizes, BT.601 below.
+int swsMatrix(AVColorSpace space, int width, int height)
+{
+    switch (space) {
+    case AVCOL_SPC_BT709: return SWS_CS_ITU709;
+    case AVCOL_SPC_FCC: return SWS_CS_FCC;
+    case AVCOL_SPC_BT470BG:
+    case AVCOL_SPC_SMPTE170M: return SWS_CS_ITU601;
+    case AVCOL_SPC_SMPTE240M: return SWS_CS_SMPTE240M;
+    case AVCOL_SPC_BT2020_NCL:
+    case AVCOL_SPC_BT2020_CL: return SWS_CS_BT2020;
+    default: return isHighDefinition(width, height) ? SWS_CS_ITU709 : SWS_CS_ITU601;
+    }
+}
+
+// B, G, R, A pixels turned into A, R, G, B in place: each 32-bit pixel's
+// bytes reversed, four pixels at a time.
+void reverseBytes(uint8_t* row, int pixels)
+{
+    int x = 0;
+    const __m128i middle = _mm_set1_epi32(0x00ff0000), inner = _mm_set1_epi32(0x0000ff00);
+    for (; x + 4 <= pixels; x += 4) {
+        auto* at = reinterpret_cast<__m128i*>(row + 4 * x);
+        const __m128i p = _mm_loadu_si128(at);
+        const __m128i outer = _mm_or_si128(_mm_slli_epi32(p, 24), _mm_srli_epi32(p, 24));
+        const __m128i mid = _mm_or_si128(_mm_and_si128(_mm_slli_epi32(p, 8), middle),
+                                         _mm_and_si128(_mm_srli_epi32(p, 8), inner));
+        _mm_storeu_si128(at, _mm_or_si128(outer, mid));
+    }
+    for (; x < pixels; ++x) {
+        uint32_t pixel;
+        std::memcpy(&pixel, row + 4 * x, 4);
+        pixel = __builtin_bswap32(pixel);
+        std::memcpy(row + 4 * x, &pixel, 4);
+    }
+}
+
 // Scales any pixel format into the caller's A, R, G, B buffer, keeping the
 // scaler between calls while nothing about the conversion changes.
 class Scaler {
@@ -87,28 +142,24 @@ public:
             return false;
         }
         const bool yuv = !(desc->flags & AV_PIX_FMT_FLAG_RGB) && desc->nb_components >= 3;
+        // Bicubic without accurate rounding or full chroma interpolation: the
+        // flags that keep swscale on its SIMD paths, as ffmpeg's own default.
         int flags = SWS_FAST_BILINEAR;
-        if (highQuality) {
+        if (highQuality)
             flags = (dstW < srcW && dstH < srcH) ? SWS_AREA : SWS_BICUBIC;
-            if (yuv)
-                flags |= SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT;
-        }
-        const Key key{srcW, srcH, srcFmt, dstW, dstH, flags, yuv ? colorSpace : AVCOL_SPC_UNSPECIFIED, fullRange};
+        const int matrix = yuv ? swsMatrix(colorSpace, srcW, srcH) : SWS_CS_DEFAULT;
+        const Key key{srcW, srcH, srcFmt, dstW, dstH, flags, matrix, fullRange};
+        // swscale has SIMD code from YUV to B, G, R, A but not to A, R, G, B.
+        const AVPixelFormat target = yuv ? AV_PIX_FMT_BGRA : AV_PIX_FMT_ARGB;
         if (!context_ || !(key == key_)) {
-            context_.reset(sws_getContext(srcW, srcH, srcFmt, dstW, dstH, AV_PIX_FMT_ARGB, flags, nullptr,
-                                          nullptr, nullptr));
+            context_.reset(sws_getContext(srcW, srcH, srcFmt, dstW, dstH, target, flags, nullptr, nullptr,
+                                          nullptr));
             if (!context_) {
                 error = "cannot convert " + std::string(desc->name) + " " + std::to_string(srcW) + "x" +
                         std::to_string(srcH) + " to ARGB " + std::to_string(dstW) + "x" + std::to_string(dstH);
                 return false;
             }
             if (yuv) {
-                int matrix = SWS_CS_DEFAULT;
-                if (colorSpace == AVCOL_SPC_BT709 || colorSpace == AVCOL_SPC_FCC ||
-                    colorSpace == AVCOL_SPC_SMPTE240M || colorSpace == AVCOL_SPC_BT2020_NCL ||
-                    colorSpace == AVCOL_SPC_BT2020_CL || colorSpace == AVCOL_SPC_BT470BG ||
-                    colorSpace == AVCOL_SPC_SMPTE170M)
-                    matrix = colorSpace;
                 const int* coefficients = sws_getCoefficients(matrix);
                 sws_setColorspaceDetails(context_.get(), coefficients, fullRange ? 1 : 0,
                                          sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16, 1 << 16);
@@ -121,6 +172,9 @@ public:
             error = "scaling failed";
             return false;
         }
+        if (target != AV_PIX_FMT_ARGB)
+            for (int y = 0; y < dstH; ++y)
+                reverseBytes(dst + static_cast<std::ptrdiff_t>(y) * rowBytes, dstW);
         if (desc->flags & AV_PIX_FMT_FLAG_ALPHA) { // the host's frames are opaque
             for (int y = 0; y < dstH; ++y) {
                 uint8_t* p = dst + static_cast<std::ptrdiff_t>(y) * rowBytes;
@@ -136,7 +190,7 @@ private:
         int srcW = 0, srcH = 0;
         AVPixelFormat srcFmt = AV_PIX_FMT_NONE;
         int dstW = 0, dstH = 0, flags = 0;
-        AVColorSpace colorSpace = AVCOL_SPC_UNSPECIFIED;
+        int matrix = SWS_CS_DEFAULT;
         bool fullRange = false;
         bool operator==(const Key&) const = default;
     };
@@ -288,6 +342,11 @@ public:
             r = AVRational{25, 1};
         av_reduce(&r.num, &r.den, r.num, r.den, 1 << 30);
         rate_ = Rate{r.num, r.den};
+        AVRational sar = av_guess_sample_aspect_ratio(decoder_.format(), st, nullptr);
+        if (sar.num > 0 && sar.den > 0)
+            av_reduce(&sar.num, &sar.den, sar.num, sar.den, 1 << 16);
+        if (sar.num > 0 && sar.den > 0)
+            aspect_ = PixelAspect{sar.num, sar.den};
         startPts_ = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
         current_.reset(av_frame_alloc());
         ahead_.reset(av_frame_alloc());
@@ -306,6 +365,7 @@ public:
     int width() const { return width_; }
     int height() const { return height_; }
     Rate rate() const { return rate_; }
+    PixelAspect aspect() const { return aspect_; }
     int frameCount() const { return frameCount_; }
     const char* codecName() const { return avcodec_get_name(decoder_.codec()->codec_id); }
     double startSeconds() const { return static_cast<double>(startPts_) * av_q2d(decoder_.stream()->time_base); }
@@ -440,6 +500,7 @@ private:
     std::string path_;
     int width_ = 0, height_ = 0, frameCount_ = 0;
     Rate rate_;
+    PixelAspect aspect_;
     int64_t startPts_ = 0;
     FramePtr current_, ahead_;
     int64_t currentIndex_ = -1, aheadIndex_ = -1;
@@ -679,6 +740,11 @@ Rate MediaSource::frameRate() const
 bool MediaSource::hasAudio() const
 {
     return impl_->builtin || impl_->audio;
+}
+
+PixelAspect MediaSource::pixelAspect() const
+{
+    return impl_->builtin ? PixelAspect{} : impl_->video->aspect();
 }
 
 std::string MediaSource::description() const

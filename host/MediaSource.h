@@ -25,6 +25,19 @@ inline constexpr int kAudioChannels = 2;
 // exactly. Frame i owns [audioSampleStart(i), audioSampleStart(i + 1)).
 int64_t audioSampleStart(int64_t index, Rate rate);
 
+// Sizes that take BT.709 colour; smaller ones take BT.601.
+bool isHighDefinition(int width, int height);
+
+// The shape of one stored pixel, width : height.
+struct PixelAspect {
+    int num = 1;
+    int den = 1;
+};
+
+// The pixel shape that shows a picture stored at fromW x fromH with pixels
+// `aspect` at the same shape once it is stored at toW x toH.
+PixelAspect keepShape(PixelAspect aspect, int fromW, int fromH, int toW, int toH);
+
 // FFmpeg's text for an error code, and a path in quotes, for messages.
 std::string avErrorText(int code);
 std::string quotedPath(const std::string& path);
@@ -51,6 +64,8 @@ public:
     int frameCount() const;
     Rate frameRate() const;
     bool hasAudio() const;
+    // Square for the built-in clip and for files that do not say.
+    PixelAspect pixelAspect() const;
     int audioSampleRate() const { return kAudioSampleRate; }
     // One line for people: name, size, rate, length, codecs.
     std::string description() const;

@@ -92,6 +92,9 @@ inline UInt8 mix(UInt8 source, UInt8 dest, int opacity)
 struct PluginHost::FetchedFrame {
     GWorldPtr world = nullptr;
     int index = 0;
+    FrameSupply* supply = nullptr;  // the frame goes back there, else it is disposed of
+    const std::vector<float>* audio = nullptr;
+    std::string audioError;
 };
 
 std::string resultName(SInt32 result)
@@ -104,6 +107,14 @@ std::string resultName(SInt32 result)
     };
     if (result >= 0 && result < SInt32(std::size(names))) return names[result];
     return "result " + std::to_string(result);
+}
+
+std::string pluginFailure(const PluginHost& host, const std::string& step, SInt32 result)
+{
+    std::string message = step + " failed: the plug-in answered " + resultName(result);
+    if (result == kPluginCantGetNeededFrame && !host.lastFrameError().empty())
+        message += " (" + host.lastFrameError() + ")";
+    return message;
 }
 
 std::unique_ptr<PluginHost> PluginHost::load(const std::string& bundlePath, std::string& error)
@@ -175,6 +186,7 @@ std::string PluginHost::defaultBundlePath()
 
 PluginHost::~PluginHost()
 {
+    supplyFrames(nullptr);
     for (auto& frame : frames_)
         if (frame->world) DisposeGWorld(frame->world);
     if (resourceFile_ != -1) CloseResFile(resourceFile_);
@@ -187,6 +199,16 @@ void PluginHost::attach(MediaSource* source, const FilterSettings& settings)
 {
     source_ = source;
     settings_ = settings;
+}
+
+void PluginHost::supplyFrames(FrameSupply* supply)
+{
+    std::erase_if(frames_, [](const auto& frame) {
+        if (!frame->supply) return false;
+        frame->supply->giveBack(frame->world);
+        return true;
+    });
+    supply_ = supply;
 }
 
 SInt32 PluginHost::call(HYPluginSelector selector)
@@ -204,6 +226,12 @@ std::vector<float> PluginHost::takeMixedAudio()
     std::vector<float> audio;
     audio.swap(mixedAudio_);
     return audio;
+}
+
+void PluginHost::takeMixedAudio(std::vector<float>& into)
+{
+    into.swap(mixedAudio_);
+    mixedAudio_.clear();
 }
 
 size_t PluginHost::outstandingFrames() const { return frames_.size(); }
@@ -241,24 +269,34 @@ HYPluginResult PluginHost::GetFrame(void* instance, SInt32 frameIndex, GWorldPtr
         return kPluginCantGetNeededFrame;
     }
 
-    const Rect bounds{0, 0, height, width};
-    GWorldPtr world = nullptr;
-    const QDErr err = NewGWorld(&world, 32, &bounds, nullptr, nullptr, 0);
-    if (err != noErr || !world) return err == memFullErr ? kPluginOutOfMemory : kPluginFailed;
-    PixMapHandle pixels = GetGWorldPixMap(world);
-    LockPixels(pixels);
-    std::string error;
-    if (!host->source_->readFrame(frameIndex, width, height, quality != kDVLowQuality,
-                                  reinterpret_cast<uint8_t*>(GetPixBaseAddr(pixels)),
-                                  GetPixRowBytes(pixels), error)) {
-        DisposeGWorld(world);
-        host->lastFrameError_ = error;
-        return kPluginCantGetNeededFrame;
-    }
     auto frame = std::make_unique<FetchedFrame>();
-    frame->world = world;
     frame->index = frameIndex;
-    *outFrame = world;
+    if (host->supply_) {
+        FrameSupply::Frame supplied = host->supply_->take(frameIndex, width, height, quality != kDVLowQuality);
+        if (!supplied.world) {
+            host->lastFrameError_ = supplied.error;
+            return kPluginCantGetNeededFrame;
+        }
+        frame->world = supplied.world;
+        frame->supply = host->supply_;
+        frame->audio = supplied.audio;
+        frame->audioError = std::move(supplied.error);
+    } else {
+        const Rect bounds{0, 0, height, width};
+        const QDErr err = NewGWorld(&frame->world, 32, &bounds, nullptr, nullptr, 0);
+        if (err != noErr || !frame->world) return err == memFullErr ? kPluginOutOfMemory : kPluginFailed;
+        PixMapHandle pixels = GetGWorldPixMap(frame->world);
+        LockPixels(pixels);
+        std::string error;
+        if (!host->source_->readFrame(frameIndex, width, height, quality != kDVLowQuality,
+                                      reinterpret_cast<uint8_t*>(GetPixBaseAddr(pixels)),
+                                      GetPixRowBytes(pixels), error)) {
+            DisposeGWorld(frame->world);
+            host->lastFrameError_ = error;
+            return kPluginCantGetNeededFrame;
+        }
+    }
+    *outFrame = frame->world;
     *outCookie = frame.get();
     host->frames_.push_back(std::move(frame));
     return kPluginOK;
@@ -273,7 +311,10 @@ HYPluginResult PluginHost::ReleaseFrame(void* instance, void* cookie)
     auto& frames = host->frames_;
     const auto found = host->findFrame(cookie);
     if (found == frames.end()) return kPluginBadParams;
-    DisposeGWorld((*found)->world);
+    if ((*found)->supply)
+        (*found)->supply->giveBack((*found)->world);
+    else
+        DisposeGWorld((*found)->world);
     frames.erase(found);
     return kPluginOK;
 }
@@ -356,16 +397,20 @@ HYPluginResult PluginHost::MixAudio(void* instance, void* cookie, SInt16 level)
     auto& frames = host->frames_;
     const auto found = host->findFrame(cookie);
     if (found == frames.end()) return kPluginBadParams;
-    std::vector<float> samples;
-    std::string error;
-    if (!host->source_->readAudio((*found)->index, samples, error)) {
+    const FetchedFrame& frame = **found;
+    std::vector<float> read;
+    const std::vector<float>* samples = frame.audio;
+    std::string error = frame.audioError;
+    if (!frame.supply && host->source_->readAudio(frame.index, read, error))
+        samples = &read;
+    if (!samples) {
         host->lastFrameError_ = error;
         return kPluginFailed;
     }
     const float gain = float(level) / 256.0f;
     auto& mixed = host->mixedAudio_;
-    if (mixed.size() < samples.size()) mixed.resize(samples.size(), 0.0f);
-    for (size_t i = 0; i < samples.size(); ++i) mixed[i] += samples[i] * gain;
+    if (mixed.size() < samples->size()) mixed.resize(samples->size(), 0.0f);
+    for (size_t i = 0; i < samples->size(); ++i) mixed[i] += (*samples)[i] * gain;
     return kPluginOK;
 }
 

@@ -17,8 +17,28 @@ struct FilterSettings {
     int fadeOutFrames = 0;
 };
 
+// Frames decoded ahead of the plug-in during a render. GetFrame takes from
+// it, ReleaseFrame gives back; in between the buffer is the plug-in's alone.
+// Called on the plug-in's thread only.
+class FrameSupply {
+public:
+    struct Frame {
+        GWorldPtr world = nullptr;           // nullptr when the frame cannot be had
+        const std::vector<float>* audio = nullptr;  // nullptr when its sound cannot be read
+        std::string error;
+    };
+    virtual ~FrameSupply() = default;
+    virtual Frame take(int index, int width, int height, bool highQuality) = 0;
+    virtual void giveBack(GWorldPtr world) = 0;
+};
+
 // "kPluginOutOfMemory" and so on; "result N" for values the interface lacks.
 std::string resultName(SInt32 result);
+
+class PluginHost;
+// "STEP failed: the plug-in answered RESULT", with the reason a frame could
+// not be fetched when that was the cause.
+std::string pluginFailure(const PluginHost& host, const std::string& step, SInt32 result);
 
 class PluginHost {
 public:
@@ -35,6 +55,9 @@ public:
 
     // The clip the callbacks read from; frames are counted from 0.
     void attach(MediaSource* source, const FilterSettings& settings);
+    // Frames come from `supply` instead of straight from the clip, until
+    // called with nullptr; frames the plug-in still holds then go back.
+    void supplyFrames(FrameSupply* supply);
 
     // Calls `main` with the given selector on the host's parameter block.
     SInt32 call(HYPluginSelector selector);
@@ -45,6 +68,8 @@ public:
     // The sound that MixAudio put into the frame just rendered (interleaved
     // stereo float at 48 kHz); empty when the plug-in mixed none.
     std::vector<float> takeMixedAudio();
+    // The same into `into`, whose storage is kept for the next frame's mix.
+    void takeMixedAudio(std::vector<float>& into);
 
     // The reason behind the last failed frame fetch, for the user.
     const std::string& lastFrameError() const { return lastFrameError_; }
@@ -82,6 +107,7 @@ private:
     HYProcs procs_{};
     PluginParams params_{};
     MediaSource* source_ = nullptr;
+    FrameSupply* supply_ = nullptr;
     FilterSettings settings_;
     std::vector<std::unique_ptr<FetchedFrame>> frames_;
     std::vector<std::unique_ptr<HYPluginFilterInfo>> filterInfos_;

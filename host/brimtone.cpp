@@ -25,6 +25,7 @@
 #include "CoreFoundation.h"
 #include "MediaSink.h"
 #include "MediaSource.h"
+#include "Pipeline.h"
 #include "PluginHost.h"
 #include "Progress.h"
 #include "QuickDraw.h"
@@ -74,10 +75,7 @@ SInt32 askForInfo(PluginHost& host, int selectedFrames)
 
 std::string pluginError(const PluginHost& host, const char* step, SInt32 result)
 {
-    std::string message = std::string(step) + " failed: the plug-in answered " + resultName(result);
-    if (result == kPluginCantGetNeededFrame && !host.lastFrameError().empty())
-        message += " (" + host.lastFrameError() + ")";
-    return message;
+    return pluginFailure(host, step, result);
 }
 
 // An output frame of the wanted size, owned by the host for the whole pass.
@@ -121,39 +119,23 @@ int render(const Options& options)
     if (frameCount <= 0) return fail("'" + source->description() + "' has no frames to render");
     const std::string output = options.output.empty() ? "brimtone-demo.mp4" : options.output;
 
-    OutputFrame frame(width, height);
-    if (!frame.world) return fail("not enough memory for a " + std::to_string(width) + "x" +
-                                  std::to_string(height) + " frame");
-    auto sink = MediaSink::open(output, width, height, source->frameRate(), source->hasAudio(), error);
+    const PixelAspect aspect = keepShape(source->pixelAspect(), source->width(), source->height(), width, height);
+    auto sink = MediaSink::open(output, width, height, source->frameRate(), source->hasAudio(), error, aspect);
     if (!sink) return fail(error);
 
     host->attach(source.get(), FilterSettings{options.fadeIn, options.fadeOut});
-    SInt32 result = askForInfo(*host, frameCount);
+    const SInt32 result = askForInfo(*host, frameCount);
     if (result != kPluginOK) return fail(pluginError(*host, "describing the effect", result));
-    prepareFrameParams(*host, frame, width, height, frameCount, options.proxy);
-
-    result = host->call(kPlugInitialize);
-    if (result != kPluginOK) {
-        host->call(kPlugTerminate);
-        return fail(pluginError(*host, "starting the render", result));
-    }
 
     Progress progress(frameCount, std::cerr, Progress::modeFor(options.quiet));
-    std::string failure;
-    for (int index = 0; index < frameCount && failure.empty(); ++index) {
-        host->params().renderFrame = index;
-        result = host->call(kPlugDoFrame);
-        if (result != kPluginOK) {
-            failure = pluginError(*host, ("rendering frame " + std::to_string(index)).c_str(), result);
-            break;
-        }
-        const std::vector<float> audio = host->takeMixedAudio();
-        if (!sink->writeFrame(frame.pixels(), frame.rowBytes(), audio.empty() ? nullptr : &audio, error))
-            failure = error;
-        progress.update(index + 1);
-    }
-    host->call(kPlugTerminate);
-    if (!failure.empty()) return fail(failure);
+    RenderJob job;
+    job.frameCount = frameCount;
+    job.width = width;
+    job.height = height;
+    job.proxy = options.proxy;
+    job.progress = [&progress](int done) { progress.update(done); };
+    const RenderOutcome outcome = renderPipelined(*host, *source, *sink, job);
+    if (!outcome.failure.empty()) return fail(outcome.failure);
     if (!sink->finish(error)) return fail(error);
     progress.finish();
     if (!options.quiet) std::cerr << "brimtone: wrote " << output << "\n";
