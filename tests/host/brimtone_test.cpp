@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -12,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "MediaSink.h"
 #include "MediaSource.h"
 #include "graphics/relRects.h"
 #include "plugin/DataHandling.h"
@@ -19,6 +21,7 @@
 #include "storage/prefsloader.h"
 
 namespace fs = std::filesystem;
+using brimtone::host::MediaSink;
 using brimtone::host::MediaSource;
 
 namespace {
@@ -229,6 +232,67 @@ TEST_F(HostTest, CommandLineHelpsOnStandardOutputAndRefusesWhatACommandDoesNotTa
     const HostRun quiet = runHost("render -q" + out);
     EXPECT_EQ(quiet.status, 0);
     EXPECT_EQ(quiet.err, "");
+}
+
+TEST_F(HostTest, PipelinedRenderKeepsEveryFrameAndItsSoundInPlace)
+{
+    // A clip whose frames each sound at their own level, so a frame's sound
+    // moved or lost shows; pictures are the moving built-in clip.
+    const int frames = 30, w = 96, h = 64;
+    const auto level = [](int frame) { return 0.05f * float(1 + frame * 3 % 8); };
+    {
+        auto builtin = MediaSource::openBuiltin(frames);
+        std::string error;
+        auto sink = MediaSink::open((dir_ / "in.mkv").string(), w, h, builtin->frameRate(), true, error);
+        ASSERT_TRUE(sink) << error;
+        std::vector<uint8_t> pixels(w * h * 4);
+        std::vector<float> sound;
+        for (int i = 0; i < frames; ++i) {
+            ASSERT_TRUE(builtin->readFrame(i, w, h, true, pixels.data(), w * 4, error)) << error;
+            ASSERT_TRUE(builtin->readAudio(i, sound, error)) << error;
+            for (size_t k = 0; k < sound.size(); ++k)
+                sound[k] = level(i) * std::sin(float(k / 2) * 0.0576f);
+            ASSERT_TRUE(sink->writeFrame(pixels.data(), w * 4, &sound, error)) << error;
+        }
+        ASSERT_TRUE(sink->finish(error)) << error;
+    }
+    const std::string input = "'" + (dir_ / "in.mkv").string() + "'";
+    for (const char* output : {"out.mkv", "f%03d.png"}) {
+        const HostRun run = runHost("render " + input + " --fade-in 3 --fade-out 3 -o '" + (dir_ / output).string() + "'");
+        ASSERT_EQ(run.status, 0) << run.err;
+    }
+
+    auto in = open("in.mkv"), out = open("out.mkv"), png = open("f%03d.png");
+    ASSERT_TRUE(in && out && png);
+    EXPECT_EQ(png->frameCount(), frames);
+    ASSERT_EQ(out->frameCount(), frames);
+    std::string error;
+    const auto rms = [&](MediaSource& source, int frame) {
+        std::vector<float> sound;
+        EXPECT_TRUE(source.readAudio(frame, sound, error)) << error;
+        double sum = 0;
+        for (float s : sound) sum += double(s) * s;
+        return sound.empty() ? 0.0 : std::sqrt(sum / sound.size());
+    };
+    for (int i = 1; i < frames - 1; ++i)
+        EXPECT_NEAR(rms(*out, i), rms(*in, i), 0.01) << "frame " << i;
+
+    // The first frame is the untouched picture; the others are what the
+    // plug-in makes of that frame alone (a thumbnail renders it with no pipeline).
+    const auto pixels = [&](MediaSource& source, int frame) {
+        std::vector<uint8_t> picture(w * h * 4);
+        EXPECT_TRUE(source.readFrame(frame, w, h, true, picture.data(), w * 4, error)) << error;
+        return picture;
+    };
+    EXPECT_EQ(pixels(*png, 0), pixels(*in, 0));
+    for (int i : {4, 13, 14, 25}) {
+        const std::string thumb = (dir_ / ("t" + std::to_string(i) + ".png")).string();
+        const HostRun run = runHost("thumbnail " + input + " --at " + std::to_string(i) + " -o '" + thumb + "'");
+        ASSERT_EQ(run.status, 0) << run.err;
+        auto picture = open("t" + std::to_string(i) + ".png");
+        ASSERT_TRUE(picture);
+        EXPECT_EQ(pixels(*png, i), pixels(*picture, 0)) << "frame " << i;
+    }
 }
 
 }  // namespace

@@ -1,0 +1,93 @@
+// Frames decoded ahead of the plug-in: what GetFrame, MixAudio and
+// ReleaseFrame hand out while the decoding thread runs on, driven through the
+// host's callbacks as a plug-in calls them.
+#include "MediaTestSupport.h"
+#include "Pipeline.h"
+#include "PluginHost.h"
+#include "QuickDraw.h"
+
+#include <utility>
+
+using namespace brimtone::host;
+using namespace brimtone::host::testing;
+
+namespace {
+
+constexpr int kW = 64, kH = 48, kFrames = 24;
+
+// The frame's pixels as rows of A, R, G, B without padding.
+Pixels pixelsOf(GWorldPtr world, int width, int height)
+{
+    PixMapHandle map = GetGWorldPixMap(world);
+    const auto* base = reinterpret_cast<const uint8_t*>(GetPixBaseAddr(map));
+    const int rowBytes = GetPixRowBytes(map);
+    Pixels pixels;
+    for (int y = 0; y < height; ++y)
+        pixels.insert(pixels.end(), base + y * rowBytes, base + y * rowBytes + width * 4);
+    return pixels;
+}
+
+TEST(FramePrefetcher, HeldFramesStayUntouchedAndEveryFrameIsTheClipsOwnInAnyOrder)
+{
+    TempDir dir;
+    const std::string clip = dir.path + "/clip.mkv";
+    writeBuiltin(clip, kW, kH, kFrames);
+    auto reference = reopen(clip);
+    std::vector<Pixels> pictures;
+    std::vector<std::vector<float>> sounds(kFrames);
+    std::string error;
+    for (int i = 0; i < kFrames; ++i) {
+        pictures.push_back(readPixels(*reference, i, kW, kH));
+        ASSERT_TRUE(reference->readAudio(i, sounds[i], error)) << error;
+    }
+
+    auto source = reopen(clip);
+    auto host = PluginHost::load(BRIMTONE_BUILT_BUNDLE, error);
+    ASSERT_TRUE(host) << error;
+    host->attach(source.get(), {});
+    FramePrefetcher prefetcher(*source, kFrames, true, 2);
+    host->supplyFrames(&prefetcher);
+    const HYProcs& procs = *host->params().procs;
+    void* const instance = host->params().instance;
+    const auto get = [&](int index, int width, int height) {
+        std::pair<GWorldPtr, void*> frame{};
+        SInt16 volume = 0;
+        EXPECT_EQ(procs.GetFrame(instance, index, &frame.first, SInt16(width), SInt16(height), kDVHighQuality,
+                                 &volume, &frame.second),
+                  kPluginOK)
+            << "frame " << index;
+        return frame;
+    };
+
+    // A plug-in that keeps the first three frames while it walks on through
+    // the clip, past more frames than the pool has buffers.
+    const std::pair<GWorldPtr, void*> held[] = {get(0, kW, kH), get(1, kW, kH), get(2, kW, kH)};
+    for (int i = 3; i < kFrames; ++i) {
+        const auto [world, cookie] = get(i, kW, kH);
+        ASSERT_TRUE(world);
+        EXPECT_EQ(pixelsOf(world, kW, kH), pictures[i]) << "frame " << i;
+        EXPECT_EQ(procs.MixAudio(instance, cookie, 256), kPluginOK);
+        EXPECT_EQ(host->takeMixedAudio(), sounds[i]) << "frame " << i;
+        EXPECT_EQ(procs.ReleaseFrame(instance, cookie), kPluginOK);
+    }
+    for (int i : {2, 0, 1}) {
+        EXPECT_EQ(pixelsOf(held[i].first, kW, kH), pictures[i]) << "held frame " << i;
+        EXPECT_EQ(procs.ReleaseFrame(instance, held[i].second), kPluginOK);
+    }
+    // Two in the pool, one more for each frame held beyond them: none per frame.
+    EXPECT_EQ(prefetcher.buffersMade(), 4);
+
+    // Back, forth and at another size: a new start each time, the right frame.
+    for (const auto& [index, width, height] : {std::tuple{5, kW, kH}, {17, kW, kH}, {7, 32, 24}, {8, 32, 24}}) {
+        const auto [world, cookie] = get(index, width, height);
+        ASSERT_TRUE(world);
+        EXPECT_EQ(pixelsOf(world, width, height), readPixels(*reference, index, width, height)) << "frame " << index;
+        EXPECT_EQ(procs.ReleaseFrame(instance, cookie), kPluginOK);
+    }
+    const auto kept = get(9, 32, 24);
+    host->supplyFrames(nullptr);  // the frame still held goes back
+    EXPECT_EQ(host->outstandingFrames(), 0u);
+    EXPECT_EQ(procs.ReleaseFrame(instance, kept.second), kPluginBadParams);
+}
+
+}  // namespace
