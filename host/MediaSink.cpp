@@ -64,7 +64,8 @@ public:
         const double cb = chroma / (2.0 * (1.0 - kb)) / 2.0, cr = chroma / (2.0 * (1.0 - kr)) / 2.0;
         u_[0] = float(-kr * cb), u_[1] = float(-kg * cb), u_[2] = float((1.0 - kb) * cb);
         v_[0] = float((1.0 - kr) * cr), v_[1] = float(-kg * cr), v_[2] = float(-kb * cr);
-        pairs_.assign(static_cast<size_t>(kTaps) * 3 * (width / 2), 0.0f);
+        // Eight rows of pair sums, then the filtered row.
+        pairs_.assign(static_cast<size_t>(kTaps + 1) * 3 * (width / 2), 0.0f);
     }
 
     // Even width and height, as the encoder needs.
@@ -79,20 +80,22 @@ public:
             const int first = 2 * row - kTaps / 2 + 1;
             for (; filled < std::min(first + kTaps - 1, height - 1); ++filled)
                 pairRow(argb + static_cast<ptrdiff_t>(filled + 1) * rowBytes, chromaWidth, pairs(filled + 1));
-            const float* taps[kTaps];
+            const float* t[kTaps];
             for (int k = 0; k < kTaps; ++k)
-                taps[k] = pairs(std::clamp(first + k, 0, height - 1));
+                t[k] = pairs(std::clamp(first + k, 0, height - 1));
+            float* sums = pairs_.data() + pairs_.size() - 3 * static_cast<size_t>(chromaWidth);
+            for (int x = 0; x < 3 * chromaWidth; ++x)
+                sums[x] = kWeights[0] * t[0][x] + kWeights[1] * t[1][x] + kWeights[2] * t[2][x] +
+                          kWeights[3] * t[3][x] + kWeights[4] * t[4][x] + kWeights[5] * t[5][x] +
+                          kWeights[6] * t[6][x] + kWeights[7] * t[7][x];
+            const float* r = sums;
+            const float* g = sums + chromaWidth;
+            const float* b = sums + 2 * chromaWidth;
             uint8_t* cbRow = out->data[1] + static_cast<ptrdiff_t>(row) * out->linesize[1];
             uint8_t* crRow = out->data[2] + static_cast<ptrdiff_t>(row) * out->linesize[2];
             for (int x = 0; x < chromaWidth; ++x) {
-                float r = 0, g = 0, b = 0;
-                for (int k = 0; k < kTaps; ++k) {
-                    r += kWeights[k] * taps[k][x];
-                    g += kWeights[k] * taps[k][chromaWidth + x];
-                    b += kWeights[k] * taps[k][2 * chromaWidth + x];
-                }
-                cbRow[x] = clip(128.5f + u_[0] * r + u_[1] * g + u_[2] * b);
-                crRow[x] = clip(128.5f + v_[0] * r + v_[1] * g + v_[2] * b);
+                cbRow[x] = clip(128.5f + u_[0] * r[x] + u_[1] * g[x] + u_[2] * b[x]);
+                crRow[x] = clip(128.5f + v_[0] * r[x] + v_[1] * g[x] + v_[2] * b[x]);
             }
         }
     }
@@ -106,7 +109,10 @@ private:
 
     static uint8_t clip(float value) { return static_cast<uint8_t>(std::clamp(value, 0.0f, 255.0f)); }
 
-    float* pairs(int row) { return pairs_.data() + static_cast<size_t>(row % kTaps) * 3 * (pairs_.size() / kTaps / 3); }
+    float* pairs(int row)
+    {
+        return pairs_.data() + static_cast<size_t>(row % kTaps) * (pairs_.size() / (kTaps + 1));
+    }
 
     void lumaRow(const uint8_t* in, int width, uint8_t* out) const
     {

@@ -139,4 +139,41 @@ TEST(MediaSink, UnusableOutputsAndMisuseAreRefusedNamingThePath)
         ASSERT_TRUE(unfinished->writeFrame(pixels.data(), 128, &audio, error)) << error;
 }
 
+TEST(MediaSink, ColourMatrixFollowsTheSizeAndPixelShapeIsKept)
+{
+    TempDir dir;
+    // Saturated bars, where BT.601 and BT.709 differ most.
+    const uint32_t bars[] = {0xff0000, 0x00ff00, 0x0000ff, 0xffff00, 0x00ffff, 0xff00ff, 0x202020, 0xe0e0e0};
+    const std::pair<int, int> sizes[] = {{1280, 720}, {720, 576}, {720, 480}};
+    for (const auto& [w, h] : sizes) {
+        Pixels pixels(static_cast<size_t>(w) * h * 4);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                const uint32_t colour = bars[x * 8 / w];
+                uint8_t* p = &pixels[(static_cast<size_t>(y) * w + x) * 4];
+                p[0] = 255, p[1] = uint8_t(colour >> 16), p[2] = uint8_t(colour >> 8), p[3] = uint8_t(colour);
+            }
+        const std::string path = dir.path + "/bars" + std::to_string(h) + ".mp4";
+        std::string error;
+        auto sink = MediaSink::open(path, w, h, Rate{25, 1}, false, error, PixelAspect{32, 27});
+        ASSERT_TRUE(sink) << error;
+        for (int i = 0; i < 2; ++i)
+            ASSERT_TRUE(sink->writeFrame(pixels.data(), w * 4, nullptr, error)) << error;
+        ASSERT_TRUE(sink->finish(error)) << error;
+
+        auto source = reopen(path);
+        ASSERT_TRUE(source);
+        EXPECT_EQ(source->pixelAspect().num, 32);
+        EXPECT_EQ(source->pixelAspect().den, 27);
+        const Pixels decoded = readPixels(*source, 1, w, h);
+        double error8 = 0;
+        for (size_t i = 0; i < decoded.size(); ++i)
+            error8 += i % 4 ? std::abs(decoded[i] - pixels[i]) : 0;
+        EXPECT_LT(error8 / (static_cast<double>(w) * h * 3), 2.0) << w << "x" << h;
+    }
+    const PixelAspect halved = keepShape(PixelAspect{32, 27}, 720, 480, 360, 480);
+    EXPECT_EQ(halved.num, 64);
+    EXPECT_EQ(halved.den, 27);
+}
+
 } // namespace
