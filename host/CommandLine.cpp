@@ -76,7 +76,8 @@ const Option kPlugin{nullptr, "--plugin", "BUNDLE",
                      "with brimtone",
                      setPlugin};
 const Option kSize{nullptr, "--size", "WxH",
-                   "the frame size in pixels; the picture is stretched to it, whatever its shape "
+                   "the frame size in pixels; the picture is stretched to it, whatever its shape, "
+                   "and the output's pixel shape is set so that players show it at its own shape "
                    "(video needs an even width and height)",
                    setSize};
 
