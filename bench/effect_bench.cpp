@@ -1,14 +1,19 @@
 // The effect's cost on 1920 × 1080 frames, as ratios to memcpy of the same
-// buffer measured in the same run: the pixel pass alone, and one whole
-// kPlugDoFrame through the entry point with a host whose frames are ready.
+// buffer measured in the same run: the pixel pass alone on every path the
+// processor has, and one whole kPlugDoFrame through the entry point with a
+// host whose frames are ready. Repetitions run interleaved, so that load from
+// elsewhere on the machine falls on all of them alike.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <map>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "Effects/AdjustColors/AdjustColors.h"
 #include "MacMemory.h"
@@ -51,8 +56,10 @@ void BM_Memcpy(benchmark::State& state)
     DisposeGWorld(dest);
 }
 
-void BM_BrimtonePass(benchmark::State& state)
+void BM_BrimtonePass(benchmark::State& state, PixelPath path)
 {
+    const PixelPath initial = CurrentPixelPath();
+    UsePixelPath(path);
     GWorldPtr source = NewFrame();
     GWorldPtr dest = NewFrame();
     pluginDataRec config{};
@@ -65,6 +72,7 @@ void BM_BrimtonePass(benchmark::State& state)
     }
     DisposeGWorld(source);
     DisposeGWorld(dest);
+    UsePixelPath(initial);
 }
 
 // A host whose clip frame is made once and handed out again for every index.
@@ -131,33 +139,53 @@ void BM_DoFrame(benchmark::State& state)
     DisposeGWorld(gReadyFrame);
 }
 
-BENCHMARK(BM_Memcpy)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_BrimtonePass)->Unit(benchmark::kMicrosecond);
-BENCHMARK(BM_DoFrame)->Unit(benchmark::kMicrosecond);
+std::string ProcessorName()
+{
+    std::ifstream cpuinfo("/proc/cpuinfo");
+    for (std::string line; std::getline(cpuinfo, line);)
+        if (line.rfind("model name", 0) == 0 && line.find(':') != std::string::npos)
+            return line.substr(line.find(':') + 2);
+    return "unknown processor";
+}
 
-// Prints each result as usual and, at the end, its ratio to memcpy.
+// Prints each result as usual and, at the end, each benchmark's ratios to
+// memcpy: of the median times (wall and CPU), and the spread of its
+// repetitions' wall times against memcpy's median.
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override
     {
         ConsoleReporter::ReportRuns(runs);
         for (const Run& run : runs)
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred)
-                fTimes[run.benchmark_name()] = run.GetAdjustedRealTime();
+            if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
+                fWall[run.run_name.str()].push_back(run.GetAdjustedRealTime());
+                fCPU[run.run_name.str()].push_back(run.GetAdjustedCPUTime());
+            }
     }
     void Finalize() override
     {
         ConsoleReporter::Finalize();
-        const auto base = fTimes.find("BM_Memcpy");
-        if (base == fTimes.end() || base->second <= 0)
+        const auto median = [](std::vector<double> times) {
+            std::sort(times.begin(), times.end());
+            return times[times.size() / 2];
+        };
+        if (fWall.count("BM_Memcpy") == 0)
             return;
-        for (const auto& [name, time] : fTimes)
-            if (name != "BM_Memcpy")
-                std::printf("%-20s %.2fx memcpy\n", name.c_str(), time / base->second);
+        const double wallBase = median(fWall["BM_Memcpy"]);
+        const double cpuBase = median(fCPU["BM_Memcpy"]);
+        std::printf("%s, pixel path %s, %zu repetitions\n", ProcessorName().c_str(),
+                    PixelPathName(CurrentPixelPath()), fWall["BM_Memcpy"].size());
+        std::printf("%-22s %8s %8s %8s %8s   (x memcpy)\n", "", "wall", "cpu", "best", "worst");
+        for (const auto& [name, times] : fWall) {
+            const auto [best, worst] = std::minmax_element(times.begin(), times.end());
+            std::printf("%-22s %8.2f %8.2f %8.2f %8.2f\n", name.c_str(), median(times) / wallBase,
+                        median(fCPU[name]) / cpuBase, *best / wallBase, *worst / wallBase);
+        }
     }
 
 private:
-    std::map<std::string, double> fTimes;
+    std::map<std::string, std::vector<double>> fWall;
+    std::map<std::string, std::vector<double>> fCPU;
 };
 
 }  // namespace
@@ -168,7 +196,21 @@ int main(int argc, char** argv)
     char folder[] = "/tmp/brimtone-bench-XXXXXX";
     if (mkdtemp(folder) != nullptr)
         setenv("XDG_CONFIG_HOME", folder, 1);
-    benchmark::Initialize(&argc, argv);
+    benchmark::RegisterBenchmark("BM_Memcpy", BM_Memcpy)->Unit(benchmark::kMicrosecond);
+    for (const PixelPath path : {PixelPath::Plain, PixelPath::SSE2, PixelPath::AVX2})
+        if (PixelPathAvailable(path))
+            benchmark::RegisterBenchmark((std::string("BM_BrimtonePass/") + PixelPathName(path)).c_str(),
+                                         BM_BrimtonePass, path)
+                ->Unit(benchmark::kMicrosecond);
+    benchmark::RegisterBenchmark("BM_DoFrame", BM_DoFrame)->Unit(benchmark::kMicrosecond);
+
+    // Interleaved repetitions unless the command line says otherwise.
+    std::vector<char*> args(argv, argv + argc);
+    char repetitions[] = "--benchmark_repetitions=10";
+    char interleaving[] = "--benchmark_enable_random_interleaving=true";
+    args.insert(args.begin() + 1, {repetitions, interleaving});
+    int count = int(args.size());
+    benchmark::Initialize(&count, args.data());
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     benchmark::Shutdown();

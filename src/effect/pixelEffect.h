@@ -16,6 +16,28 @@ SInt32 BrimtoneThreshold(SInt16 theSliderValue);
 // ARGB is the toolbox's buffers, RGBA frei0r's RGBA8888 frames.
 enum class PixelOrder { ARGB, RGBA };
 
+// The implementations of the pass's loop over the region, plainest first.
+// Plain takes one pixel at a time; the others give the same bytes with the
+// processor's vector instructions.
+enum class PixelPath { Plain, SSE2, AVX2 };
+
+// "plain", "sse2" or "avx2".
+const char* PixelPathName(PixelPath thePath);
+
+// Whether this processor and build can run thePath.
+Boolean PixelPathAvailable(PixelPath thePath);
+
+// The fastest available path that is no faster than the one theLimit names;
+// a nil or unknown name limits nothing. The first pass of a process takes
+// ChoosePixelPath(getenv("BRIMTONE_PIXEL_PATH")), so BRIMTONE_PIXEL_PATH=plain
+// forces the plain loop.
+PixelPath ChoosePixelPath(const char* theLimit);
+
+// The path every pass uses from now on; UsePixelPath ignores a path that is
+// not available (for tests and benchmarks, between passes).
+PixelPath CurrentPixelPath();
+void UsePixelPath(PixelPath thePath);
+
 // The pass on raw rows of 32-bit pixels in the given order: both buffers
 // hold frame's rows (first pixel at frame's top-left, rowBytes >= width * 4,
 // checked by the caller). activeRect is clipped to frame; inside it every

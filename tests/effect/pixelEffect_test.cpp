@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 #include <random>
 #include <vector>
@@ -104,10 +105,29 @@ TEST(Brimtone, MismatchedOrNilBuffersWriteNothing)
     EXPECT_EQ(GetPixelsState(GetGWorldPixMap(dest.gw)), destState);
 }
 
-// The fast pass against the plain loop on random rows, regions and settings,
-// in the toolbox's byte order and in frei0r's.
-TEST(Brimtone, FastPassMatchesThePlainLoopByteForByteInBothOrders)
+// The environment's switch picks the path of a process's first pass.
+TEST(PixelPath, TheSwitchLimitsThePathToTheOneItNames)
 {
+    EXPECT_EQ(CurrentPixelPath(), ChoosePixelPath(std::getenv("BRIMTONE_PIXEL_PATH")));
+    EXPECT_EQ(ChoosePixelPath("plain"), PixelPath::Plain);
+#if defined(__x86_64__)
+    EXPECT_TRUE(PixelPathAvailable(PixelPath::SSE2));
+    EXPECT_EQ(bool(PixelPathAvailable(PixelPath::AVX2)), __builtin_cpu_supports("avx2") != 0);
+#endif
+    PixelPath fastest = PixelPath::Plain;
+    for (const PixelPath path : {PixelPath::SSE2, PixelPath::AVX2})
+        if (PixelPathAvailable(path))
+            fastest = path;
+    EXPECT_EQ(ChoosePixelPath(nullptr), fastest);
+    EXPECT_EQ(ChoosePixelPath("no such path"), fastest);
+    EXPECT_EQ(ChoosePixelPath("sse2"), fastest == PixelPath::AVX2 ? PixelPath::SSE2 : fastest);
+}
+
+// Every path the processor has against the plain loop on random rows, regions
+// and settings, in the toolbox's byte order and in frei0r's.
+TEST(Brimtone, EveryPathMatchesThePlainLoopByteForByteInBothOrders)
+{
+    const PixelPath initial = CurrentPixelPath();
     std::mt19937 random(20240611);
     auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(random); };
     auto randomBytes = [&](size_t size) {
@@ -115,42 +135,50 @@ TEST(Brimtone, FastPassMatchesThePlainLoopByteForByteInBothOrders)
         std::generate(bytes.begin(), bytes.end(), [&] { return UInt8(random()); });
         return bytes;
     };
-    for (int round = 0; round < 600; ++round) {
-        const PixelOrder order = round % 2 ? PixelOrder::RGBA : PixelOrder::ARGB;
-        const int rgb = order == PixelOrder::ARGB ? 1 : 0;
-        const SInt16 width = SInt16(pick(1, 70));
-        const SInt16 height = SInt16(pick(1, 40));
-        const SInt32 sourceRowBytes = width * 4 + pick(0, 2) * 4;
-        const bool inPlace = pick(0, 4) == 0;
-        const SInt32 destRowBytes = inPlace ? sourceRowBytes : width * 4 + pick(0, 2) * 4;
-        Bytes source = randomBytes(size_t(sourceRowBytes) * height);
-        // Some pixels right at the threshold's edge.
-        for (int i = 0; i < 20; ++i) {
-            UInt8* p = &source[size_t(pick(0, height - 1)) * sourceRowBytes + size_t(pick(0, width - 1)) * 4 + rgb];
-            p[0] = p[1] = UInt8(pick(0, 255));
-            p[2] = UInt8(p[0] + pick(0, 2));
+    for (const PixelPath path : {PixelPath::Plain, PixelPath::SSE2, PixelPath::AVX2}) {
+        if (!PixelPathAvailable(path))
+            continue;
+        UsePixelPath(path);
+        ASSERT_EQ(CurrentPixelPath(), path);
+        for (int round = 0; round < 600; ++round) {
+            const PixelOrder order = round % 2 ? PixelOrder::RGBA : PixelOrder::ARGB;
+            const int rgb = order == PixelOrder::ARGB ? 1 : 0;
+            const SInt16 width = SInt16(pick(1, 70));
+            const SInt16 height = SInt16(pick(1, 40));
+            const SInt32 sourceRowBytes = width * 4 + pick(0, 2) * 4;
+            const bool inPlace = pick(0, 4) == 0;
+            const SInt32 destRowBytes = inPlace ? sourceRowBytes : width * 4 + pick(0, 2) * 4;
+            Bytes source = randomBytes(size_t(sourceRowBytes) * height);
+            // Some pixels right at the threshold's edge, some with the sum's extremes.
+            for (int i = 0; i < 20; ++i) {
+                UInt8* p = &source[size_t(pick(0, height - 1)) * sourceRowBytes + size_t(pick(0, width - 1)) * 4];
+                const UInt8 level = UInt8(pick(0, 3) == 0 ? pick(0, 1) * 255 : pick(0, 255));
+                p[rgb] = p[rgb + 1] = level;
+                p[rgb + 2] = UInt8(level + pick(0, 2));
+            }
+            Bytes fast = inPlace ? source : randomBytes(size_t(destRowBytes) * height);
+            Bytes plain = fast;
+
+            pluginDataRec config = DefaultConfig();
+            config.Sliders[kThresholdSlider] = SInt16(pick(0, 2) ? pick(-5, 110) : pick(-32768, 32767));
+            for (int c = 0; c < 2; ++c)
+                config.Colors[c] = RGBColor{UInt16(pick(0, 65535)), UInt16(pick(0, 65535)),
+                                            UInt16(pick(0, 65535))};
+            Rect region{SInt16(pick(-20, height + 20)), SInt16(pick(-20, width + 20)),
+                        SInt16(pick(-20, height + 20)), SInt16(pick(-20, width + 20))};
+            if (pick(0, 5) == 0)
+                region = Rect{-32768, -32768, 32767, 32767};
+            const bool copyRest = pick(0, 1) == 1;
+            const Rect frame{0, 0, height, width};
+
+            BrimtonePixels(order, inPlace ? fast.data() : source.data(), sourceRowBytes, fast.data(),
+                           destRowBytes, frame, region, copyRest, config);
+            Reference(order, inPlace ? plain : source, sourceRowBytes, plain, destRowBytes, width,
+                      height, region, copyRest, config);
+            ASSERT_EQ(fast, plain) << PixelPathName(path) << ", round " << round;
         }
-        Bytes fast = inPlace ? source : randomBytes(size_t(destRowBytes) * height);
-        Bytes plain = fast;
-
-        pluginDataRec config = DefaultConfig();
-        config.Sliders[kThresholdSlider] = SInt16(pick(0, 2) ? pick(-5, 110) : pick(-32768, 32767));
-        for (int c = 0; c < 2; ++c)
-            config.Colors[c] = RGBColor{UInt16(pick(0, 65535)), UInt16(pick(0, 65535)),
-                                        UInt16(pick(0, 65535))};
-        Rect region{SInt16(pick(-20, height + 20)), SInt16(pick(-20, width + 20)),
-                    SInt16(pick(-20, height + 20)), SInt16(pick(-20, width + 20))};
-        if (pick(0, 5) == 0)
-            region = Rect{-32768, -32768, 32767, 32767};
-        const bool copyRest = pick(0, 1) == 1;
-        const Rect frame{0, 0, height, width};
-
-        BrimtonePixels(order, inPlace ? fast.data() : source.data(), sourceRowBytes, fast.data(),
-                       destRowBytes, frame, region, copyRest, config);
-        Reference(order, inPlace ? plain : source, sourceRowBytes, plain, destRowBytes, width,
-                  height, region, copyRest, config);
-        ASSERT_EQ(fast, plain) << "round " << round;
     }
+    UsePixelPath(initial);
 }
 
 }  // namespace
