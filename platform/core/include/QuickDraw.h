@@ -119,6 +119,13 @@ struct OpenCPicParams {
 // Graphics worlds
 QDErr NewGWorld(GWorldPtr* offscreenGWorld, SInt16 pixelDepth, const Rect* boundsRect,
                 CTabHandle cTable, GDHandle aGDevice, GWorldFlags flags);
+// A graphics world over pixels that the caller owns and keeps alive until
+// the world is disposed of (which leaves the pixels alone). Only
+// k32ARGBPixelFormat; the rows must hold boundsRect's width × 4 bytes.
+enum { k32ARGBPixelFormat = 0x00000020 };
+QDErr NewGWorldFromPtr(GWorldPtr* offscreenGWorld, UInt32 pixelFormat, const Rect* boundsRect,
+                       CTabHandle cTable, GDHandle aGDevice, GWorldFlags flags, Ptr newBuffer,
+                       SInt32 rowBytes);
 void DisposeGWorld(GWorldPtr offscreenGWorld);
 PixMapHandle GetGWorldPixMap(GWorldPtr offscreenGWorld);
 void GetGWorld(CGrafPtr* port, GDHandle* gdh);

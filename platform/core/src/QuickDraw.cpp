@@ -366,6 +366,22 @@ QDErr NewGWorld(GWorldPtr* offscreenGWorld, SInt16 pixelDepth, const Rect* bound
     return noErr;
 }
 
+QDErr NewGWorldFromPtr(GWorldPtr* offscreenGWorld, UInt32 pixelFormat, const Rect* boundsRect,
+                       CTabHandle, GDHandle, GWorldFlags, Ptr newBuffer, SInt32 rowBytes)
+{
+    if (offscreenGWorld == nullptr) {
+        TBSetQDError(paramErr);
+        return paramErr;
+    }
+    *offscreenGWorld = nullptr;
+    if (pixelFormat != k32ARGBPixelFormat) {
+        TBSetQDError(paramErr);
+        return paramErr;
+    }
+    *offscreenGWorld = TBNewPortOnPixels(newBuffer, rowBytes, boundsRect);
+    return QDError();
+}
+
 void DisposeGWorld(GWorldPtr offscreenGWorld)
 {
     DisposePortRecord(offscreenGWorld);

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <utility>
 
 #include "MacErrors.h"
 #include "Resources.h"
@@ -106,6 +107,78 @@ void ReleasePassBlocks(HYProcs* procs, EffectDataPtr theData)
     }
 }
 
+bool RectContains(const Rect& outer, const Rect& inner)
+{
+    return outer.left <= inner.left && outer.top <= inner.top && inner.right <= outer.right &&
+           inner.bottom <= outer.bottom;
+}
+
+// True when two buffers' pixel memory may overlap.
+bool SharePixels(GWorldPtr a, GWorldPtr b)
+{
+    const auto span = [](GWorldPtr theGW) {
+        PixMapHandle pixels = GetGWorldPixMap(theGW);
+        Rect bounds;
+        GetPixBounds(pixels, &bounds);
+        const auto start = reinterpret_cast<uintptr_t>(GetPixBaseAddr(pixels));
+        return std::pair{start, start + uintptr_t(GetPixRowBytes(pixels)) *
+                                            uintptr_t(std::max(bounds.bottom - bounds.top, 0))};
+    };
+    const auto [aStart, aEnd] = span(a);
+    const auto [bStart, bEnd] = span(b);
+    return aStart < bEnd && bStart < aEnd;
+}
+
+// Whether copying into frameRect of the current port's pixels writes all of it.
+bool CurrentClipHolds(GWorldPtr frame, const Rect& frameRect)
+{
+    CGrafPtr port;
+    GDHandle device;
+    GetGWorld(&port, &device);
+    if (port == nullptr ||
+        GetPixBaseAddr(GetPortPixMap(port)) != GetPixBaseAddr(GetGWorldPixMap(frame)))
+        return true;
+    RgnHandle clip = NewRgn();
+    if (clip == nullptr)
+        return false;
+    GetClip(clip);
+    Rect clipBounds;
+    GetRegionBounds(clip, &clipBounds);
+    DisposeRgn(clip);
+    return RectContains(clipBounds, frameRect);
+}
+
+// The output frame's own pixels at frameRect as the working buffer, when
+// copying the finished buffer there would move every byte unchanged: the
+// source has the buffer's bounds, frameRect has its size and lies inside the
+// frame and its clip, and the source's pixels are not the frame's. The effect
+// then writes straight into the frame. Nil otherwise.
+GWorldPtr NewWorkingBufferInFrame(GWorldPtr sourceFrame, const Rect& workBounds,
+                                  const PluginParams* params)
+{
+    const Rect& frameRect = params->frameRect;
+    Rect sourceBounds;
+    GetPortBounds(sourceFrame, &sourceBounds);
+    PixMapHandle framePixels = GetGWorldPixMap(params->frame);
+    Rect frameBounds;
+    GetPixBounds(framePixels, &frameBounds);
+    if (!EqualRect(&sourceBounds, &workBounds) ||
+        SInt32(frameRect.right) - frameRect.left != workBounds.right ||
+        SInt32(frameRect.bottom) - frameRect.top != workBounds.bottom ||
+        GetPixDepth(framePixels) != 32 || !RectContains(frameBounds, frameRect) ||
+        !CurrentClipHolds(params->frame, frameRect) || SharePixels(sourceFrame, params->frame))
+        return nullptr;
+    const SInt32 rowBytes = GetPixRowBytes(framePixels);
+    const Ptr topLeft = GetPixBaseAddr(framePixels) +
+                        std::ptrdiff_t(frameRect.top - frameBounds.top) * rowBytes +
+                        std::ptrdiff_t(frameRect.left - frameBounds.left) * 4;
+    GWorldPtr theGW = nullptr;
+    if (NewGWorldFromPtr(&theGW, k32ARGBPixelFormat, &workBounds, nullptr, nullptr, 0, topLeft,
+                         rowBytes) != noErr)
+        return nullptr;
+    return theGW;
+}
+
 // Steps of a frame after the fetch: the effect into the output frame, the
 // fade's blend and the frame's sound. status receives a failed fade buffer's error.
 HYPluginResult RenderFetchedFrame(PluginParams* params, GWorldPtr gWorldBefore, Rect srcRect,
@@ -114,7 +187,13 @@ HYPluginResult RenderFetchedFrame(PluginParams* params, GWorldPtr gWorldBefore, 
 {
     HYProcs* procs = params->procs;
     GWorldPtr unprocessed = nullptr;
-    if (isFadeFrame) {
+    // The effect leaves the fetched frame as it is; the blend needs a copy of it
+    // only when it holds more than srcRect or shares memory with the output.
+    Rect fetchedBounds;
+    GetPortBounds(gWorldBefore, &fetchedBounds);
+    const bool blendFromFetched = EqualRect(&fetchedBounds, &srcRect) &&
+                                  !SharePixels(gWorldBefore, params->frame);
+    if (isFadeFrame && !blendFromFetched) {
         status = NewGWorld(&unprocessed, 32, &srcRect, nullptr, nullptr, 0);
         if (status != noErr || unprocessed == nullptr) {
             if (status == noErr)
@@ -133,9 +212,10 @@ HYPluginResult RenderFetchedFrame(PluginParams* params, GWorldPtr gWorldBefore, 
         // make the host read past it.
         const Rect sourceRect = srcRect;
         const Rect destRect = params->frameRect;
-        LockedPixels lockCopy(unprocessed);
+        GWorldPtr unprocessedFrame = unprocessed != nullptr ? unprocessed : gWorldBefore;
+        LockedPixels lockCopy(unprocessedFrame);
         LockedPixels lockFrame(params->frame);
-        result = procs->Blit(*GetGWorldPixMap(unprocessed), *GetGWorldPixMap(params->frame),
+        result = procs->Blit(*GetGWorldPixMap(unprocessedFrame), *GetGWorldPixMap(params->frame),
                              &sourceRect, &destRect, opacity);
     }
     if (unprocessed != nullptr)
@@ -422,7 +502,12 @@ HYPluginResult ApplyEffect(GWorldPtr sourceFrame, PluginParams* params)
     QDErr status;
     {
         LockedPixels lockSource(sourceFrame);
-        status = NewGWorld(&theData->effectGWorld, 32, &srcRect, nullptr, nullptr, 0);
+        LockedPixels lockFrame(params->frame);
+        theData->effectGWorld = NewWorkingBufferInFrame(sourceFrame, srcRect, params);
+        const bool inFrame = theData->effectGWorld != nullptr;
+        status = noErr;
+        if (!inFrame)
+            status = NewGWorld(&theData->effectGWorld, 32, &srcRect, nullptr, nullptr, 0);
         if (status == noErr && theData->effectGWorld == nullptr)
             status = paramErr;
         if (status == noErr) {
@@ -435,10 +520,10 @@ HYPluginResult ApplyEffect(GWorldPtr sourceFrame, PluginParams* params)
                          GetPortBitMapForCopyBits(theData->effectGWorld), &srcRect, &srcRect,
                          srcCopy, nullptr);
             ApplyLineArtEffect(sourceFrame, theData->effectGWorld, params);
-            LockedPixels lockFrame(params->frame);
-            CopyBits(GetPortBitMapForCopyBits(theData->effectGWorld),
-                     GetPortBitMapForCopyBits(params->frame), &srcRect, &params->frameRect,
-                     srcCopy, nullptr);
+            if (!inFrame)
+                CopyBits(GetPortBitMapForCopyBits(theData->effectGWorld),
+                         GetPortBitMapForCopyBits(params->frame), &srcRect, &params->frameRect,
+                         srcCopy, nullptr);
         }
     }
     if (theData->effectGWorld != nullptr) {

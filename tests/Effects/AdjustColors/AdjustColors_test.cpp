@@ -137,6 +137,76 @@ TEST_F(FrontEnd, FrameGetsTheEffectOnlyInsideFrameRect)
     EXPECT_EQ(host.Call(kPlugTerminate, kEntry), kPluginOK);
 }
 
+// The effect may write straight into the output frame, but only what copying
+// a finished working buffer into frameRect would write: nothing outside the
+// frame or its port's clip, and a source that shares the frame's memory is
+// read before it is overwritten, for the effect and for a fade's blend.
+TEST_F(FrontEnd, OutputFrameGetsWhatACopyOfTheFinishedFrameWouldGive)
+{
+    struct Case {
+        const char* name;
+        Rect frameRect;
+        Rect clip;
+        bool sourceInOutput;  // the host hands out a frame over the output's own pixels
+        SInt32 renderFrame;   // 1 is a fade frame at opacity 191
+    };
+    const Rect wide{-32768, -32768, 32767, 32767};
+    for (const Case& c : {Case{"partly outside", Rect{-4, -6, 44, 58}, wide, false, 10},
+                          Case{"clipped", Rect{5, 10, 53, 74}, Rect{10, 12, 30, 40}, false, 10},
+                          Case{"shared", Rect{5, 10, 53, 74}, wide, true, 10},
+                          Case{"shared fade", Rect{5, 10, 53, 74}, wide, true, 1}}) {
+        TestHost host(80, 60);
+        host.filterInfo.fadeInFrames = 4;
+        host.params.frameRect = c.frameRect;
+        host.params.renderFrame = c.renderFrame;
+        for (SInt32 y = 0; y < 60; ++y)
+            for (SInt32 x = 0; x < 80; ++x)
+                TestFramePixel(77, x, y, PixelAt(host.output, x, y));
+        const std::vector<UInt8> before(PixelAt(host.output, 0, 0), PixelAt(host.output, 0, 60));
+        const SInt32 rowBytes = GetPixRowBytes(GetGWorldPixMap(host.output));
+        const Rect sourceBounds{0, 0, 48, 64};
+        GWorldPtr shared = nullptr;
+        if (c.sourceInOutput) {
+            ASSERT_EQ(NewGWorldFromPtr(&shared, k32ARGBPixelFormat, &sourceBounds, nullptr, nullptr,
+                                       0, GetPixBaseAddr(GetGWorldPixMap(host.output)), rowBytes),
+                      noErr);
+            host.givenFrame = shared;
+        }
+        CGrafPtr savedPort;
+        GDHandle savedDevice;
+        GetGWorld(&savedPort, &savedDevice);
+        SetGWorld(host.output, nullptr);
+        ClipRect(&c.clip);
+        SetGWorld(savedPort, savedDevice);
+
+        ASSERT_EQ(host.Call(kPlugInitialize, kEntry), kPluginOK);
+        ASSERT_EQ(host.Call(kPlugDoFrame, kEntry), kPluginOK) << c.name;
+        EXPECT_EQ(host.Call(kPlugTerminate, kEntry), kPluginOK);
+        const SInt16 opacity = c.renderFrame == 1 ? 191 : 0;
+        for (SInt32 y = 0; y < 60; ++y)
+            for (SInt32 x = 0; x < 80; ++x) {
+                UInt8 want[4];
+                std::memcpy(want, &before[size_t(y) * rowBytes + size_t(x) * 4], 4);
+                const Point p{SInt16(y), SInt16(x)};
+                if (PtInRect(p, &c.frameRect) && PtInRect(p, &c.clip)) {
+                    UInt8 source[4];
+                    const SInt32 sx = x - c.frameRect.left, sy = y - c.frameRect.top;
+                    if (c.sourceInOutput)
+                        std::memcpy(source, &before[size_t(sy) * rowBytes + size_t(sx) * 4], 4);
+                    else
+                        TestFramePixel(c.renderFrame, sx, sy, source);
+                    ExpectedDefaultEffect(source, want);
+                    for (int ch = 1; ch < 4; ++ch)
+                        want[ch] = UInt8((source[ch] * opacity + want[ch] * (255 - opacity)) / 255);
+                }
+                ASSERT_EQ(0, std::memcmp(PixelAt(host.output, x, y), want, 4))
+                    << c.name << " at " << x << "," << y;
+            }
+        if (shared != nullptr)
+            DisposeGWorld(shared);
+    }
+}
+
 TEST_F(FrontEnd, ProxyRenderingAsksLowQualityOnlyUpTo259LinesAndMixesNoSound)
 {
     for (const SInt16 height : {SInt16(260), SInt16(259)}) {

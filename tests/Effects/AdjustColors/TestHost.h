@@ -42,6 +42,7 @@ struct TestHost {
     HYPluginFilterInfo filterInfo{{0.25f, 0.5f, 0.75f}, 0, 0};
     bool releaseDisposesFrame = true;
     int failNewPtrClearCall = 0;  // 1 = the next call fails, 2 = the one after, ...
+    GWorldPtr givenFrame = nullptr;  // handed out as every frame, with a nil cookie, when set
 
     // Records. Blocks are counted for the whole process, since the master
     // configuration outlives the host that allocated it.
@@ -129,6 +130,10 @@ struct TestHost {
         *outFrame = nullptr;
         if (host->getFrameResult != kPluginOK || !host->getFrameGivesBuffer)
             return host->getFrameResult;
+        if (host->givenFrame != nullptr) {
+            *outFrame = host->givenFrame;
+            return kPluginOK;
+        }
         Rect bounds{0, 0, height, width};
         GWorldPtr frame = nullptr;
         if (NewGWorld(&frame, 32, &bounds, nullptr, nullptr, 0) != 0 || frame == nullptr)

@@ -106,6 +106,35 @@ TEST_F(QuickDraw, NewGWorldRefusesBadRequestsWithoutLeavingAWorld)
     EXPECT_EQ(gw, nullptr);
 }
 
+TEST_F(QuickDraw, WorldOverCallersPixelsDrawsOnlyIntoThem)
+{
+    Pixels pixels(6, 4);
+    const Rect bounds = pixels.bounds();
+    const Ptr base = reinterpret_cast<Ptr>(pixels.at(0, 0));
+    const SInt32 rowBytes = pixels.bits().rowBytes;
+    GWorldPtr gw = reinterpret_cast<GWorldPtr>(1);
+    EXPECT_EQ(NewGWorldFromPtr(&gw, 16, &bounds, nullptr, nullptr, 0, base, rowBytes), paramErr);
+    EXPECT_EQ(gw, nullptr);
+    EXPECT_EQ(NewGWorldFromPtr(&gw, k32ARGBPixelFormat, &bounds, nullptr, nullptr, 0, base, 20),
+              paramErr);
+    TBFailAllocationAfter(1);
+    EXPECT_EQ(NewGWorldFromPtr(&gw, k32ARGBPixelFormat, &bounds, nullptr, nullptr, 0, base, rowBytes),
+              memFullErr);
+    EXPECT_EQ(gw, nullptr);
+    TBFailAllocationAfter(0);
+
+    ASSERT_EQ(NewGWorldFromPtr(&gw, k32ARGBPixelFormat, &bounds, nullptr, nullptr, 0, base, rowBytes),
+              noErr);
+    SetGWorld(gw, nullptr);
+    const RGBColor red{0xFFFF, 0, 0};
+    RGBForeColor(&red);
+    PaintRect(&kEverywhere);
+    EXPECT_EQ(pixels.pixel(5, 3), (Pixel{0xFF, 0xFF, 0, 0}));
+    EXPECT_TRUE(pixels.GuardIntact());
+    DisposeGWorld(gw);
+    EXPECT_EQ(pixels.pixel(0, 0), (Pixel{0xFF, 0xFF, 0, 0}));
+}
+
 TEST_F(QuickDraw, ScaledCopyAveragesShrunkPixels)
 {
     Pixels from(8, 6), to(4, 3);
