@@ -9,8 +9,9 @@
 #include "plugin/PluginDefines.h"
 
 // Makes sure the preferences file exists, then puts the defaults, overwritten
-// by the saved configuration, into theData and saves it back. A nil theData
-// ends the process with an alert.
+// by the saved configuration, into theData; the defaults are saved when the
+// file holds no usable configuration. A nil theData ends the process with an
+// alert.
 void InitMyPlugIn(pluginDataPtr& theData);
 void InitPluginData(pluginDataPtr theConfig);
 

@@ -16,6 +16,9 @@
 void InitMyPlugIn(pluginDataPtr& theData)
 {
     Assert(theData, PStr("Unable to allocate new data structure"));
+    // Another process's save (the dialog's OK) waits until this start has
+    // read, and repaired if it must, so it is never written over.
+    PrefsFileLock lock;
     InitPreferences();
     InitPluginData(theData);
 }
@@ -23,9 +26,13 @@ void InitMyPlugIn(pluginDataPtr& theData)
 void InitPluginData(pluginDataPtr theConfig)
 {
     Assert(theConfig, PStr("Nil theConfig on InitPluginData"));
+    PrefsFileLock lock;
     ResetConfig(theConfig, true);
-    ReadConfig(theConfig);
-    SaveConfig(theConfig);
+    // A file that reads well is not written; one without a usable saved
+    // configuration gets the defaults.
+    const SavedConfig found = ReadSavedConfig(theConfig);
+    if (found == SavedConfig::none || found == SavedConfig::refused)
+        SaveConfig(theConfig);
 }
 
 void pGetConfigSize(UInt32& theSize)

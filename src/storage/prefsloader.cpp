@@ -18,7 +18,10 @@
 #include <cstring>
 #include <string>
 
+#include <cerrno>
 #include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -26,8 +29,14 @@ namespace {
 // Lives for the plug-in's life once InitPreferences has made or read it.
 prefsH lgPrefs = nullptr;
 
-// Built beside the preferences file, then renamed over it.
-constexpr char kTempSuffix[] = ".saving";
+// The folder held by PrefsFileLock, and how many locks of this process hold it.
+int lgLockFolder = -1;
+int lgLockDepth = 0;
+
+// Where start-up keeps a preferences file it cannot read before rebuilding it.
+constexpr char kBadSuffix[] = ".bad";
+// The temporary file of saves made by earlier versions.
+constexpr char kOldTempSuffix[] = ".saving";
 
 constexpr Size kPrefsSize = Size(sizeof(prefsrec));
 constexpr Size kConfigSaveSize = Size(sizeof(configsaverec));
@@ -48,43 +57,25 @@ private:
     Str255 fText{};
 };
 
-struct PrefsFile {
-    SInt16 vRefNum = 0;
-    SInt32 dirID = 0;
-    FSSpec spec{};
-    OSErr specErr = noErr;  // noErr: the file exists; fnfErr: it does not
-};
-
 std::string PrefsFileName()
 {
     return std::string(cProductCode) + cPrefName;
-}
-
-// False when the preferences folder cannot be found; otherwise spec and
-// specErr describe the file named fileName in it.
-bool LocateInPrefsFolder(const std::string& fileName, PrefsFile& outFile)
-{
-    if (FindFolder(kOnSystemDisk, kPreferencesFolderType, kDontCreateFolder, &outFile.vRefNum,
-                   &outFile.dirID) != noErr)
-        return false;
-    outFile.specErr =
-        FSMakeFSSpec(outFile.vRefNum, outFile.dirID, PName(fileName), &outFile.spec);
-    return true;
 }
 
 // The resource file open and current for one scope; closing it restores the
 // resource file that was current before.
 class ResFileSession {
 public:
-    explicit ResFileSession(const FSSpec& theSpec) : fSaved(CurResFile())
+    explicit ResFileSession(const std::string& thePath, SInt8 thePermission = fsCurPerm)
+        : fSaved(CurResFile())
     {
-        SInt16 refNum = FSpOpenResFile(&theSpec, fsCurPerm);
-        if (ResError() != noErr || refNum == -1)
-            return;
-        fRefNum = refNum;
-        UseResFile(fRefNum);
-        if (ResError() != noErr)
-            Close();
+        Adopt(TBOpenResFileAtPath(thePath.c_str(), thePermission));
+    }
+    // A new file, written whole by its first UpdateResFile.
+    struct New {};
+    ResFileSession(New, const std::string& thePath) : fSaved(CurResFile())
+    {
+        Adopt(TBOpenNewResFileAtPath(thePath.c_str(), cPrefsCreator, cPrefsType));
     }
     ~ResFileSession() { Close(); }
     ResFileSession(const ResFileSession&) = delete;
@@ -107,15 +98,132 @@ public:
     }
 
 private:
+    void Adopt(SInt16 refNum)
+    {
+        if (ResError() != noErr || refNum == -1)
+            return;
+        fRefNum = refNum;
+        UseResFile(fRefNum);
+        if (ResError() != noErr)
+            Close();
+    }
+
     SInt16 fSaved;
     SInt16 fRefNum = -1;
 };
 
+// Whether the file opens as a resource file holding a preferences record.
+bool ReadsAsPreferences(const std::string& thePath)
+{
+    ResFileSession file(thePath, fsRdPerm);
+    return file.IsOpen() && Get1Resource(cPrefsType, cPrefsResID) != nullptr;
+}
+
+const char* KindOf(mode_t theMode)
+{
+    if (S_ISFIFO(theMode))
+        return "a FIFO";
+    if (S_ISCHR(theMode) || S_ISBLK(theMode))
+        return "a device";
+    if (S_ISDIR(theMode))
+        return "a folder";
+    if (S_ISSOCK(theMode))
+        return "a socket";
+    return "not a regular file";
+}
+
+// What is at info.path, looked at without following a link first.
+void Examine(PrefsFileInfo& info)
+{
+    struct stat here;
+    if (::lstat(info.path.c_str(), &here) != 0) {
+        if (errno == ENOENT) {
+            info.place = PrefsPlace::absent;
+        } else {
+            info.place = PrefsPlace::leftAlone;
+            info.why = info.path + " cannot be examined: " + std::strerror(errno);
+        }
+        return;
+    }
+    if (S_ISREG(here.st_mode)) {
+        info.place = PrefsPlace::file;
+        return;
+    }
+    info.place = PrefsPlace::leftAlone;
+    if (!S_ISLNK(here.st_mode)) {
+        info.why = info.path + " is " + KindOf(here.st_mode);
+        return;
+    }
+    char link[PATH_MAX];
+    const ssize_t length = ::readlink(info.path.c_str(), link, sizeof link - 1);
+    const std::string shown = length > 0 ? std::string(link, std::size_t(length)) : "?";
+    info.why = info.path + " is a link to " + shown;
+    struct stat there;
+    char resolved[PATH_MAX];
+    if (::stat(info.path.c_str(), &there) != 0) {
+        info.why += ", which " + std::string(errno == ENOENT ? "does not exist" : std::strerror(errno));
+    } else if (!S_ISREG(there.st_mode)) {
+        info.why += std::string(", ") + KindOf(there.st_mode);
+    } else if (::realpath(info.path.c_str(), resolved) == nullptr) {
+        info.why += std::string(", which cannot be resolved: ") + std::strerror(errno);
+    } else if (!ReadsAsPreferences(resolved)) {
+        info.why += ", which is not a preferences file";
+    } else {
+        info.place = PrefsPlace::linkToFile;
+        info.target = resolved;
+        info.why.clear();
+    }
+}
+
+// The preferences file's path: the folder lookup for the preferences folder
+// of the system disk without creating it, then "kavlo-Prefs" in that folder.
+// Empty, with theWhy filled, when there is no folder.
+std::string PrefsFilePath(std::string& theWhy)
+{
+    SInt16 vRefNum = 0;
+    SInt32 dirID = 0;
+    FSSpec spec{};
+    if (FindFolder(kOnSystemDisk, kPreferencesFolderType, kDontCreateFolder, &vRefNum, &dirID) !=
+        noErr) {
+        theWhy = "there is no preferences folder ($XDG_CONFIG_HOME, else ~/.config)";
+        return {};
+    }
+    const OSErr err = FSMakeFSSpec(vRefNum, dirID, PName(PrefsFileName()), &spec);
+    std::string path;
+    if (err == dirNFErr || err == bdNamErr || err == paramErr || !TBPathFromFSSpec(spec, path)) {
+        theWhy = "the preferences folder cannot be reached";
+        return {};
+    }
+    return path;
+}
+
+PrefsFileInfo LocatePrefs()
+{
+    PrefsFileInfo info;
+    info.path = PrefsFilePath(info.why);
+    if (info.path.empty())
+        return info;
+    info.target = info.path;
+    Examine(info);
+    return info;
+}
+
+bool MayRead(const PrefsFileInfo& theInfo)
+{
+    return theInfo.place == PrefsPlace::file || theInfo.place == PrefsPlace::linkToFile;
+}
+
+std::string FolderOf(const std::string& thePath)
+{
+    const std::string::size_type slash = thePath.rfind('/');
+    return slash == 0 ? "/" : thePath.substr(0, slash);
+}
+
 // Resource theID of the file, detached so that the caller owns it; nil when
 // the file cannot be opened or lacks the resource.
-Handle TakeResource(const FSSpec& theSpec, SInt16 theID)
+Handle TakeResource(const std::string& thePath, SInt16 theID)
 {
-    ResFileSession file(theSpec);
+    ResFileSession file(thePath);
     if (!file.IsOpen())
         return nullptr;
     Handle data = Get1Resource(cPrefsType, theID);
@@ -143,23 +251,20 @@ prefsH FitToPrefsRecord(Handle theData)
 
 enum class PrefsRead { failed, fromFile, freshDefaults };
 
-PrefsRead ReadPrefsRecord(prefsH& thePrefs)
+PrefsRead ReadPrefsRecord(const PrefsFileInfo& theInfo, prefsH& thePrefs)
 {
     thePrefs = nullptr;
-    PrefsFile file;
-    if (!LocateInPrefsFolder(PrefsFileName(), file))
-        return PrefsRead::failed;
-    if (file.specErr == fnfErr) {
+    if (theInfo.place == PrefsPlace::absent) {
         thePrefs = NewPrefs();
         if (thePrefs == nullptr)
             return PrefsRead::failed;
         DefaultPrefs(thePrefs);
         return PrefsRead::freshDefaults;
     }
-    if (file.specErr != noErr)
+    if (!MayRead(theInfo))
         return PrefsRead::failed;
 
-    Handle data = TakeResource(file.spec, cPrefsResID);
+    Handle data = TakeResource(theInfo.path, cPrefsResID);
     if (data == nullptr)
         return PrefsRead::failed;
     prefsH record = FitToPrefsRecord(data);
@@ -177,19 +282,22 @@ PrefsRead ReadPrefsRecord(prefsH& thePrefs)
     return PrefsRead::fromFile;
 }
 
-// Fills the fresh resource file theSpec; takes over theCarried (may be nil).
-bool FillPrefsFile(const FSSpec& theSpec, prefsH thePrefs, Handle theCarried)
+// Writes a whole new file at thePath holding a copy of thePrefs and
+// theCarried (may be nil), which it takes over. The Resource Manager saves
+// it once: one temporary file, one rename.
+bool WritePrefsFile(const std::string& thePath, prefsH thePrefs, Handle theCarried)
 {
-    ResFileSession file(theSpec);
     Handle copy = reinterpret_cast<Handle>(thePrefs);
-    if (!file.IsOpen() || HandToHand(&copy) != noErr || copy == nullptr) {
-        if (theCarried != nullptr)
-            DisposeHandle(theCarried);
-        return false;
+    const bool copied = HandToHand(&copy) == noErr && copy != nullptr;
+    ResFileSession file(ResFileSession::New{}, thePath);
+    bool added = false;
+    if (copied && file.IsOpen()) {
+        AddResource(copy, cPrefsType, cPrefsResID, PName("Prefs Settings"));
+        added = ResError() == noErr;
     }
-    AddResource(copy, cPrefsType, cPrefsResID, PName("Prefs Settings"));
-    if (ResError() != noErr) {
-        DisposeHandle(copy);
+    if (!added) {
+        if (copied)
+            DisposeHandle(copy);
         if (theCarried != nullptr)
             DisposeHandle(theCarried);
         return false;
@@ -198,75 +306,65 @@ bool FillPrefsFile(const FSSpec& theSpec, prefsH thePrefs, Handle theCarried)
         AddResource(theCarried, cPrefsType, cConfigResID, PName("Config Settings *"));
         if (ResError() != noErr) {
             DisposeHandle(theCarried);
-            return false;
+            return false;  // closing discards the unwritten file
         }
     }
     UpdateResFile(file.RefNum());
-    if (ResError() != noErr)
-        return false;
-    ReleaseResource(copy);
-    if (theCarried != nullptr)
-        ReleaseResource(theCarried);
-    return file.Close() == noErr;
+    return ResError() == noErr && file.Close() == noErr;
 }
 
-// Makes the rename itself survive a power loss.
-void SyncFolderOf(const std::string& thePath)
+// The file for a save, or false when there is none that may be replaced.
+bool WritableTarget(const PrefsFileInfo& theInfo, std::string& outPath)
 {
-    std::string::size_type slash = thePath.rfind('/');
-    std::string folder = slash == std::string::npos ? "." : thePath.substr(0, slash + 1);
-    int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0)
-        return;
-    ::fsync(fd);
-    ::close(fd);
+    switch (theInfo.place) {
+    case PrefsPlace::absent:
+    case PrefsPlace::file:
+    case PrefsPlace::linkToFile:
+        outPath = theInfo.target;
+        return true;
+    case PrefsPlace::noFolder:
+    case PrefsPlace::leftAlone:
+        break;
+    }
+    return false;
 }
 
-// The file specification of the temporary file beside thePath; noErr or
-// fnfErr when usable.
-OSErr TempSpecBeside(const std::string& thePath, FSSpec& outSpec)
+bool SavePrefsAt(const PrefsFileInfo& theInfo, prefsH thePrefs)
 {
-    return TBFSSpecFromPath(thePath + kTempSuffix, &outSpec);
-}
-
-// Builds a whole new preferences file beside the old one and renames it over
-// it; takes over theCarried.
-bool ReplacePrefsFile(const PrefsFile& theFile, prefsH thePrefs, Handle theCarried)
-{
-    auto fail = [&] {
-        if (theCarried != nullptr)
-            DisposeHandle(theCarried);
-        return false;
-    };
     std::string target;
-    if (!TBPathFromFSSpec(theFile.spec, target))
-        return fail();
-    // A symbolic link stays a link: its target is replaced.
-    FSSpec temp{};
-    OSErr err = paramErr;  // no file specification yet
-    char resolved[PATH_MAX];
-    if (theFile.specErr == noErr && ::realpath(target.c_str(), resolved) != nullptr) {
-        err = TempSpecBeside(resolved, temp);
-        if (err == noErr || err == fnfErr)
-            target = resolved;
-    }
-    if (err != noErr && err != fnfErr)
-        err = TempSpecBeside(target, temp);
-    if (err == noErr && FSpDelete(&temp) == noErr)  // left by an interrupted save
-        err = fnfErr;
-    if (err != fnfErr)
-        return fail();
-    FSpCreateResFile(&temp, cPrefsCreator, cPrefsType, smSystemScript);
-    if (ResError() != noErr)
-        return fail();
-    const std::string tempPath = target + kTempSuffix;
-    if (!FillPrefsFile(temp, thePrefs, theCarried) ||
-        std::rename(tempPath.c_str(), target.c_str()) != 0) {
-        FSpDelete(&temp);
+    if (thePrefs == nullptr || *thePrefs == nullptr || !WritableTarget(theInfo, target))
         return false;
-    }
-    SyncFolderOf(target);
-    return true;
+    Handle carried = MayRead(theInfo) ? TakeResource(target, cConfigResID) : nullptr;
+    return WritePrefsFile(target, thePrefs, carried);
+}
+
+// Clears what interrupted saves left beside the file. Only under the lock:
+// a save running now would lose its temporary file.
+void RemoveStaleSaves(const PrefsFileInfo& theInfo)
+{
+    std::string target;
+    if (!WritableTarget(theInfo, target))
+        return;
+    TBRemoveStaleSaves(target);
+    const std::string old = theInfo.path + kOldTempSuffix;
+    struct stat info;
+    if (::lstat(old.c_str(), &info) == 0 && S_ISREG(info.st_mode))
+        ::unlink(old.c_str());
+}
+
+// Keeps a preferences file that cannot be read as "kavlo-Prefs.bad", so that
+// the user can recover it; false when it cannot be kept.
+bool KeepAsBad(const PrefsFileInfo& theInfo)
+{
+    const std::string bad = theInfo.path + kBadSuffix;
+    return std::rename(theInfo.path.c_str(), bad.c_str()) == 0;
+}
+
+void ReleaseHeldPrefs()
+{
+    if (lgPrefs != nullptr)
+        DisposeHandle(reinterpret_cast<Handle>(lgPrefs));
+    lgPrefs = nullptr;
 }
 
 bool AllFinite(const relRect& theRel)
@@ -308,38 +406,41 @@ void Old2NewPrefs(prefsH theOldPrefs, prefsH& theNewPrefs)
 
 Boolean ReadPreferences(prefsH& thePrefs)
 {
-    return ReadPrefsRecord(thePrefs) != PrefsRead::failed;
+    return ReadPrefsRecord(LocatePrefs(), thePrefs) != PrefsRead::failed;
 }
 
 Boolean SavePreferences(prefsH thePrefs)
 {
-    if (thePrefs == nullptr || *thePrefs == nullptr)
-        return false;
-    PrefsFile file;
-    if (!LocateInPrefsFolder(PrefsFileName(), file))
-        return false;
-    if (file.specErr != noErr && file.specErr != fnfErr)
-        return false;
-    Handle carried = file.specErr == noErr ? TakeResource(file.spec, cConfigResID) : nullptr;
-    return ReplacePrefsFile(file, thePrefs, carried);
+    PrefsFileLock lock;
+    return SavePrefsAt(LocatePrefs(), thePrefs);
 }
 
 void InitPreferences()
 {
+    PrefsFileLock lock;
+    const PrefsFileInfo info = LocatePrefs();
+    RemoveStaleSaves(info);
     prefsH record = nullptr;
-    switch (ReadPrefsRecord(record)) {
+    switch (ReadPrefsRecord(info, record)) {
     case PrefsRead::failed:
         record = NewPrefs();
         DefaultPrefs(record);
-        SavePreferences(record);
+        // Only a regular file of ours is rebuilt, and only once it is kept.
+        if (info.place == PrefsPlace::file && record != nullptr) {
+            Handle carried = TakeResource(info.path, cConfigResID);
+            if (KeepAsBad(info))
+                WritePrefsFile(info.path, record, carried);
+            else if (carried != nullptr)
+                DisposeHandle(carried);
+        }
         break;
     case PrefsRead::freshDefaults:
-        SavePreferences(record);
+        SavePrefsAt(info, record);
         break;
     case PrefsRead::fromFile:
         break;
     }
-    PrefsLoaderResetForTests();
+    ReleaseHeldPrefs();
     lgPrefs = record;
 }
 
@@ -348,11 +449,40 @@ prefsH PrefsLoaderHeldPrefs()
     return lgPrefs;
 }
 
-void PrefsLoaderResetForTests()
+void ForgetHeldPrefsForTests()
 {
-    if (lgPrefs != nullptr)
-        DisposeHandle(reinterpret_cast<Handle>(lgPrefs));
-    lgPrefs = nullptr;
+    ReleaseHeldPrefs();
+}
+
+PrefsFileInfo InspectPrefsFile()
+{
+    return LocatePrefs();
+}
+
+PrefsFileLock::PrefsFileLock()
+{
+    if (lgLockDepth++ > 0)
+        return;
+    std::string why;
+    const std::string path = PrefsFilePath(why);
+    if (path.empty())
+        return;
+    lgLockFolder = ::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (lgLockFolder < 0)
+        return;
+    int locked;
+    do
+        locked = ::flock(lgLockFolder, LOCK_EX);
+    while (locked != 0 && errno == EINTR);
+    // A file system without locks still gets its saves, as before.
+}
+
+PrefsFileLock::~PrefsFileLock()
+{
+    if (--lgLockDepth > 0 || lgLockFolder < 0)
+        return;
+    ::close(lgLockFolder);
+    lgLockFolder = -1;
 }
 
 // ---- Saved configuration -----------------------------------------------------
@@ -408,10 +538,11 @@ Boolean SaveConfig(const pluginDataRec* theConfig)
 {
     if (theConfig == nullptr)
         return false;
-    PrefsFile location;
-    if (!LocateInPrefsFolder(PrefsFileName(), location) || location.specErr != noErr)
+    PrefsFileLock lock;
+    const PrefsFileInfo info = LocatePrefs();
+    if (!MayRead(info))
         return false;
-    ResFileSession file(location.spec);
+    ResFileSession file(info.path);
     if (!file.IsOpen())
         return false;
 
@@ -456,15 +587,29 @@ Boolean SaveConfig(const pluginDataRec* theConfig)
 
 Boolean ReadConfig(pluginDataRec* theConfig)
 {
+    return ReadSavedConfig(theConfig) == SavedConfig::read;
+}
+
+SavedConfig ReadSavedConfig(pluginDataRec* theConfig)
+{
     if (theConfig == nullptr)
-        return false;
-    PrefsFile location;
-    if (!LocateInPrefsFolder(PrefsFileName(), location) || location.specErr != noErr)
-        return false;
-    Handle data = TakeResource(location.spec, cConfigResID);
-    if (data == nullptr)
-        return false;
-    Boolean read = Save2Config(theConfig, reinterpret_cast<configSaveH>(data));
+        return SavedConfig::unreachable;
+    const PrefsFileInfo info = LocatePrefs();
+    if (!MayRead(info))
+        return SavedConfig::unreachable;
+    Handle data = nullptr;
+    {
+        ResFileSession file(info.path);
+        if (!file.IsOpen())
+            return SavedConfig::unreachable;
+        data = Get1Resource(cPrefsType, cConfigResID);
+        if (data == nullptr)
+            return ResError() == resNotFound ? SavedConfig::none : SavedConfig::unreachable;
+        DetachResource(data);
+        if (ResError() != noErr)
+            return SavedConfig::unreachable;
+    }
+    const Boolean read = Save2Config(theConfig, reinterpret_cast<configSaveH>(data));
     DisposeHandle(data);
-    return read;
+    return read ? SavedConfig::read : SavedConfig::refused;
 }

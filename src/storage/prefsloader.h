@@ -14,6 +14,7 @@
 #include "plugin/PluginDefines.h"
 
 #include <cstddef>
+#include <string>
 
 // ---- Preferences record ----------------------------------------------------
 
@@ -29,6 +30,42 @@ static_assert(sizeof(prefsrec) == 1036);
 typedef prefsrec* prefsPtr;
 typedef prefsPtr* prefsH;
 
+// ---- Where the file is ----------------------------------------------------
+
+// The preferences file is replaced only when it is a regular file, or a
+// symbolic link to a regular file that reads as preferences (the target is
+// then replaced in its own folder). Anything else at the path is left alone:
+// the plug-in runs on the defaults and saves nothing.
+enum class PrefsPlace {
+    noFolder,    // no preferences folder: nothing is read or written
+    absent,      // the folder has no preferences file yet
+    file,        // a regular file
+    linkToFile,  // a link to a regular file that reads as preferences
+    leftAlone,   // anything else at the path, or behind a link
+};
+
+struct PrefsFileInfo {
+    PrefsPlace place = PrefsPlace::noFolder;
+    std::string path;    // the preferences file's path; empty without a folder
+    std::string target;  // the file read and replaced: path, or the link's target
+    std::string why;     // for noFolder and leftAlone: what is there, for the user
+};
+
+PrefsFileInfo InspectPrefsFile();
+
+// Holds an advisory lock (flock) on the preferences folder for its scope, so
+// that two processes never interleave a read-modify-write of the file. Every
+// routine here that writes takes it; nested locks of one process are one.
+class PrefsFileLock {
+public:
+    PrefsFileLock();
+    ~PrefsFileLock();
+    PrefsFileLock(const PrefsFileLock&) = delete;
+    PrefsFileLock& operator=(const PrefsFileLock&) = delete;
+};
+
+// ---- Preferences record routines ---------------------------------------------
+
 // A zero-filled 1036-byte block; nil when memory is short.
 prefsH NewPrefs();
 // PrefVersion 196608 and a cleared reserved area; nothing for nil.
@@ -39,22 +76,25 @@ void DefaultPrefs(prefsH thePrefs);
 void Old2NewPrefs(prefsH theOldPrefs, prefsH& theNewPrefs);
 // The record from the file (converted from an older layout), or a fresh
 // default record when there is no file. False, with thePrefs nil, when the
-// folder is missing or the file cannot be read or lacks the record.
+// folder is missing, the file is left alone, or it cannot be read or lacks
+// the record.
 Boolean ReadPreferences(prefsH& thePrefs);
 // Rebuilds the file from a copy of thePrefs, carrying an existing saved
 // configuration over as "Config Settings *"; every other resource is
-// dropped. The new file is built beside the old one and renamed over it, so
-// there is always a whole file.
+// dropped. One save: the whole new file replaces the old in one rename.
+// False, touching nothing, for a path that is left alone.
 Boolean SavePreferences(prefsH thePrefs);
-// Start-up: makes sure the file exists; keeps the record for the plug-in's
-// life.
+// Start-up: creates the file when there is none; a regular file that cannot
+// be read is first kept as "kavlo-Prefs.bad" (the latest only), then rebuilt.
+// Removes the temporary files of interrupted saves. Writes nothing when the
+// file reads well. Keeps the record for the plug-in's life.
 void InitPreferences();
 
 // The record kept by InitPreferences; nil before it ran. For tests.
 prefsH PrefsLoaderHeldPrefs();
-// Disposes of the kept record so that InitPreferences starts afresh. For
-// tests only.
-void PrefsLoaderResetForTests();
+// Disposes of the kept record, as if the plug-in had never started. Tests
+// only: the plug-in keeps its record until it is unloaded.
+void ForgetHeldPrefsForTests();
 
 // ---- Saved configuration -----------------------------------------------------
 
@@ -96,7 +136,19 @@ Boolean Config2Save(const pluginDataRec* theConfig, configSaveH theSaveConfig);
 // for nil, a block shorter than 392 bytes, a wrong size or version, or a
 // double that is NaN or infinite.
 Boolean Save2Config(pluginDataRec* theConfig, configSaveH theSaveConfig);
-// Stores theConfig as resource 1 of an existing preferences file.
+// Stores theConfig as resource 1 of an existing preferences file. This is
+// what the dialog's OK does.
 Boolean SaveConfig(const pluginDataRec* theConfig);
 // Reads resource 1 into theConfig; on false theConfig is unchanged.
 Boolean ReadConfig(pluginDataRec* theConfig);
+
+// What reading the saved configuration found.
+enum class SavedConfig {
+    read,         // copied into the configuration
+    none,         // the file holds no saved configuration
+    refused,      // it holds one that cannot be used (other layout or byte order)
+    unreachable,  // no file that may be read, or it could not be read now
+};
+// ReadConfig with the reason for a failure; only none and refused call for
+// the file to be repaired.
+SavedConfig ReadSavedConfig(pluginDataRec* theConfig);

@@ -109,10 +109,10 @@ struct PrivatePrefs : TempFolder {
     PrivatePrefs() : TempFolder("brimtone-prefs")
     {
         setenv("XDG_CONFIG_HOME", path.c_str(), 1);
-        PrefsLoaderResetForTests();
+        ForgetHeldPrefsForTests();
         InitPreferences();
     }
-    ~PrivatePrefs() { PrefsLoaderResetForTests(); }
+    ~PrivatePrefs() { ForgetHeldPrefsForTests(); }
     fs::path File() const { return path / "kavlo-Prefs"; }
 };
 

@@ -33,7 +33,7 @@ protected:
         ASSERT_NE(mkdtemp(pattern), nullptr);
         dir_ = pattern;
         setenv("XDG_CONFIG_HOME", dir_.c_str(), 1);
-        PrefsLoaderResetForTests();
+        ForgetHeldPrefsForTests();
     }
     void TearDown() override { fs::remove_all(dir_); }
 

@@ -90,7 +90,7 @@ protected:
 
 TEST_F(HostTest, RenderedFramesMatchTheCheckedReference)
 {
-    PrefsLoaderResetForTests();
+    ForgetHeldPrefsForTests();
     InitPreferences();
     pluginDataRec config{};
     ResetConfig(&config, true);

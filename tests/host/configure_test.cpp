@@ -64,7 +64,7 @@ void saveSampleConfiguration(const fs::path& configHome, SInt16 mediaType)
     config.MediaType = mediaType;
     config.TwoColors = false;
     setenv("XDG_CONFIG_HOME", configHome.c_str(), 1);
-    PrefsLoaderResetForTests();
+    ForgetHeldPrefsForTests();
     InitPreferences();
     EXPECT_TRUE(SaveConfig(&config));
 }
@@ -72,7 +72,7 @@ void saveSampleConfiguration(const fs::path& configHome, SInt16 mediaType)
 // The saved settings a user edits, as text, so that a difference shows by name.
 std::string savedSettings()
 {
-    PrefsLoaderResetForTests();
+    ForgetHeldPrefsForTests();
     pluginDataRec c{};
     ResetConfig(&c, true);
     EXPECT_TRUE(ReadConfig(&c));

@@ -1,6 +1,15 @@
 #include "plugin/PluginGlue.h"
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <new>
+#include <thread>
 
 #include "CoreGraphics.h"
 #include "MacMemory.h"
@@ -64,6 +73,65 @@ TEST(PluginGlue, StartUpWritesTheDefaultsAndASavedConfigurationWinsLater)
     InitPluginData(config);
     EXPECT_EQ(config->Sliders[kThresholdSlider], 64);
     DisposePtr(reinterpret_cast<Ptr>(config));
+}
+
+// Starts of the plug-in in another process, one after another, counted.
+class StartingProcess {
+public:
+    StartingProcess()
+    {
+        void* shared = mmap(nullptr, sizeof(std::atomic<int>), PROT_READ | PROT_WRITE,
+                            MAP_SHARED | MAP_ANONYMOUS, -1, 0);
+        EXPECT_NE(shared, MAP_FAILED);
+        fStarts = new (shared) std::atomic<int>(0);
+        fChild = fork();
+        if (fChild != 0)
+            return;
+        for (;;) {
+            ForgetHeldPrefsForTests();
+            pluginDataRec config{};
+            pluginDataPtr theData = &config;
+            InitMyPlugIn(theData);
+            SavePreferences(PrefsLoaderHeldPrefs());
+            fStarts->fetch_add(1);
+        }
+    }
+    ~StartingProcess()
+    {
+        kill(fChild, SIGKILL);
+        waitpid(fChild, nullptr, 0);
+        munmap(fStarts, sizeof(std::atomic<int>));
+    }
+    // Returns once a whole start has run after the call.
+    void WaitForAStartFromNow() const
+    {
+        const int now = fStarts->load();
+        while (fStarts->load() < now + 2)
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
+    }
+
+private:
+    pid_t fChild = -1;
+    std::atomic<int>* fStarts = nullptr;
+};
+
+TEST(PluginGlue, StartsInAnotherProcessNeverRevertASave)
+{
+    dialogtest::PrivatePrefs thePrefs;
+    pluginDataRec first{};
+    pluginDataPtr theData = &first;
+    InitMyPlugIn(theData);
+    StartingProcess starts;
+    for (SInt16 round = 1; round <= 60; ++round) {
+        pluginDataRec saved{};
+        ResetConfig(&saved, true);
+        saved.Sliders[kThresholdSlider] = round;
+        ASSERT_TRUE(SaveConfig(&saved));
+        starts.WaitForAStartFromNow();
+        pluginDataRec read{};
+        ASSERT_TRUE(ReadConfig(&read));
+        ASSERT_EQ(read.Sliders[kThresholdSlider], round);
+    }
 }
 
 TEST(PluginGlueDeathTest, BlocksOfDifferentSizesEndTheProcess)

@@ -2,6 +2,7 @@
 
 #include "common/CommonProcs.h"
 #include "plugin/DataHandling.h"
+#include "plugin/PluginGlue.h"
 
 #include "Files.h"
 #include "MacErrors.h"
@@ -10,6 +11,8 @@
 
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -18,6 +21,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <limits>
 #include <map>
 #include <random>
@@ -115,11 +119,11 @@ protected:
         ASSERT_NE(mkdtemp(pattern.data()), nullptr);
         fFolder = pattern;
         setenv("XDG_CONFIG_HOME", fFolder.c_str(), 1);
-        PrefsLoaderResetForTests();
+        ForgetHeldPrefsForTests();
     }
     void TearDown() override
     {
-        PrefsLoaderResetForTests();
+        ForgetHeldPrefsForTests();
         std::error_code ignored;
         fs::remove_all(fFolder, ignored);
     }
@@ -138,9 +142,13 @@ protected:
     // The file as the Resource Manager (tested on its own) writes and reads it.
     void WriteResources(const std::vector<Resource>& resources) const
     {
-        fs::remove(PrefsPath());
+        WriteResourcesAt(PrefsPath(), resources);
+    }
+    static void WriteResourcesAt(const std::string& path, const std::vector<Resource>& resources)
+    {
+        fs::remove(path);
         FSSpec location{};
-        TBFSSpecFromPath(PrefsPath(), &location);
+        TBFSSpecFromPath(path, &location);
         FSpCreateResFile(&location, 0, 0, smSystemScript);
         const SInt16 file = FSpOpenResFile(&location, fsRdWrPerm);
         ASSERT_NE(file, -1);
@@ -151,10 +159,11 @@ protected:
         }
         CloseResFile(file);
     }
-    ResourceFile Resources() const
+    ResourceFile Resources() const { return ResourcesAt(PrefsPath()); }
+    static ResourceFile ResourcesAt(const std::string& path)
     {
         ResourceFile result;
-        const SInt16 file = TBOpenResFileAtPath(PrefsPath().c_str(), fsRdPerm);
+        const SInt16 file = TBOpenResFileAtPath(path.c_str(), fsRdPerm);
         EXPECT_NE(file, -1) << "no resource file";
         for (ResType type : {kPref, kText})
             for (SInt16 i = 1; file != -1 && i <= Count1Resources(type); ++i) {
@@ -169,6 +178,34 @@ protected:
         if (file != -1)
             CloseResFile(file);
         return result;
+    }
+
+    // Every entry below the folder: its kind, a link's text and a file's
+    // bytes. Links are not followed and FIFOs are not opened.
+    std::map<std::string, std::string> Listing() const
+    {
+        std::map<std::string, std::string> entries;
+        for (const auto& entry : fs::recursive_directory_iterator(fFolder)) {
+            const std::string name = entry.path().lexically_relative(fFolder).string();
+            const auto status = entry.symlink_status();
+            if (fs::is_symlink(status)) {
+                entries[name] = "link " + fs::read_symlink(entry.path()).string();
+            } else if (fs::is_regular_file(status)) {
+                std::ifstream in(entry.path(), std::ios::binary);
+                entries[name] = "file " + std::string(std::istreambuf_iterator<char>(in), {});
+            } else {
+                entries[name] = "type " + std::to_string(int(status.type()));
+            }
+        }
+        return entries;
+    }
+    // A start of the plug-in as it reads and repairs the file.
+    static pluginDataRec Start()
+    {
+        InitPreferences();
+        pluginDataRec config{};
+        InitPluginData(&config);
+        return config;
     }
 
     std::string fFolder;
@@ -201,6 +238,16 @@ TEST_F(PrefsLoader, FirstStartCreatesPrefsThenSavedConfigurationWithExactBytes)
     EXPECT_EQ(file.at({kPref, 1}).first, "Config Settings");
     EXPECT_EQ(file.at({kPref, 1}).second, ConfigBytes(config)) << "layout, MiscString and zero padding";
     EXPECT_EQ(file.at({kPref, 0}).second, PrefsBytes(196608)) << "saving the configuration keeps the record";
+
+    // A start that finds a file it can read writes nothing.
+    const auto before = fs::last_write_time(PrefsPath());
+    struct stat old;
+    ASSERT_EQ(stat(PrefsPath().c_str(), &old), 0);
+    Start();
+    struct stat now;
+    ASSERT_EQ(stat(PrefsPath().c_str(), &now), 0);
+    EXPECT_EQ(now.st_ino, old.st_ino);
+    EXPECT_EQ(fs::last_write_time(PrefsPath()), before);
 }
 
 TEST_F(PrefsLoader, AnExistingFileIsKeptAndEveryFieldRoundTripsBitForBit)
@@ -271,35 +318,137 @@ TEST_F(PrefsLoader, NaNShortWrongSizeOrVersionAndForeignByteOrderConfigurationsA
         SCOPED_TRACE(c.what);
         WriteResources({{kPref, 0, "Prefs Settings", PrefsBytes(196608)},
                         {kPref, 1, "Config Settings", c.data}});
-        InitPreferences();
         pluginDataRec config = DefaultConfig();
         EXPECT_FALSE(ReadConfig(&config));
+        // A start runs on the defaults and writes them over it.
+        config = Start();
         EXPECT_TRUE(SameSavedFields(config, DefaultConfig()));
-        // The next save replaces it with a whole record.
-        ASSERT_TRUE(SaveConfig(&config));
         EXPECT_EQ(Resources().at({kPref, 1}).second, ConfigBytes(DefaultConfig()));
     }
 }
 
-TEST_F(PrefsLoader, UnreadablePrefsFileIsRebuiltKeepingOnlyTheConfiguration)
+TEST_F(PrefsLoader, UnreadableFileIsKeptAsBadThenRebuiltKeepingOnlyTheConfiguration)
 {
     const Bytes config = ConfigBytes(OddConfig());
     WriteResources({{kText, 5, "Other", {9, 9}},
                     {kPref, 1, "Config Settings", config},
                     {kPref, 7, "Stray", {1}}});
-    InitPreferences();
+    // Left by saves killed half way, of this version and of earlier ones.
+    std::ofstream(fFolder + "/.kavlo-Prefs.saving-Xy12Zq") << "half";
+    std::ofstream(fFolder + "/kavlo-Prefs.saving") << "half";
+    std::ofstream(fFolder + "/.kavlo-Prefs.saving-mine") << "not one of ours";
+    EXPECT_TRUE(SameSavedFields(Start(), OddConfig()));
     ResourceFile file = Resources();
     ASSERT_EQ(file.size(), 2u);
     EXPECT_EQ(file.at({kPref, 0}).second, PrefsBytes(196608));
     EXPECT_EQ(file.at({kPref, 1}).first, "Config Settings *");
     EXPECT_EQ(file.at({kPref, 1}).second, config);
+    EXPECT_FALSE(fs::exists(fFolder + "/.kavlo-Prefs.saving-Xy12Zq"));
+    EXPECT_FALSE(fs::exists(fFolder + "/kavlo-Prefs.saving"));
+    EXPECT_TRUE(fs::exists(fFolder + "/.kavlo-Prefs.saving-mine"));
 
-    // Garbage is no resource file: rebuilt with the defaults and nothing else.
-    WriteFile(Bytes(300, 0x5A));
-    InitPreferences();
-    file = Resources();
-    ASSERT_EQ(file.size(), 1u);
-    EXPECT_EQ(file.at({kPref, 0}).second, PrefsBytes(196608));
+    // Garbage is no resource file: rebuilt with the defaults and nothing
+    // else; the bad file of the latest start is kept.
+    const std::string bad = PrefsPath() + ".bad";
+    for (UInt8 fill : {0x5A, 0x3C}) {
+        WriteFile(Bytes(300, fill));
+        Start();
+        file = Resources();
+        ASSERT_EQ(file.size(), 2u);
+        EXPECT_EQ(file.at({kPref, 1}).second, ConfigBytes(DefaultConfig()));
+        std::ifstream in(bad, std::ios::binary);
+        EXPECT_EQ(Bytes(std::istreambuf_iterator<char>(in), {}), Bytes(300, fill));
+    }
+
+    // A file that cannot be kept is not rebuilt either.
+    fs::remove(bad);
+    fs::create_directory(bad);
+    fs::create_directory(bad + "/inside");
+    WriteFile(Bytes(20, 1));
+    EXPECT_TRUE(SameSavedFields(Start(), DefaultConfig()));
+    EXPECT_EQ(FileBytes(), Bytes(20, 1));
+}
+
+TEST_F(PrefsLoader, LinksAndSpecialFilesAtThePathAreLeftAlone)
+{
+    const std::string other = fFolder + "/other";
+    const std::string notes = other + "/notes.txt";
+    const std::string fifo = other + "/fifo";
+    const std::string empty = other + "/empty";
+    const struct {
+        const char* what;
+        std::function<bool()> make;  // false: cannot be made here
+        const char* why;
+    } cases[] = {
+        {"FIFO", [&] { return mkfifo(PrefsPath().c_str(), 0600) == 0; }, "is a FIFO"},
+        {"folder", [&] { return fs::create_directory(PrefsPath()); }, "is a folder"},
+        {"device", [&] { return mknod(PrefsPath().c_str(), S_IFCHR | 0600, makedev(1, 3)) == 0; },
+         "is a device"},
+        {"link to /dev/null", [&] { fs::create_symlink("/dev/null", PrefsPath()); return true; },
+         "is a link to /dev/null, a device"},
+        {"link to a text file", [&] { fs::create_symlink("other/notes.txt", PrefsPath()); return true; },
+         "is a link to other/notes.txt, which is not a preferences file"},
+        {"link to an empty file", [&] { fs::create_symlink(empty, PrefsPath()); return true; },
+         "which is not a preferences file"},
+        {"dangling link", [&] { fs::create_symlink(other + "/gone", PrefsPath()); return true; },
+         "which does not exist"},
+        {"link to a FIFO", [&] { fs::create_symlink(fifo, PrefsPath()); return true; }, ", a FIFO"},
+        {"link to a folder", [&] { fs::create_symlink(other, PrefsPath()); return true; }, ", a folder"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        fs::remove_all(PrefsPath());
+        fs::remove_all(other);
+        fs::create_directory(other);
+        std::ofstream(notes) << "my notes\n";
+        std::ofstream(empty).flush();
+        ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+        if (!c.make()) {
+            std::printf("skipped: a %s cannot be made here\n", c.what);
+            continue;
+        }
+        const auto before = Listing();
+
+        const PrefsFileInfo info = InspectPrefsFile();
+        EXPECT_EQ(info.place, PrefsPlace::leftAlone);
+        EXPECT_NE(info.why.find(PrefsPath() + " "), std::string::npos) << info.why;
+        EXPECT_NE(info.why.find(c.why), std::string::npos) << info.why;
+        EXPECT_TRUE(SameSavedFields(Start(), DefaultConfig()));
+        const pluginDataRec odd = OddConfig();
+        EXPECT_FALSE(SaveConfig(&odd));
+        EXPECT_FALSE(SavePreferences(PrefsLoaderHeldPrefs()));
+        EXPECT_EQ(Listing(), before) << "nothing made, changed or removed";
+        struct stat null;
+        ASSERT_EQ(stat("/dev/null", &null), 0);
+        EXPECT_TRUE(S_ISCHR(null.st_mode));
+    }
+}
+
+TEST_F(PrefsLoader, ALinkToPreferencesIsFollowedAndItsTargetReplacedInItsOwnFolder)
+{
+    const std::string dots = fFolder + "/dots";
+    const std::string target = dots + "/brimtone-prefs";
+    fs::create_directory(dots);
+    WriteResourcesAt(target, {{kPref, 0, "Prefs Settings", PrefsBytes(196608)},
+                              {kPref, 1, "Config Settings", ConfigBytes(DefaultConfig())}});
+    fs::create_symlink("dots/brimtone-prefs", PrefsPath());
+    std::ofstream(dots + "/.brimtone-prefs.saving-AbC123") << "half";
+
+    const PrefsFileInfo info = InspectPrefsFile();
+    EXPECT_EQ(info.place, PrefsPlace::linkToFile);
+    EXPECT_EQ(info.target, target);
+    Start();
+    const pluginDataRec odd = OddConfig();
+    ASSERT_TRUE(SaveConfig(&odd));
+    ASSERT_TRUE(SavePreferences(PrefsLoaderHeldPrefs()));
+    EXPECT_EQ(ResourcesAt(target).at({kPref, 1}).second, ConfigBytes(odd));
+    pluginDataRec read = DefaultConfig();
+    ASSERT_TRUE(ReadConfig(&read));
+    EXPECT_TRUE(SameSavedFields(read, odd));
+
+    const auto listing = Listing();
+    EXPECT_EQ(listing.at("kavlo-Prefs"), "link dots/brimtone-prefs");
+    EXPECT_EQ(listing.size(), 3u) << "the link, its folder and its target; no temporary file";
 }
 
 TEST_F(PrefsLoader, MissingPreferencesFolderTouchesNothing)

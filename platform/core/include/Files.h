@@ -71,6 +71,12 @@ OSErr GetEOF(SInt16 refNum, SInt32* logEOF);
 bool TBPathFromFSSpec(const FSSpec& spec, std::string& path);
 OSErr TBFSSpecFromPath(const std::string& path, FSSpec* spec);
 
+// Every save of a file (Resource Manager writes included) goes through one
+// hidden temporary file beside it, renamed over it when whole. This removes
+// the temporary files that interrupted saves of path left behind, and says
+// how many. Callers make sure no save of path runs at the same time.
+int TBRemoveStaleSaves(const std::string& path);
+
 // ---- Catalogue information ---------------------------------------------------
 //
 // The one volume's root directory (ID 2, parent ID 1) is the host's "/" and

@@ -47,3 +47,8 @@ void GetIndString(Str255 theString, SInt16 strListID, SInt16 index);
 // Host support: opens a resource file by host path, e.g. the bundle's
 // Brimtone.rsrc, and makes it current. -1 on failure; ResError tells.
 SInt16 TBOpenResFileAtPath(const char* path, SInt8 permission);
+// Host support: an empty resource file for the absolute path, kept in memory
+// and made current. UpdateResFile puts the whole file at path in one rename,
+// replacing the regular file there, so a file rebuilt from scratch costs one
+// save like any other change; closing it before that discards it.
+SInt16 TBOpenNewResFileAtPath(const char* path, OSType creator, OSType fileType);

@@ -4,11 +4,13 @@
 #include "MacErrors.h"
 #include "MacRomanText.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <map>
 #include <set>
@@ -183,6 +185,17 @@ std::string ParentOf(const std::string& path)
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
+// Temporary files of a save are hidden and named after the file they become,
+// so that the stale ones of one file can be found; the name is cut to leave
+// room for the random part.
+std::string TemporaryPrefix(const std::string& path)
+{
+    const size_t slash = path.find_last_of('/');
+    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    name.resize(std::min<size_t>(name.size(), NAME_MAX - 32));
+    return "." + name + ".saving-";
+}
+
 } // namespace
 
 SInt32 TBDirIDForFolder(const std::string& folderPath)
@@ -277,7 +290,7 @@ OSErr TBWriteFileAtomically(const std::string& path, const std::vector<UInt8>& b
                             const TBAtomicWrite& how)
 {
     const std::string folder = ParentOf(path);
-    std::string temporary = JoinPath(folder, ".brimtone-save-XXXXXX");
+    std::string temporary = JoinPath(folder, TemporaryPrefix(path) + "XXXXXX");
     const int fd = mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0)
         return TBOSErrFromErrno(errno);
@@ -301,6 +314,28 @@ OSErr TBWriteFileAtomically(const std::string& path, const std::vector<UInt8>& b
     }
     SyncFolder(folder);
     return noErr;
+}
+
+int TBRemoveStaleSaves(const std::string& path)
+{
+    const std::string folder = ParentOf(path);
+    const std::string prefix = TemporaryPrefix(path);
+    DIR* listing = opendir(folder.c_str());
+    if (!listing)
+        return 0;
+    int removed = 0;
+    while (const dirent* entry = readdir(listing)) {
+        const std::string name = entry->d_name;
+        // Exactly the random part of mkostemp after the prefix.
+        if (name.size() != prefix.size() + 6 || name.compare(0, prefix.size(), prefix) != 0)
+            continue;
+        struct stat info;
+        const std::string stale = JoinPath(folder, name);
+        if (lstat(stale.c_str(), &info) == 0 && S_ISREG(info.st_mode) && unlink(stale.c_str()) == 0)
+            ++removed;
+    }
+    closedir(listing);
+    return removed;
 }
 
 bool TBPathFromFSSpec(const FSSpec& spec, std::string& path)

@@ -55,6 +55,8 @@ struct ResourceFile {
     ino_t inode = 0;
     bool writable = false;
     bool dirty = false;
+    // Made by TBOpenNewResFileAtPath and not yet written: closing discards it.
+    bool unsaved = false;
     UInt16 mapAttributes = 0;
     bool hasTypes = false;
     OSType fileType = 0;
@@ -322,6 +324,7 @@ OSErr WriteResourceFile(ResourceFile& file)
         }
     }
     file.dirty = false;
+    file.unsaved = false;
     if (stat(file.path.c_str(), &info) == 0) {
         file.device = info.st_dev;
         file.inode = info.st_ino;
@@ -542,6 +545,37 @@ SInt16 TBOpenResFileAtPath(const char* path, SInt8 permission)
     return OpenResourceFile(path, permission);
 }
 
+SInt16 TBOpenNewResFileAtPath(const char* path, OSType creator, OSType fileType)
+{
+    if (!path || *path != '/') {
+        SetError(paramErr);
+        return -1;
+    }
+    for (const auto& open : State().chain) {
+        if (open->path == path) {
+            SetError(fBsyErr);
+            return -1;
+        }
+    }
+    auto file = std::make_unique<ResourceFile>();
+    file->refNum = TBAllocateFileRefNum();
+    if (file->refNum == 0) {
+        SetError(tmfoErr);
+        return -1;
+    }
+    file->path = path;
+    file->writable = true;
+    file->unsaved = true;
+    file->hasTypes = true;
+    file->fileType = fileType;
+    file->creator = creator;
+    const SInt16 refNum = file->refNum;
+    State().chain.insert(State().chain.begin(), std::move(file));
+    State().current = refNum;
+    SetError(noErr);
+    return refNum;
+}
+
 void FSpCreateResFile(const FSSpec* spec, OSType creator, OSType fileType, ScriptCode scriptTag)
 {
     (void)scriptTag;
@@ -605,7 +639,7 @@ void CloseResFile(SInt16 refNum)
         SetError(resFNotFound);
         return;
     }
-    const OSErr err = file->dirty ? WriteResourceFile(*file) : OSErr(noErr);
+    const OSErr err = file->dirty && !file->unsaved ? WriteResourceFile(*file) : OSErr(noErr);
     for (auto& entry : file->entries) {
         if (entry->handle) {
             state.handles.erase(entry->handle);

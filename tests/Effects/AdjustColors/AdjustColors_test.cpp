@@ -51,7 +51,7 @@ protected:
             ::DisposePtr(reinterpret_cast<Ptr>(gPluginConfig));
         gPluginConfig = nullptr;
         TestHost::liveBlocks = 0;
-        PrefsLoaderResetForTests();
+        ForgetHeldPrefsForTests();
     }
 
     static EffectData* Pass(TestHost& host) { return static_cast<EffectData*>(host.params.clientData); }

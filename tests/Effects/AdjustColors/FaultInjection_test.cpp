@@ -143,7 +143,7 @@ void Forget()
         ::DisposePtr(reinterpret_cast<Ptr>(gPluginConfig));
     gPluginConfig = nullptr;
     TestHost::liveBlocks = 0;
-    PrefsLoaderResetForTests();
+    ForgetHeldPrefsForTests();
 }
 
 class FaultInjection : public ::testing::Test {
