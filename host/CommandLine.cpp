@@ -69,6 +69,26 @@ std::string setNo(Options& o, const std::string&)
     return {};
 }
 
+constexpr const char* kResetAlone = "--reset saves the defaults: it takes no other settings";
+
+std::string setSetting(Options& o, const char* name, const std::string& v)
+{
+    if (o.reset) return kResetAlone;
+    return parseSettingsOption(name, v, o.settings);
+}
+
+const Option kThreshold{nullptr, "--threshold", "PERCENT",
+                        "pixels darker than PERCENT (a whole number from 0 to 100) take the dark colour",
+                        [](Options& o, const std::string& v) { return setSetting(o, "--threshold", v); }};
+const Option kDark{nullptr, "--dark", "COLOUR", "the colour of the darker pixels: #rrggbb, rrggbb or 0xrrggbb",
+                   [](Options& o, const std::string& v) { return setSetting(o, "--dark", v); }};
+const Option kLight{nullptr, "--light", "COLOUR", "the colour of the other pixels",
+                    [](Options& o, const std::string& v) { return setSetting(o, "--light", v); }};
+const Option kRegion{nullptr, "--region", "LEFT,TOP,RIGHT,BOTTOM",
+                     "where the effect applies: its edges as fractions (0 to 1) of the frame's width and "
+                     "height, as 0.5,0,1,1 for the right half",
+                     [](Options& o, const std::string& v) { return setSetting(o, "--region", v); }};
+
 const Option kYes{"-y", nullptr, nullptr, "replace the output if it exists, without asking", setYes};
 const Option kNo{"-n", nullptr, nullptr, "never replace an existing output: stop instead", setNo};
 const Option kPlugin{nullptr, "--plugin", "BUNDLE",
@@ -86,7 +106,7 @@ std::vector<Command> makeCommands()
     return {
         {"render", "[INPUT]", "render a clip through the effect into a video file or PNG frames",
          "Renders INPUT (any file FFmpeg reads; without it the built-in test clip) through the effect with "
-         "your saved settings. The output is written to a temporary file beside it and takes its name only "
+         "your saved settings, or those given here for this run only (the saved ones stay as they are). The output is written to a temporary file beside it and takes its name only "
          "once the render has finished, so an old file stays whole until then; the input is never written "
          "over. Ctrl-C stops early and keeps a shorter, playable file; a second Ctrl-C abandons it.",
          {
@@ -116,6 +136,10 @@ std::vector<Command> makeCommands()
                   o.proxy = true;
                   return std::string();
               }},
+             kThreshold,
+             kDark,
+             kLight,
+             kRegion,
              {"-q", "--quiet", nullptr, "show no progress; errors are still shown",
               [](Options& o, const std::string&) {
                   o.quiet = true;
@@ -125,20 +149,25 @@ std::vector<Command> makeCommands()
          }},
         {"thumbnail", "[INPUT]", "render one frame through the effect into a PNG picture",
          "Renders one frame of INPUT (without it the built-in test clip) through the effect, as the editor "
-         "makes its placeholder picture, into a PNG file.",
+         "makes its placeholder picture, into a PNG file, with your saved settings or those given here for "
+         "this run only.",
          {
              {"-o", "--output", "PNG", "the PNG file to write (required)", setOutput},
              kYes,
              kNo,
              {nullptr, "--at", "FRAME", "the frame to render, counted from 0 (default 0)", setAt},
              kSize,
+             kThreshold,
+             kDark,
+             kLight,
+             kRegion,
              kPlugin,
          }},
         {"configure", "[INPUT]", "open the effect's settings dialog on a frame of a clip",
          "Shows a frame of INPUT (without it the built-in test clip) through the effect, as the editor's "
          "viewer does, then presses the effect's button: the settings dialog opens on that frame. OK saves "
-         "the settings for every later render; Cancel leaves them as they were. Needs a display unless "
-         "--screenshot is given.",
+         "the settings for every later render; Cancel leaves them as they were. Settings given here are the "
+         "dialog's starting values. Needs a display unless --screenshot is given.",
          {
              {nullptr, "--at", "FRAME", "the frame the dialog opens on, counted from 0 (default 0)", setAt},
              {nullptr, "--screenshot", "PNG",
@@ -149,11 +178,32 @@ std::vector<Command> makeCommands()
                   o.screenshot = v;
                   return std::string();
               }},
+             kThreshold,
+             kDark,
+             kLight,
+             kRegion,
              kPlugin,
+         }},
+        {"settings", "", "show the effect's saved settings, or change them",
+         "Without options, prints the saved settings (threshold, colours, region, format) and the file "
+         "they are in, or why the defaults are in use. With options, changes those settings and saves them "
+         "as the dialog's OK does; --reset saves the defaults.",
+         {
+             kThreshold,
+             kDark,
+             kLight,
+             kRegion,
+             {nullptr, "--reset", nullptr, "save the defaults: threshold 17 %, blue and white, the whole frame",
+              [](Options& o, const std::string&) {
+                  if (o.settings.any()) return std::string(kResetAlone);
+                  o.reset = true;
+                  return std::string();
+              }},
          }},
         {"info", "", "show what the effect tells the editor about itself",
          "Loads the effect and prints what it tells the editor: its group, the host's sliders, the "
-         "button's title, its flags and the memory it asks for.",
+         "button's title, its flags and the memory it asks for; then the settings it starts on and where "
+         "they come from.",
          {kPlugin}},
     };
 }

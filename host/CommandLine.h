@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "EffectSettings.h"
+
 namespace brimtone::host {
 
 // What to do when the output exists: ask on a terminal, -y, -n.
@@ -27,6 +29,8 @@ struct Options {
     bool proxy = false;
     bool quiet = false;
     Replace replace = Replace::Ask;
+    SettingsOverrides settings;
+    bool reset = false;
 };
 
 struct Option {

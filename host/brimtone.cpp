@@ -23,6 +23,7 @@
 
 #include "CommandLine.h"
 #include "CoreFoundation.h"
+#include "EffectSettings.h"
 #include "MediaSink.h"
 #include "MediaSource.h"
 #include "Pipeline.h"
@@ -62,6 +63,8 @@ std::unique_ptr<MediaSource> openSource(const Options& options, std::string& err
 
 std::unique_ptr<PluginHost> loadPlugin(const Options& options, std::string& error)
 {
+    // The plug-in reads its settings when it starts, on the first call.
+    if (!prepareRunSettings(options.settings, options.command == "configure", error)) return nullptr;
     const std::string bundle = options.plugin.empty() ? PluginHost::defaultBundlePath() : options.plugin;
     return PluginHost::load(bundle, error);
 }
@@ -323,6 +326,7 @@ int configure(const Options& options)
         camera = std::make_unique<DialogCamera>(options.screenshot, click ? click : "");
     }
     host->params().renderFrame = at;
+    useSavedSettingsFromNow();
     host->call(kPlugCustomButtonClick);
     if (!camera) return 0;
     if (!camera->error().empty()) return fail(camera->error());
@@ -371,6 +375,13 @@ int info(const Options& options)
     std::printf("button:   %s\n", field(params.getInfo3.buttonTitle, sizeof params.getInfo3.buttonTitle).c_str());
     std::printf("flags:    0x%08x\n", unsigned(params.getInfo.pluginFlags));
     std::printf("memory:   %d bytes\n", int(info2.baseMemoryNeeded));
+    std::printf("settings in use:\n");
+    const std::string settings = describeSettingsInUse();
+    for (size_t start = 0; start < settings.size();) {
+        const size_t end = settings.find('\n', start);
+        std::printf("  %s\n", settings.substr(start, end - start).c_str());
+        start = end + 1;
+    }
     return 0;
 }
 
@@ -403,6 +414,7 @@ int main(int argc, char** argv)
         else if (options.command == "configure") status = configure(options);
         else if (options.command == "thumbnail") status = thumbnail(options);
         else if (options.command == "info") status = info(options);
+        else if (options.command == "settings") status = runSettingsCommand(options.settings, options.reset);
     }
     // A full disk or a closed pipe behind standard output is a failure too.
     if (std::fflush(stdout) != 0 || std::ferror(stdout) || !std::cout.flush()) {

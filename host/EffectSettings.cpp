@@ -1,0 +1,306 @@
+#include "EffectSettings.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <iostream>
+#include <vector>
+
+#include "MacMemory.h"
+#include "plugin/DataHandling.h"
+#include "plugin/PluginDefines.h"
+#include "storage/prefsloader.h"
+
+namespace brimtone::host {
+
+namespace {
+
+constexpr const char* kThresholdUsage = "--threshold needs a whole percent from 0 to 100";
+constexpr const char* kRegionUsage =
+    "--region needs LEFT,TOP,RIGHT,BOTTOM: fractions from 0 to 1, LEFT below RIGHT and TOP below BOTTOM";
+
+template <typename T>
+bool parseWhole(const std::string& text, T& value, int base = 10)
+{
+    const char* end = text.data() + text.size();
+    const auto [stop, ec] = std::from_chars(text.data(), end, value, base);
+    return ec == std::errc() && stop == end;
+}
+
+bool parseColour(std::string text, uint32_t& colour)
+{
+    if (text.rfind('#', 0) == 0)
+        text.erase(0, 1);
+    else if (text.rfind("0x", 0) == 0 || text.rfind("0X", 0) == 0)
+        text.erase(0, 2);
+    return text.size() == 6 && text.find_first_not_of("0123456789abcdefABCDEF") == std::string::npos &&
+           parseWhole(text, colour, 16);
+}
+
+bool parseRegion(const std::string& text, SettingsOverrides::Region& region)
+{
+    double* const edges[] = {&region.left, &region.top, &region.right, &region.bottom};
+    size_t start = 0;
+    for (size_t n = 0; n < 4; ++n) {
+        const size_t comma = n < 3 ? text.find(',', start) : text.size();
+        if (comma == std::string::npos) return false;
+        const char* first = text.data() + start;
+        const char* last = text.data() + comma;
+        const auto [stop, ec] = std::from_chars(first, last, *edges[n]);
+        if (ec != std::errc() || stop != last || !(*edges[n] >= 0.0 && *edges[n] <= 1.0)) return false;
+        start = comma + 1;
+    }
+    return region.left < region.right && region.top < region.bottom;
+}
+
+// A colour channel of 8 bits fills all 16, so #ffffff is the defaults' white.
+RGBColor toRGBColor(uint32_t packed)
+{
+    return RGBColor{UInt16(((packed >> 16) & 0xFF) * 257), UInt16(((packed >> 8) & 0xFF) * 257),
+                    UInt16((packed & 0xFF) * 257)};
+}
+
+void apply(const SettingsOverrides& overrides, pluginDataRec& config)
+{
+    if (overrides.threshold) config.Sliders[kThresholdSlider] = SInt16(*overrides.threshold);
+    if (overrides.dark) config.Colors[kDarkColor] = toRGBColor(*overrides.dark);
+    if (overrides.light) config.Colors[kLightColor] = toRGBColor(*overrides.light);
+    if (overrides.region) {
+        const auto& r = *overrides.region;
+        config.StartRel = SetRelRect(r.left, r.top, r.right, r.bottom);
+    }
+}
+
+struct SettingsInUse {
+    pluginDataRec config{};
+    bool saved = false;
+    std::string from;  // the file, or why the defaults are in use
+};
+
+SettingsInUse readSettingsInUse()
+{
+    SettingsInUse in;
+    ResetConfig(&in.config, true);
+    const PrefsFileInfo file = InspectPrefsFile();
+    switch (ReadSavedConfig(&in.config)) {
+    case SavedConfig::read:
+        in.saved = true;
+        in.from = file.path;
+        return in;
+    case SavedConfig::none:
+        in.from = file.path + " holds no saved settings yet";
+        break;
+    case SavedConfig::refused:
+        in.from = "the settings saved in " + file.path +
+                  " are of another layout or byte order; the next start replaces them";
+        break;
+    case SavedConfig::unreachable:
+        switch (file.place) {
+        case PrefsPlace::absent:
+            in.from = "no settings are saved yet: " + file.path + " does not exist";
+            break;
+        case PrefsPlace::file:
+        case PrefsPlace::linkToFile:
+            in.from = file.path + " cannot be read; the next start keeps it as " + file.path +
+                      ".bad and starts afresh";
+            break;
+        case PrefsPlace::noFolder:
+        case PrefsPlace::leftAlone:
+            in.from = file.why + ", so settings are not saved";
+            break;
+        }
+        break;
+    }
+    in.from = "the defaults, because " + in.from;
+    return in;
+}
+
+std::string hexColour(const RGBColor& colour)
+{
+    char text[8];
+    std::snprintf(text, sizeof text, "#%02x%02x%02x", colour.red >> 8, colour.green >> 8, colour.blue >> 8);
+    return text;
+}
+
+// The shortest text that reads back as the same number.
+std::string fraction(double value)
+{
+    char text[32];
+    const auto [end, ec] = std::to_chars(text, text + sizeof text, value);
+    return ec == std::errc() ? std::string(text, end) : "?";
+}
+
+std::string mediaFormat(SInt16 mediaType)
+{
+    switch (mediaType) {
+    case 1: return "NTSC (720x480)";
+    case 2: return "PAL (720x576)";
+    case 3: return "HD (960x540)";
+    default: return "unknown (" + std::to_string(mediaType) + ")";
+    }
+}
+
+std::string describe(const SettingsInUse& in)
+{
+    const pluginDataRec& c = in.config;
+    const relRect& r = c.StartRel;
+    return "threshold: " + std::to_string(c.Sliders[kThresholdSlider]) + " %\n" +
+           "dark:      " + hexColour(c.Colors[kDarkColor]) + "\n" +
+           "light:     " + hexColour(c.Colors[kLightColor]) + "\n" +
+           "region:    " + fraction(r.left) + "," + fraction(r.top) + "," + fraction(r.right) + "," +
+           fraction(r.bottom) + " (left,top,right,bottom)\n" +
+           "format:    " + mediaFormat(c.MediaType) + "\n" +
+           "from:      " + in.from + "\n";
+}
+
+// Points the plug-in's preferences folder somewhere else while it lives;
+// the environment and the folder are put back when it goes.
+class PrivatePrefsFolder {
+public:
+    ~PrivatePrefsFolder() { release(); }
+
+    bool make(std::string& error)
+    {
+        const char* tmp = std::getenv("TMPDIR");
+        std::string pattern = std::string(tmp && tmp[0] == '/' ? tmp : "/tmp") + "/brimtone-run-XXXXXX";
+        if (!mkdtemp(pattern.data())) {
+            error = "cannot make a folder for this run's settings in " + pattern.substr(0, pattern.rfind('/'));
+            return false;
+        }
+        folder_ = pattern;
+        if (const char* old = std::getenv("XDG_CONFIG_HOME")) saved_ = old;
+        setenv("XDG_CONFIG_HOME", folder_.c_str(), 1);
+        return true;
+    }
+
+    void restoreEnvironment()
+    {
+        if (folder_.empty()) return;
+        if (saved_)
+            setenv("XDG_CONFIG_HOME", saved_->c_str(), 1);
+        else
+            unsetenv("XDG_CONFIG_HOME");
+    }
+
+    void release()
+    {
+        if (folder_.empty()) return;
+        restoreEnvironment();
+        std::error_code ignored;
+        std::filesystem::remove_all(folder_, ignored);
+        folder_.clear();
+    }
+
+private:
+    std::string folder_;
+    std::optional<std::string> saved_;
+};
+
+// Lives until the process ends, as the plug-in does.
+PrivatePrefsFolder gRunFolder;
+
+// A preferences file holding config, in the preferences folder of now.
+bool writePrefsFile(const pluginDataRec& config)
+{
+    prefsH record = NewPrefs();
+    DefaultPrefs(record);
+    const bool made = SavePreferences(record);
+    if (record) DisposeHandle(reinterpret_cast<Handle>(record));
+    return made && SaveConfig(&config);
+}
+
+void warnOnce()
+{
+    static bool said = false;
+    if (said) return;
+    said = true;
+    const PrefsFileInfo file = InspectPrefsFile();
+    if (file.place == PrefsPlace::leftAlone)
+        std::cerr << "brimtone: settings are not saved: " << file.why << "; the defaults are in use\n";
+}
+
+int fail(const std::string& message)
+{
+    std::cerr << "brimtone: " << message << "\n";
+    return 1;
+}
+
+}  // namespace
+
+bool isSettingsOption(const std::string& option)
+{
+    return option == "--threshold" || option == "--dark" || option == "--light" || option == "--region";
+}
+
+std::string parseSettingsOption(const std::string& option, const std::string& value,
+                                SettingsOverrides& overrides)
+{
+    if (option == "--threshold") {
+        int percent = -1;
+        if (!parseWhole(value, percent) || percent < 0 || percent > 100) return kThresholdUsage;
+        overrides.threshold = percent;
+    } else if (option == "--dark" || option == "--light") {
+        uint32_t colour = 0;
+        if (!parseColour(value, colour)) return option + " needs a colour #rrggbb (or rrggbb, or 0xrrggbb)";
+        (option == "--dark" ? overrides.dark : overrides.light) = colour;
+    } else if (option == "--region") {
+        SettingsOverrides::Region region{};
+        if (!parseRegion(value, region)) return kRegionUsage;
+        overrides.region = region;
+    } else {
+        return "unknown option " + option;
+    }
+    return {};
+}
+
+bool prepareRunSettings(const SettingsOverrides& overrides, bool dialogWillSave, std::string& error)
+{
+    warnOnce();
+    if (!overrides.any()) return true;
+    if (dialogWillSave) {
+        PrefsFileLock lock;
+        InitPreferences();
+    }
+    SettingsInUse in = readSettingsInUse();
+    apply(overrides, in.config);
+    if (!gRunFolder.make(error)) return false;
+    if (!writePrefsFile(in.config)) {
+        gRunFolder.release();
+        error = "cannot write this run's settings";
+        return false;
+    }
+    return true;
+}
+
+void useSavedSettingsFromNow()
+{
+    gRunFolder.restoreEnvironment();
+}
+
+std::string describeSettingsInUse()
+{
+    return describe(readSettingsInUse());
+}
+
+int runSettingsCommand(const SettingsOverrides& overrides, bool reset)
+{
+    if (overrides.any() || reset) {
+        // Read, change and save as one step: a save elsewhere is not undone.
+        PrefsFileLock lock;
+        const PrefsFileInfo file = InspectPrefsFile();
+        if (file.place == PrefsPlace::noFolder || file.place == PrefsPlace::leftAlone)
+            return fail("settings are not saved: " + file.why);
+        InitPreferences();
+        pluginDataRec config{};
+        ResetConfig(&config, true);
+        if (!reset) ReadConfig(&config);
+        apply(overrides, config);
+        if (!SaveConfig(&config)) return fail("cannot save the settings in " + file.path);
+    }
+    std::cout << describe(readSettingsInUse());
+    return 0;
+}
+
+}  // namespace brimtone::host
