@@ -185,7 +185,7 @@ std::string PrefsFilePath(std::string& theWhy)
     FSSpec spec{};
     if (FindFolder(kOnSystemDisk, kPreferencesFolderType, kDontCreateFolder, &vRefNum, &dirID) !=
         noErr) {
-        theWhy = "there is no preferences folder ($XDG_CONFIG_HOME, else ~/.config)";
+        theWhy = "there is no preferences folder ($XDG_CONFIG_HOME, else ~/.config; make it to keep settings)";
         return {};
     }
     const OSErr err = FSMakeFSSpec(vRefNum, dirID, PName(PrefsFileName()), &spec);
