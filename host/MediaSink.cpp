@@ -363,70 +363,75 @@ struct MediaSink::Impl {
 MediaSink::MediaSink(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 MediaSink::~MediaSink() = default;
 
+std::string MediaSink::checkName(const std::string& path)
+{
+    const std::string ext = lowerExtension(path);
+    char probe[4096];
+    if (ext == "png")
+        return path.find('%') == std::string::npos || av_get_frame_filename2(probe, sizeof probe, path.c_str(), 1, 0) >= 0
+                   ? std::string()
+                   : quotedPath(path) + ": a PNG pattern needs one frame number, such as frames/%05d.png";
+    if (ext == "mp4" || ext == "mkv" || ext == "mov")
+        return {};
+    return quotedPath(path) + ": unknown output type; use .mp4, .mkv, .mov or a PNG pattern such as frames/%05d.png";
+}
+
 std::unique_ptr<MediaSink> MediaSink::open(const std::string& path, int width, int height, Rate rate,
-                                           bool withAudio, std::string& error, PixelAspect aspect)
+                                           bool withAudio, std::string& error, PixelAspect aspect,
+                                           const std::string& shownPath)
 {
     auto impl = std::make_unique<Impl>();
     if (aspect.num > 0 && aspect.den > 0)
         impl->aspect = aspect;
-    impl->path = path;
+    impl->path = shownPath.empty() ? path : shownPath;
     impl->width = width;
     impl->height = height;
     impl->rate = rate;
 
+    error = checkName(path);
+    if (!error.empty())
+        return nullptr;
     const std::string ext = lowerExtension(path);
     if (ext == "png") {
         impl->kind = path.find('%') != std::string::npos ? Kind::PngPattern : Kind::PngSingle;
-        char probe[4096];
-        if (impl->kind == Kind::PngPattern &&
-            av_get_frame_filename2(probe, sizeof probe, path.c_str(), 1, 0) < 0) {
-            error = quotedPath(path) + ": a PNG pattern needs one frame number, such as frames/%05d.png";
-            return nullptr;
-        }
         withAudio = false;
-    } else if (ext == "mp4" || ext == "mkv" || ext == "mov") {
-        impl->kind = Kind::Video;
-    } else {
-        error = quotedPath(path) + ": unknown output type; use .mp4, .mkv, .mov or a PNG pattern such as "
-                               "frames/%05d.png";
-        return nullptr;
     }
     if (width <= 0 || height <= 0 || width > kMaxFrameEdge || height > kMaxFrameEdge) {
-        error = "cannot write " + quotedPath(path) + ": unusable size " + std::to_string(width) + "x" +
+        error = "cannot write " + quotedPath(impl->path) + ": unusable size " + std::to_string(width) + "x" +
                 std::to_string(height);
         return nullptr;
     }
     if (impl->kind == Kind::Video && (width % 2 != 0 || height % 2 != 0)) {
-        error = "cannot write " + quotedPath(path) + ": H.264 needs an even width and height, not " +
+        error = "cannot write " + quotedPath(impl->path) + ": H.264 needs an even width and height, not " +
                 std::to_string(width) + "x" + std::to_string(height);
         return nullptr;
     }
     if (rate.num <= 0 || rate.den <= 0 || static_cast<double>(rate.num) / rate.den < 0.1 ||
         static_cast<double>(rate.num) / rate.den > 1000.0) {
-        error = "cannot write " + quotedPath(path) + ": unusable frame rate " + std::to_string(rate.num) + "/" +
+        error = "cannot write " + quotedPath(impl->path) + ": unusable frame rate " + std::to_string(rate.num) + "/" +
                 std::to_string(rate.den);
         return nullptr;
     }
     const std::string folder = folderOf(path);
     struct stat info {};
     if (stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
-        error = "cannot write " + quotedPath(path) + ": folder " + quotedPath(folder) + " does not exist";
+        error = "cannot write " + quotedPath(impl->path) + ": folder " + quotedPath(folder) + " does not exist";
         return nullptr;
     }
     if (access(folder.c_str(), W_OK) != 0) {
-        error = "cannot write " + quotedPath(path) + ": " + std::strerror(errno);
+        error = "cannot write " + quotedPath(impl->path) + ": " + std::strerror(errno);
         return nullptr;
     }
 
     int r = avformat_alloc_output_context2(&impl->format, nullptr, impl->kind == Kind::Video ? nullptr : "image2",
-                                           path.c_str());
+                                           localUrl(path).c_str());
     if (r < 0 || !impl->format) {
-        error = "cannot write " + quotedPath(path) + ": " + avErrorText(r);
+        error = "cannot write " + quotedPath(impl->path) + ": " + avErrorText(r);
         return nullptr;
     }
     impl->packet = av_packet_alloc();
     if (!impl->packet) {
-        error = "cannot write " + quotedPath(path) + ": out of memory";
+        error = "cannot write " + quotedPath(impl->path) + ": out of memory";
         return nullptr;
     }
     if (!impl->openVideoEncoder(error))
@@ -435,9 +440,9 @@ std::unique_ptr<MediaSink> MediaSink::open(const std::string& path, int width, i
         return nullptr;
 
     if (!(impl->format->oformat->flags & AVFMT_NOFILE)) {
-        r = avio_open(&impl->format->pb, path.c_str(), AVIO_FLAG_WRITE);
+        r = avio_open(&impl->format->pb, localUrl(path).c_str(), AVIO_FLAG_WRITE);
         if (r < 0) {
-            error = "cannot write " + quotedPath(path) + ": " + avErrorText(r);
+            error = "cannot write " + quotedPath(impl->path) + ": " + avErrorText(r);
             return nullptr;
         }
     }
@@ -449,7 +454,7 @@ std::unique_ptr<MediaSink> MediaSink::open(const std::string& path, int width, i
     r = avformat_write_header(impl->format, &options);
     av_dict_free(&options);
     if (r < 0) {
-        error = "cannot write " + quotedPath(path) + ": " + avErrorText(r);
+        error = "cannot write " + quotedPath(impl->path) + ": " + avErrorText(r);
         return nullptr;
     }
     impl->headerWritten = true;

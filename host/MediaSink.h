@@ -16,8 +16,15 @@ class MediaSink {
 public:
     // The folder of `path` must exist. `withAudio` adds an AAC track to a
     // video file; PNG output has no sound. `aspect` is the shape of a pixel.
+    // Messages name `shownPath` when given (the file the user asked for,
+    // when `path` is a temporary one).
     static std::unique_ptr<MediaSink> open(const std::string& path, int width, int height, Rate rate,
-                                           bool withAudio, std::string& error, PixelAspect aspect = {});
+                                           bool withAudio, std::string& error, PixelAspect aspect = {},
+                                           const std::string& shownPath = {});
+
+    // Why `path` names no output this class can write (an unknown type, a PNG
+    // pattern without a frame number); empty when it is good.
+    static std::string checkName(const std::string& path);
 
     // Without finish() the output is closed unfinished.
     ~MediaSink();

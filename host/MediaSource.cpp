@@ -205,7 +205,7 @@ public:
     bool open(const std::string& path, AVMediaType type, std::string& error)
     {
         AVFormatContext* raw = nullptr;
-        int r = avformat_open_input(&raw, path.c_str(), nullptr, nullptr);
+        int r = avformat_open_input(&raw, localUrl(path).c_str(), nullptr, nullptr);
         if (r < 0) {
             error = "cannot open " + quotedPath(path) + ": " + avErrorText(r);
             return false;
@@ -397,9 +397,17 @@ public:
                     error = quotedPath(path_) + ": cannot decode frame " + std::to_string(index) + ": " + avErrorText(r);
                     return nullptr;
                 }
-                if (r == 0) { // ran out early: hold the last picture
-                    if (currentIndex_ >= 0)
+                if (r == 0) {
+                    // A length worked out from the duration may be one frame long;
+                    // a file that holds fewer frames than it promises is damaged.
+                    if (currentIndex_ >= 0 && !exactCount_ && index == frameCount_ - 1 && currentIndex_ + 1 == index)
                         return current_.get();
+                    if (currentIndex_ >= 0) {
+                        error = quotedPath(path_) + ": frame " + std::to_string(index) +
+                                " cannot be decoded: the file ends after frame " + std::to_string(currentIndex_) +
+                                " of the " + std::to_string(frameCount_) + " it promises";
+                        return nullptr;
+                    }
                     if (!restartTried) {
                         restartTried = true;
                         seekTo(0);
@@ -460,6 +468,7 @@ private:
     {
         const AVStream* st = decoder_.stream();
         const int64_t kLimit = 1 << 30;
+        exactCount_ = st->nb_frames > 0;
         if (st->nb_frames > 0)
             return static_cast<int>(std::min<int64_t>(st->nb_frames, kLimit));
         if (st->duration != AV_NOPTS_VALUE && st->duration > 0) {
@@ -499,6 +508,7 @@ private:
     StreamDecoder decoder_;
     std::string path_;
     int width_ = 0, height_ = 0, frameCount_ = 0;
+    bool exactCount_ = false; // the container states the number of frames
     Rate rate_;
     PixelAspect aspect_;
     int64_t startPts_ = 0;
@@ -841,6 +851,11 @@ std::string avErrorText(int code)
 std::string quotedPath(const std::string& path)
 {
     return "'" + path + "'";
+}
+
+std::string localUrl(const std::string& path)
+{
+    return path.find("://") == std::string::npos ? "file:" + path : path;
 }
 
 } // namespace brimtone::host

@@ -42,6 +42,10 @@ PixelAspect keepShape(PixelAspect aspect, int fromW, int fromH, int toW, int toH
 std::string avErrorText(int code);
 std::string quotedPath(const std::string& path);
 
+// The name FFmpeg opens for `path`: a local path is a file whatever it looks
+// like ("take:2.mp4" is not a protocol); only "scheme://" names a URL.
+std::string localUrl(const std::string& path);
+
 // Quiets FFmpeg's own log to errors only (true) or restores its default.
 void setMediaLogQuiet(bool quiet);
 

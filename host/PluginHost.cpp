@@ -109,12 +109,12 @@ std::string resultName(SInt32 result)
     return "result " + std::to_string(result);
 }
 
+// A frame the host could not hand out is the file's fault, not the plug-in's:
+// the reason names the file and the frame.
 std::string pluginFailure(const PluginHost& host, const std::string& step, SInt32 result)
 {
-    std::string message = step + " failed: the plug-in answered " + resultName(result);
-    if (result == kPluginCantGetNeededFrame && !host.lastFrameError().empty())
-        message += " (" + host.lastFrameError() + ")";
-    return message;
+    if (result == kPluginCantGetNeededFrame && !host.lastFrameError().empty()) return host.lastFrameError();
+    return step + " failed: the plug-in answered " + resultName(result);
 }
 
 std::unique_ptr<PluginHost> PluginHost::load(const std::string& bundlePath, std::string& error)

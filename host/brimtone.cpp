@@ -25,8 +25,10 @@
 #include "CoreFoundation.h"
 #include "EffectSettings.h"
 #include "MediaSink.h"
+#include "Interrupt.h"
 #include "MediaSource.h"
 #include "Pipeline.h"
+#include "OutputFile.h"
 #include "PluginHost.h"
 #include "Progress.h"
 #include "QuickDraw.h"
@@ -120,11 +122,12 @@ int render(const Options& options)
     const int height = options.height ? options.height : source->height();
     const int frameCount = std::min(options.frames.value_or(source->frameCount()), source->frameCount());
     if (frameCount <= 0) return fail("'" + source->description() + "' has no frames to render");
-    const std::string output = options.output.empty() ? "brimtone-demo.mp4" : options.output;
+    const OutputRequest request{options.output.empty() ? "brimtone-demo.mp4" : options.output, options.input,
+                                frameCount, options.replace};
 
     const PixelAspect aspect = keepShape(source->pixelAspect(), source->width(), source->height(), width, height);
-    auto sink = MediaSink::open(output, width, height, source->frameRate(), source->hasAudio(), error, aspect);
-    if (!sink) return fail(error);
+    auto output = OutputFile::open(request, width, height, source->frameRate(), source->hasAudio(), aspect, error);
+    if (!output) return fail(error);
 
     host->attach(source.get(), FilterSettings{options.fadeIn, options.fadeOut});
     const SInt32 result = askForInfo(*host, frameCount);
@@ -136,12 +139,28 @@ int render(const Options& options)
     job.width = width;
     job.height = height;
     job.proxy = options.proxy;
+    job.stopRequested = [] { return Interrupt::stopSignal() != 0; };
     job.progress = [&progress](int done) { progress.update(done); };
-    const RenderOutcome outcome = renderPipelined(*host, *source, *sink, job);
+    Interrupt::setStoppable(true);
+    const RenderOutcome outcome = renderPipelined(*host, *source, output->sink(), job);
+    // From here a signal abandons the output at once.
+    Interrupt::setStoppable(false);
     if (!outcome.failure.empty()) return fail(outcome.failure);
-    if (!sink->finish(error)) return fail(error);
+    const int stop = Interrupt::stopSignal();
+    if (stop && outcome.framesRendered == 0) {
+        output->discard();
+        fail("stopped before the first frame; nothing written");
+        return 128 + stop;
+    }
+    if (!output->commit(error)) return fail(error);
+    if (stop) {
+        Progress::breakLine();
+        std::cerr << "brimtone: stopped at frame " << outcome.framesRendered << " of " << frameCount << "; wrote "
+                  << request.path << "\n";
+        return 128 + stop;
+    }
     progress.finish();
-    if (!options.quiet) std::cerr << "brimtone: wrote " << output << "\n";
+    if (!options.quiet) std::cerr << "brimtone: wrote " << request.path << "\n";
     return 0;
 }
 
@@ -191,8 +210,10 @@ int thumbnail(const Options& options)
     host->params().getInfo.bestThumbOffset = at;
     result = host->call(kPlugFilePlaceHolder);
     if (result != kPluginOK) return fail(pluginError(*host, "making the thumbnail", result));
-    auto sink = MediaSink::open(options.output, width, height, source->frameRate(), false, error);
-    if (!sink || !sink->writeFrame(frame.pixels(), frame.rowBytes(), nullptr, error) || !sink->finish(error))
+    const OutputRequest request{options.output, options.input, 1, options.replace};
+    auto output = OutputFile::open(request, width, height, source->frameRate(), false, PixelAspect{}, error);
+    if (!output || !output->sink().writeFrame(frame.pixels(), frame.rowBytes(), nullptr, error) ||
+        !output->commit(error))
         return fail(error);
     std::cerr << "brimtone: wrote " << options.output << "\n";
     return 0;
@@ -410,6 +431,7 @@ int main(int argc, char** argv)
         status = 0;
     } else {
         const Options& options = parsed.options;
+        if (options.command == "render" || options.command == "thumbnail") Interrupt::install();
         if (options.command == "render") status = render(options);
         else if (options.command == "configure") status = configure(options);
         else if (options.command == "thumbnail") status = thumbnail(options);

@@ -1,15 +1,22 @@
 // The brimtone host as a user runs it: the real executable, the real bundle,
 // real files in a temporary folder and a private preferences folder.
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <pty.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <regex>
 #include <sstream>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -31,6 +38,17 @@ struct HostRun {
     std::string err;
     std::string out;
 };
+
+// Whether frame `index` of the source decodes.
+bool readPicture(MediaSource& source, int index)
+{
+    std::vector<uint8_t> pixels(size_t(source.width()) * source.height() * 4);
+    std::string error;
+    const bool read = source.readFrame(index, source.width(), source.height(), true, pixels.data(),
+                                       source.width() * 4, error);
+    EXPECT_TRUE(read) << error;
+    return read;
+}
 
 std::string readText(const fs::path& path)
 {
@@ -76,6 +94,98 @@ protected:
                                         "' 2>'" + (dir_ / "err").string() + "' </dev/null").c_str());
         return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readText(dir_ / "err"), readText(dir_ / "out")};
     }
+
+    // Starts the host without waiting; its standard error goes to `err`.
+    pid_t startHost(const std::vector<std::string>& arguments)
+    {
+        std::vector<std::string> words{BRIMTONE_HOST_EXE};
+        words.insert(words.end(), arguments.begin(), arguments.end());
+        std::vector<char*> argv;
+        for (std::string& word : words) argv.push_back(word.data());
+        argv.push_back(nullptr);
+        const std::string err = (dir_ / "err").string();
+        const pid_t pid = fork();
+        if (pid == 0) {
+            if (!freopen(err.c_str(), "w", stderr) || !freopen("/dev/null", "r", stdin)) _exit(126);
+            execv(argv[0], argv.data());
+            _exit(127);
+        }
+        return pid;
+    }
+
+    HostRun finish(pid_t pid)
+    {
+        int status = 0;
+        waitpid(pid, &status, 0);
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readText(dir_ / "err"), {}};
+    }
+
+    // The host's temporary folders beside its outputs.
+    std::vector<fs::path> scratchFolders()
+    {
+        std::vector<fs::path> found;
+        for (const auto& entry : fs::directory_iterator(dir_))
+            if (entry.path().filename().string().find(".brimtone-") != std::string::npos) found.push_back(entry);
+        return found;
+    }
+
+    // Waits until the render `pid` has written encoded frames into its
+    // temporary folder; kills it when it never does.
+    bool waitForFramesWritten(pid_t pid)
+    {
+        if (framesWritten()) return true;
+        kill(pid, SIGKILL);
+        finish(pid);
+        return false;
+    }
+
+    bool framesWritten()
+    {
+        for (int tries = 0; tries < 600; ++tries) {
+            for (const fs::path& folder : scratchFolders()) {
+                std::error_code ec;
+                for (const auto& entry : fs::directory_iterator(folder, ec))
+                    if (fs::file_size(entry, ec) > 4096) return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        }
+        return false;
+    }
+
+    // Runs the host on a pseudo-terminal, typing `answer` when it asks; what
+    // the terminal showed comes back as `err`.
+    HostRun runOnTerminal(const std::vector<std::string>& arguments, const std::string& answer)
+    {
+        std::vector<std::string> words{BRIMTONE_HOST_EXE};
+        words.insert(words.end(), arguments.begin(), arguments.end());
+        std::vector<char*> argv;
+        for (std::string& word : words) argv.push_back(word.data());
+        argv.push_back(nullptr);
+        int terminal = -1;
+        const pid_t pid = forkpty(&terminal, nullptr, nullptr, nullptr);
+        if (pid == 0) {
+            execv(argv[0], argv.data());
+            _exit(127);
+        }
+        std::string screen;
+        bool answered = false;
+        for (pollfd ready{terminal, POLLIN, 0}; pid > 0 && poll(&ready, 1, 60000) > 0;) {
+            char buffer[4096];
+            const ssize_t got = read(terminal, buffer, sizeof buffer);
+            if (got <= 0) break;  // the host has ended
+            screen.append(buffer, size_t(got));
+            if (!answered && screen.find("[y/N] ") != std::string::npos) {
+                answered = true;
+                EXPECT_EQ(write(terminal, answer.data(), answer.size()), ssize_t(answer.size()));
+            }
+        }
+        int status = 0;
+        waitpid(pid, &status, 0);
+        close(terminal);
+        return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, screen, {}};
+    }
+
+    std::string path(const std::string& name) const { return (dir_ / name).string(); }
 
     std::unique_ptr<MediaSource> open(const std::string& name)
     {
@@ -162,7 +272,12 @@ TEST_F(HostTest, BadInputGetsOneLineNamingTheFileAndTheCause)
     fs::create_directories(bundle / "Contents" / "Linux");
     fs::copy_file(BRIMTONE_NOMAIN_SO, bundle / "Contents" / "Linux" / "NoMain.so");
     const std::string out = " -o '" + (dir_ / "out.mp4").string() + "'";
+    const std::string frames = " --frames 3 --size 64x48 -o '" + (dir_ / "x").string();
     const std::pair<std::string, std::string> cases[] = {
+        {"render" + frames + ".png'", "holds one picture, not 3 frames; give a pattern such as"},
+        {"render" + frames + "%5000d.png'", "a frame number has at most 10 digits"},
+        {"render" + frames + "%03d-%s.png'", "a PNG pattern needs one frame number"},
+        {"render" + frames + ".avi'", "unknown output type"},
         {"render '" + missing + "'" + out, "brimtone: cannot open '" + missing + "': No such file or directory"},
         {"render '" + text.string() + "'" + out, text.string()},
         {"render --frames 2 -o '" + unwritable + "'", unwritable},
@@ -293,6 +408,151 @@ TEST_F(HostTest, PipelinedRenderKeepsEveryFrameAndItsSoundInPlace)
         ASSERT_TRUE(picture);
         EXPECT_EQ(pixels(*png, i), pixels(*picture, 0)) << "frame " << i;
     }
+}
+
+TEST_F(HostTest, OutputIsNeverTheInputWhateverPathNamesIt)
+{
+    ASSERT_EQ(runHost("render --frames 4 --size 64x48 -o '" + path("clip.mkv") + "'").status, 0);
+    const std::string clip = readText(dir_ / "clip.mkv");
+    fs::create_symlink("clip.mkv", dir_ / "link.mkv");
+    fs::create_hard_link(dir_ / "clip.mkv", dir_ / "hard.mkv");
+    for (const std::string& output : {path("clip.mkv"), dir_.string() + "/./clip.mkv", path("link.mkv"),
+                                     path("hard.mkv")}) {
+        const HostRun run = runHost("render '" + path("clip.mkv") + "' -y -o '" + output + "'");
+        EXPECT_EQ(run.status, 1) << output;
+        EXPECT_NE(run.err.find("cannot write '" + output + "': it is the input"), std::string::npos) << run.err;
+        EXPECT_TRUE(readText(dir_ / "clip.mkv") == clip) << "the input was changed";
+    }
+    // Frames read and written through one PNG pattern.
+    ASSERT_EQ(runHost("render --frames 3 --size 64x48 -o '" + path("f%03d.png") + "'").status, 0);
+    const std::string frame = readText(dir_ / "f002.png");
+    const HostRun frames = runHost("render '" + path("f%03d.png") + "' -y -o '" + path("f%03d.png") + "'");
+    EXPECT_EQ(frames.status, 1);
+    EXPECT_NE(frames.err.find("it is the input"), std::string::npos) << frames.err;
+    EXPECT_TRUE(readText(dir_ / "f002.png") == frame) << "the input was changed";
+    EXPECT_EQ(scratchFolders().size(), 0u);
+}
+
+TEST_F(HostTest, AnExistingOutputIsReplacedOnlyWhenTheUserSaysSo)
+{
+    const std::string old = path("old.mp4");
+    std::ofstream(old) << "old";
+    const std::string render = "render --frames 2 --size 64x48 ";
+    const HostRun unasked = runHost(render + "-o '" + old + "'");
+    EXPECT_EQ(unasked.status, 1);
+    EXPECT_NE(unasked.err.find("'" + old + "' exists; give -y to replace it or -n to keep it"), std::string::npos)
+        << unasked.err;
+    EXPECT_EQ(runHost(render + "-n -o '" + old + "'").status, 1);
+    EXPECT_EQ(readText(old), "old");
+
+    const std::vector<std::string> asking{"render", "--frames", "2", "--size", "64x48", "-o", old};
+    const HostRun no = runOnTerminal(asking, "n\n");
+    EXPECT_EQ(no.status, 1);
+    EXPECT_NE(no.err.find("'" + old + "' exists. Overwrite? [y/N] "), std::string::npos) << no.err;
+    EXPECT_EQ(readText(old), "old");
+    const HostRun yes = runOnTerminal(asking, "y\n");
+    EXPECT_EQ(yes.status, 0) << yes.err;
+    auto replaced = open("old.mp4");
+    ASSERT_NE(replaced, nullptr);
+    EXPECT_EQ(replaced->frameCount(), 2);
+
+    // Frames of a PNG pattern that exist count as the output.
+    std::ofstream(dir_ / "f002.png") << "old";
+    const std::string frames = "render --frames 3 --size 64x48 -o '" + path("f%03d.png") + "'";
+    const HostRun pattern = runHost(frames);
+    EXPECT_EQ(pattern.status, 1);
+    EXPECT_NE(pattern.err.find("1 of its frames exist"), std::string::npos) << pattern.err;
+    EXPECT_FALSE(fs::exists(dir_ / "f001.png"));
+    EXPECT_EQ(runHost(frames + " -y").status, 0);
+    EXPECT_NE(readText(dir_ / "f002.png"), "old");
+    EXPECT_EQ(scratchFolders().size(), 0u);
+}
+
+TEST_F(HostTest, SignalsKeepTheOldFileWholeOrFinishAShorterPlayableOne)
+{
+    const std::vector<std::string> endless{"render", "--frames", "1000000", "--size", "64x48", "-y", "-o"};
+    const auto start = [&](const std::string& output) {
+        std::vector<std::string> arguments = endless;
+        arguments.push_back(path(output));
+        return startHost(arguments);
+    };
+
+    // Killed outright, the render leaves the old file as it was.
+    std::ofstream(dir_ / "old.mkv") << "old";
+    pid_t pid = start("old.mkv");
+    ASSERT_TRUE(waitForFramesWritten(pid));
+    kill(pid, SIGKILL);
+    finish(pid);
+    EXPECT_EQ(readText(dir_ / "old.mkv"), "old");
+    for (const fs::path& folder : scratchFolders()) fs::remove_all(folder);
+
+    // Ctrl-C or SIGTERM finishes a shorter file that plays, and says where it stopped.
+    for (const auto& [signal, status, output] : {std::tuple{SIGINT, 130, "int.mp4"}, {SIGTERM, 143, "term.mp4"}}) {
+        pid = start(output);
+        ASSERT_TRUE(waitForFramesWritten(pid));
+        kill(pid, signal);
+        const HostRun run = finish(pid);
+        EXPECT_EQ(run.status, status);
+        std::smatch stopped;
+        ASSERT_TRUE(std::regex_search(run.err, stopped, std::regex("stopped at frame ([0-9]+) of 1000000"))) << run.err;
+        auto shorter = open(output);
+        ASSERT_NE(shorter, nullptr);
+        EXPECT_EQ(shorter->frameCount(), std::stoi(stopped[1]));
+        EXPECT_TRUE(readPicture(*shorter, shorter->frameCount() - 1));
+    }
+
+    // A second signal while the first one is being handled abandons the
+    // file at once. (Two SIGINTs sent to a stopped process would merge into one.)
+    pid = start("twice.mkv");
+    ASSERT_TRUE(waitForFramesWritten(pid));
+    kill(pid, SIGSTOP);
+    kill(pid, SIGINT);
+    kill(pid, SIGTERM);
+    kill(pid, SIGCONT);
+    const HostRun twice = finish(pid);
+    EXPECT_EQ(twice.status, 143);
+    EXPECT_NE(twice.err.find("interrupted; nothing written"), std::string::npos) << twice.err;
+    EXPECT_FALSE(fs::exists(dir_ / "twice.mkv"));
+    EXPECT_EQ(scratchFolders().size(), 0u);
+}
+
+TEST_F(HostTest, FramesThatCannotBeDecodedFailTheRunAndWriteNothing)
+{
+    // An MP4 states how many frames it holds; its second half is cut off.
+    ASSERT_EQ(runHost("render --frames 30 --size 64x48 -o '" + path("clip.mp4") + "'").status, 0);
+    const std::string whole = readText(dir_ / "clip.mp4");
+    std::ofstream(dir_ / "cut.mp4", std::ios::binary) << whole.substr(0, whole.size() / 2);
+    std::ofstream(dir_ / "take:2.mp4", std::ios::binary) << whole;
+    std::ofstream(dir_ / "old.mkv") << "old";
+
+    const HostRun render = runHost("render '" + path("cut.mp4") + "' -y -o '" + path("old.mkv") + "'");
+    EXPECT_EQ(render.status, 1);
+    EXPECT_TRUE(std::regex_search(render.err, std::regex("brimtone: '" + path("cut.mp4") +
+                                                         "': frame [0-9]+ cannot be decoded[^\n]*\n$")))
+        << render.err;
+    EXPECT_EQ(readText(dir_ / "old.mkv"), "old");
+    const HostRun thumbnail = runHost("thumbnail '" + path("cut.mp4") + "' --at 29 -o '" + path("cut.png") + "'");
+    EXPECT_EQ(thumbnail.status, 1);
+    EXPECT_NE(thumbnail.err.find("frame 29 cannot be decoded"), std::string::npos) << thumbnail.err;
+    EXPECT_FALSE(fs::exists(dir_ / "cut.png"));
+    EXPECT_EQ(scratchFolders().size(), 0u);
+
+    // On a terminal the error starts a line of its own after the progress line.
+    HostRun shown = runOnTerminal({"render", path("cut.mp4"), "-o", path("new.mkv")}, "");
+    shown.err = std::regex_replace(shown.err, std::regex("\x1b\\[[0-9;]*m"), "");  // FFmpeg's colours
+    EXPECT_NE(shown.err.find("frame 1/30"), std::string::npos) << shown.err;
+    EXPECT_NE(shown.err.find("\nbrimtone: '" + path("cut.mp4") + "': frame"), std::string::npos) << shown.err;
+    std::istringstream lines(shown.err);
+    for (std::string line; std::getline(lines, line);)
+        EXPECT_TRUE(line.find(" fps ") == std::string::npos || line.find('[') == std::string::npos) << line;
+    EXPECT_FALSE(fs::exists(dir_ / "new.mkv"));
+
+    // The whole file renders, whatever its name looks like.
+    const HostRun named = runHost("render '" + path("take:2.mp4") + "' -o '" + path("take:3.mkv") + "'");
+    EXPECT_EQ(named.status, 0) << named.err;
+    auto copy = open("take:3.mkv");
+    ASSERT_NE(copy, nullptr);
+    EXPECT_EQ(copy->frameCount(), 30);
 }
 
 }  // namespace

@@ -581,10 +581,12 @@ HYPluginResult MakeEffectPlaceHolders(SInt16 which, PluginParams* params)
     placeholder.clientData = nullptr;
 
     placeholder.selector = kPlugInitialize;
-    const HYPluginResult result = EffectBegins(which, &placeholder);
+    HYPluginResult result = EffectBegins(which, &placeholder);
+    // A frame that could not be rendered is no placeholder: the host must not
+    // show an empty picture as if it were the effect's.
     if (result == kPluginOK) {
         placeholder.selector = kPlugDoFrame;
-        EffectDrives(which, &placeholder);
+        result = EffectDrives(which, &placeholder);
     }
     // A pass that made its blocks ends, whether or not it could begin fully.
     if (placeholder.clientData != nullptr) {

@@ -301,6 +301,10 @@ TEST_F(FrontEnd, PlaceholderRunsAPassOfItsOwnBesideTheHosts)
     host.failNewPtrClearCall = 1;
     EXPECT_EQ(host.Call(kPlugFilePlaceHolder, kEntry), kPluginOutOfMemory);
     EXPECT_EQ(host.liveBlocks, 1);
+    // A frame that cannot be fetched fails the placeholder, and its pass still ends.
+    host.getFrameResult = kPluginCantGetNeededFrame;
+    EXPECT_EQ(host.Call(kPlugFilePlaceHolder, kEntry), kPluginCantGetNeededFrame);
+    EXPECT_EQ(host.liveBlocks, 1);
 }
 
 // What the bundle's dialog would be given.

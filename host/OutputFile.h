@@ -1,0 +1,76 @@
+// The one place the host opens a user's output. Three rules keep the user's
+// files safe:
+//   RefuseInPlace   the output is never the input, whatever path names it;
+//   ConfirmReplace  an existing output is replaced only when the user says so;
+//   CommitOutput    frames go to a temporary folder beside the output and
+//                   take the output's name only once they are finished.
+// Anything not committed is removed, so a failed or abandoned render leaves
+// no broken file and an old output stays whole.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "CommandLine.h"
+#include "MediaSink.h"
+
+namespace brimtone::host {
+
+struct OutputRequest {
+    std::string path;   // as the user gave it: a file or a PNG pattern
+    std::string input;  // the file read, empty for the built-in clip
+    int frameCount = 1;
+    Replace replace = Replace::Ask;
+};
+
+// The files a PNG pattern names for frames first..last (numbered as written);
+// a plain path names itself.
+std::vector<std::string> OutputFrameFiles(const std::string& path, int first, int last);
+
+// An error when the path is not an output the host can write `frameCount`
+// frames to: an unknown type, a PNG pattern it cannot number, or one PNG
+// name for many frames.
+std::string CheckOutputName(const std::string& path, int frameCount);
+
+// An error when one of `outputs` is the input or one of its frames: same
+// device and inode, through links, `./` and hard links.
+std::string RefuseInPlace(const std::string& input, const std::vector<std::string>& outputs);
+
+// An error unless the existing `outputs` may be replaced: -y says yes, -n
+// no; otherwise the question is asked on the terminal, and refused without one.
+std::string ConfirmReplace(const std::string& shownName, const std::vector<std::string>& outputs,
+                           Replace replace);
+
+class OutputFile {
+public:
+    // Checks the request against the three rules and opens a sink on the
+    // temporary folder; nullptr and the reason when that cannot be.
+    static std::unique_ptr<OutputFile> open(const OutputRequest& request, int width, int height, Rate rate,
+                                            bool withAudio, PixelAspect aspect, std::string& error);
+    // Removes the temporary folder unless committed.
+    ~OutputFile();
+    OutputFile(const OutputFile&) = delete;
+    OutputFile& operator=(const OutputFile&) = delete;
+
+    MediaSink& sink() { return *sink_; }
+    const std::string& path() const { return path_; }
+
+    // Finishes the sink and gives the frames written their final names
+    // (CommitOutput). On failure nothing of this render remains.
+    bool commit(std::string& error);
+    // Drops what was written.
+    void discard();
+
+private:
+    OutputFile() = default;
+
+    std::string path_;    // as the user gave it, for messages
+    std::string target_;  // the file (or pattern) that is replaced, links followed
+    std::string scratch_; // the temporary folder beside the target
+    std::string written_; // the sink's path inside it
+    bool pattern_ = false;
+    std::unique_ptr<MediaSink> sink_;
+};
+
+}  // namespace brimtone::host
