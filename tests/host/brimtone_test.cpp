@@ -14,7 +14,6 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
-#include <regex>
 #include <sstream>
 #include <thread>
 #include <string>
@@ -493,11 +492,14 @@ TEST_F(HostTest, SignalsKeepTheOldFileWholeOrFinishAShorterPlayableOne)
         kill(pid, signal);
         const HostRun run = finish(pid);
         EXPECT_EQ(run.status, status);
-        std::smatch stopped;
-        ASSERT_TRUE(std::regex_search(run.err, stopped, std::regex("stopped at frame ([0-9]+) of 1000000"))) << run.err;
+        const std::string said = "stopped at frame ";
+        const size_t at = run.err.find(said);
+        ASSERT_NE(at, std::string::npos) << run.err;
+        const int stoppedAt = std::atoi(run.err.c_str() + at + said.size());
+        EXPECT_NE(run.err.find(std::to_string(stoppedAt) + " of 1000000", at), std::string::npos) << run.err;
         auto shorter = open(output);
         ASSERT_NE(shorter, nullptr);
-        EXPECT_EQ(shorter->frameCount(), std::stoi(stopped[1]));
+        EXPECT_EQ(shorter->frameCount(), stoppedAt);
         EXPECT_TRUE(readPicture(*shorter, shorter->frameCount() - 1));
     }
 
@@ -527,9 +529,12 @@ TEST_F(HostTest, FramesThatCannotBeDecodedFailTheRunAndWriteNothing)
 
     const HostRun render = runHost("render '" + path("cut.mp4") + "' -y -o '" + path("old.mkv") + "'");
     EXPECT_EQ(render.status, 1);
-    EXPECT_TRUE(std::regex_search(render.err, std::regex("brimtone: '" + path("cut.mp4") +
-                                                         "': frame [0-9]+ cannot be decoded[^\n]*\n$")))
-        << render.err;
+    // One line, the last, naming the file and the frame.
+    const std::string named = "brimtone: '" + path("cut.mp4") + "': frame ";
+    const size_t line = render.err.rfind(named);
+    ASSERT_NE(line, std::string::npos) << render.err;
+    EXPECT_NE(render.err.find(" cannot be decoded", line), std::string::npos) << render.err;
+    EXPECT_EQ(render.err.find('\n', line), render.err.size() - 1) << render.err;
     EXPECT_EQ(readText(dir_ / "old.mkv"), "old");
     const HostRun thumbnail = runHost("thumbnail '" + path("cut.mp4") + "' --at 29 -o '" + path("cut.png") + "'");
     EXPECT_EQ(thumbnail.status, 1);
@@ -539,7 +544,10 @@ TEST_F(HostTest, FramesThatCannotBeDecodedFailTheRunAndWriteNothing)
 
     // On a terminal the error starts a line of its own after the progress line.
     HostRun shown = runOnTerminal({"render", path("cut.mp4"), "-o", path("new.mkv")}, "");
-    shown.err = std::regex_replace(shown.err, std::regex("\x1b\\[[0-9;]*m"), "");  // FFmpeg's colours
+    for (size_t escape; (escape = shown.err.find('\x1b')) != std::string::npos;) {  // FFmpeg's colours
+        const size_t end = shown.err.find('m', escape);
+        shown.err.erase(escape, end == std::string::npos ? std::string::npos : end - escape + 1);
+    }
     EXPECT_NE(shown.err.find("frame 1/30"), std::string::npos) << shown.err;
     EXPECT_NE(shown.err.find("\nbrimtone: '" + path("cut.mp4") + "': frame"), std::string::npos) << shown.err;
     std::istringstream lines(shown.err);
