@@ -69,7 +69,7 @@ DialogCamera::~DialogCamera()
 void DialogCamera::look()
 {
     QWidget* window = frontWindow();
-    if (!done_ && now() - waitingSince_ > kPatienceMs) return giveUp(window);
+    if (!done_ && now() - waitingSince_ > (clicked_ ? kClickPatienceMs : kDialogPatienceMs)) return giveUp(window);
     if (!window) {
         seen_ = nullptr;
         return;
@@ -104,7 +104,7 @@ void DialogCamera::look()
 
 void DialogCamera::giveUp(QWidget* window)
 {
-    const std::string seconds = std::to_string(kPatienceMs / 1000) + " seconds";
+    const std::string seconds = std::to_string((clicked_ ? kClickPatienceMs : kDialogPatienceMs) / 1000) + " seconds";
     done_ = true;
     if (clicked_) {
         error_ = "the button '" + click_ + "' opened no window within " + seconds +

@@ -23,9 +23,10 @@ public:
     bool written() const { return written_; }
     const std::string& error() const { return error_; }
 
-    // How long the camera waits for the dialog, or for the window a click
-    // opens, before it gives up.
-    static constexpr int kPatienceMs = 5000;
+    // How long the camera waits for the dialog (its first preview is
+    // rendered first), and for the window a click opens, before it gives up.
+    static constexpr int kDialogPatienceMs = 20000;
+    static constexpr int kClickPatienceMs = 5000;
 
 private:
     void look();
