@@ -167,7 +167,9 @@ std::vector<Command> makeCommands()
          "Shows a frame of INPUT (without it the built-in test clip) through the effect, as the editor's "
          "viewer does, then presses the effect's button: the settings dialog opens on that frame. OK saves "
          "the settings for every later render; Cancel leaves them as they were. Settings given here are the "
-         "dialog's starting values. Needs a display unless --screenshot is given.",
+         "dialog's starting values. Needs a display unless --screenshot is given. With --screenshot, "
+         "BRIMTONE_SCREENSHOT_CLICK=COMMAND in the environment first presses the dialog's button of that "
+         "command (Info: About) and takes the window it opens.",
          {
              {nullptr, "--at", "FRAME", "the frame the dialog opens on, counted from 0 (default 0)", setAt},
              {nullptr, "--screenshot", "PNG",

@@ -1,13 +1,5 @@
 // brimtone: a command-line video host for the Brimtone plug-in. Its commands
 // and their options are in CommandLine.cpp.
-#include <QAbstractButton>
-#include <QApplication>
-#include <QCoreApplication>
-#include <QKeyEvent>
-#include <QPixmap>
-#include <QPointer>
-#include <QTimer>
-#include <QWidget>
 
 #include <algorithm>
 #include <charconv>
@@ -24,6 +16,8 @@
 #include "CommandLine.h"
 #include "CoreFoundation.h"
 #include "EffectSettings.h"
+#include "DialogCamera.h"
+#include "Display.h"
 #include "MediaSink.h"
 #include "Interrupt.h"
 #include "MediaSource.h"
@@ -219,101 +213,15 @@ int thumbnail(const Options& options)
     return 0;
 }
 
-// Takes the picture of the plug-in's dialog once it is up and closes it with
-// Escape, as a user cancels it. BRIMTONE_SCREENSHOT_CLICK names the command
-// of a dialog button to click first (as "Info" for About); the picture is
-// then of the window that the click opens.
-class DialogCamera {
-public:
-    DialogCamera(std::string path, std::string click) : path_(std::move(path)), click_(std::move(click))
-    {
-        QObject::connect(&timer_, &QTimer::timeout, [this] { look(); });
-        timer_.start(0);
-    }
-
-    bool written() const { return written_; }
-    const std::string& error() const { return error_; }
-
-private:
-    // The window in front: the innermost modal one, else any shown window.
-    static QWidget* frontWindow()
-    {
-        if (QWidget* modal = QApplication::activeModalWidget(); modal && modal->isVisible()) return modal;
-        for (QWidget* widget : QApplication::topLevelWidgets())
-            if (widget->isVisible() && widget->isWindow()) return widget;
-        return nullptr;
-    }
-
-    static QAbstractButton* buttonWithCommand(QWidget* window, const std::string& command)
-    {
-        for (QAbstractButton* button : window->findChildren<QAbstractButton*>())
-            if (button->property("commandID").toString().toStdString() == command && button->isVisible())
-                return button;
-        return nullptr;
-    }
-
-    void look()
-    {
-        QWidget* window = frontWindow();
-        if (!window) {
-            seen_ = nullptr;
-            return;
-        }
-        // A window is taken on the second look, once its layout and first
-        // paint requests have been handled.
-        if (window != seen_) {
-            seen_ = window;
-            return;
-        }
-        if (done_) {
-            cancel(window);
-            return;
-        }
-        if (!click_.empty() && !clicked_) {
-            QAbstractButton* button = buttonWithCommand(window, click_);
-            clicked_ = true;
-            opener_ = window;
-            if (!button) {
-                error_ = "the dialog has no button with the command '" + click_ + "'";
-                done_ = true;
-                cancel(window);
-                return;
-            }
-            QTimer::singleShot(0, button, [button] { button->click(); });
-            return;
-        }
-        if (clicked_ && window == opener_) return;
-        const QPixmap picture = window->grab();
-        written_ = picture.save(QString::fromStdString(path_), "PNG");
-        if (!written_) error_ = "cannot write the screenshot " + path_;
-        done_ = true;
-        cancel(window);
-    }
-
-    void cancel(QWidget* window)
-    {
-        if (cancelled_.contains(window)) return;
-        cancelled_.append(window);
-        QCoreApplication::postEvent(window, new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
-    }
-
-    std::string path_;
-    std::string click_;
-    QTimer timer_;
-    QPointer<QWidget> seen_;
-    QPointer<QWidget> opener_;
-    QList<QPointer<QWidget>> cancelled_;
-    bool clicked_ = false;
-    bool done_ = false;
-    bool written_ = false;
-    std::string error_;
-};
-
 int configure(const Options& options)
 {
     // Without a screen the dialog would wait, unseen, for a click forever.
-    if (options.screenshot.empty() && !TBHasDisplay())
-        return fail("configure needs a display (DISPLAY or WAYLAND_DISPLAY), or --screenshot PNG");
+    if (options.screenshot.empty()) {
+        if (const std::string problem = displayProblem(); !problem.empty())
+            return fail(problem + "; configure needs a display, or --screenshot PNG");
+    } else {
+        useOffscreenUnlessDisplayReachable();
+    }
     ClipAtFrame clip;
     std::string error = openClipAtFrame(options, clip);
     if (!error.empty()) return fail(error);

@@ -7,7 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libpixman-1-dev
-  qt6-base-dev qt6-tools-dev libqt6uitools6 libqt6opengl6-dev qt6-qpa-plugins libgl-dev
+  qt6-base-dev qt6-tools-dev libqt6uitools6 libqt6opengl6-dev qt6-qpa-plugins libgl-dev libxcb1-dev
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev
   ffmpeg
   g++-multilib

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <iterator>
 
+#include "Appearance.h"
 #include "Controls.h"
 #include "MacWindows.h"
 #include "dialog/carbonmacros.h"
@@ -25,46 +26,83 @@ void SaveAndSetPort(WindowRef theWindow, CGrafPtr& savedPort, GDHandle& savedDev
         SetGWorld(thePort, nullptr);
 }
 
+void StoreAndRedraw(const relRect& theRel, WindowRef theWindow, Rect bounds)
+{
+    PutCurrentRel(theRel);
+    if (gConfigWorkSpace.SourceClip != nullptr && gConfigWorkSpace.TheFXClip != nullptr)
+        CallPixelEffect(gConfigWorkSpace.SourceClip, gConfigWorkSpace.TheFXClip);
+    DrawFrameContents(theWindow, bounds);
+}
+
 // One drag: the corner is recomputed from the rectangle at the click, the
 // body moves by each step; every accepted step is stored and redrawn.
+// Escape puts back the region of the click.
 void TrackRegion(ControlRef theControl, WindowRef theWindow, Point theMouse, UInt32 theModifiers)
 {
     if (CGrafPtr thePort = GetWindowPort(theWindow))
         SetGWorld(thePort, nullptr);
     const Rect bounds = GetControlBox(theControl);
+    const Rect frame = PreviewFrame(bounds);
     ClipRect(&bounds);
 
     pluginDataPtr theConfig = gConfigWorkSpace.TheConfig;
     if (theConfig == nullptr)
         return;
-    Rect testRect = Rel2Rect(theConfig->StartRel, bounds);
+    Rect testRect = Rel2Rect(theConfig->StartRel, frame);
     const Rect origRect = testRect;
     const relRect origRel = GetCurrentRel();
     const SInt16 part = IsHandleHit(testRect, theMouse);
     Point lastLoc = theMouse;
+    bool changed = false;
 
     for (;;) {
         Point newLoc{0, 0};
         MouseTrackingResult theResult = kMouseTrackingMouseUp;
-        if (TrackMouseLocation(nullptr, &newLoc, &theResult) != noErr ||
-            theResult == kMouseTrackingMouseUp || theResult == kMouseTrackingUserCancelled)
+        if (TrackMouseLocation(nullptr, &newLoc, &theResult) != noErr || theResult == kMouseTrackingMouseUp)
             break;
+        if (theResult == kMouseTrackingUserCancelled) {
+            if (changed)
+                StoreAndRedraw(origRel, theWindow, bounds);
+            break;
+        }
         if (theResult != kMouseTrackingMouseDragged || !PtInRect(newLoc, &bounds))
             continue;
         if (part >= kTopLeftHandle && part <= kBottomRightHandle) {
             testRect = origRect;
-            DragCorner(part, testRect, theMouse, newLoc, theModifiers, bounds, origRel);
+            DragCorner(part, testRect, theMouse, newLoc, theModifiers, frame, origRel);
         } else if (part == kRectBody) {
             DragRect(testRect, lastLoc, newLoc, theModifiers);
             lastLoc = newLoc;
         } else {
             continue;
         }
-        PutCurrentRel(Rect2Rel(testRect, bounds));
-        if (gConfigWorkSpace.SourceClip != nullptr && gConfigWorkSpace.TheFXClip != nullptr)
-            CallPixelEffect(gConfigWorkSpace.SourceClip, gConfigWorkSpace.TheFXClip);
-        DrawFrameContents(theWindow, bounds);
+        StoreAndRedraw(Rect2Rel(testRect, frame), theWindow, bounds);
+        changed = true;
     }
+}
+
+// Diagonal arrows over the corners, the move cross over the body.
+ThemeCursor CursorForPart(SInt16 thePart)
+{
+    switch (thePart) {
+    case kTopLeftHandle:
+    case kBottomRightHandle:
+        return kThemeResizeDiagonalFallCursor;
+    case kTopRightHandle:
+    case kBottomLeftHandle:
+        return kThemeResizeDiagonalRiseCursor;
+    case kRectBody:
+        return kThemeMoveCursor;
+    default:
+        return kThemeArrowCursor;
+    }
+}
+
+SInt16 PartAt(Point theMouse, Rect bounds)
+{
+    if (!PtInRect(theMouse, &bounds) || gConfigWorkSpace.TheConfig == nullptr)
+        return kNoHandle;
+    return IsHandleHit(Rel2Rect(gConfigWorkSpace.TheConfig->StartRel, PreviewFrame(bounds)), theMouse);
 }
 
 }  // namespace
@@ -78,6 +116,7 @@ void RegisterClipCtrl()
         {kEventClassControl, kEventControlActivate},
         {kEventClassControl, kEventControlOwningWindowChanged},
         {kEventClassControl, kEventControlTrack},
+        {kEventClassControl, kEventControlSetCursor},
     };
     RegisterControlClass(cClipCtrlID, kEvents, std::size(kEvents), ClipCtrlControlHandler, lgMyHandlerUPP,
                          lgClipCtrlClassRef1);
@@ -107,9 +146,7 @@ OSStatus ClipCtrlControlHandler(EventHandlerCallRef /*inHandlerCallRef*/, EventR
         Point theMouse{0, 0};
         GetEventParameter(inEvent, kEventParamMouseLocation, typeQDPoint, nullptr,
                           sizeof(theMouse), nullptr, &theMouse);
-        ControlPartCode part = kNoHandle;
-        if (PtInRect(theMouse, &bounds) && gConfigWorkSpace.TheConfig != nullptr)
-            part = IsHandleHit(Rel2Rect(gConfigWorkSpace.TheConfig->StartRel, bounds), theMouse);
+        ControlPartCode part = PartAt(theMouse, bounds);
         SetEventParameter(inEvent, kEventParamControlPart, typeControlPartCode, sizeof(part),
                           &part);
         result = noErr;
@@ -125,6 +162,14 @@ OSStatus ClipCtrlControlHandler(EventHandlerCallRef /*inHandlerCallRef*/, EventR
         if (hilite != kControlDisabledPart && hilite != kControlInactivePart)
             DrawFrameContents(theWindow, bounds);
         SetGWorld(savedPort, savedDevice);
+        result = noErr;
+        break;
+    }
+    case kEventControlSetCursor: {
+        Point theMouse{0, 0};
+        GetEventParameter(inEvent, kEventParamMouseLocation, typeQDPoint, nullptr,
+                          sizeof(theMouse), nullptr, &theMouse);
+        SetThemeCursor(CursorForPart(PartAt(theMouse, bounds)));
         result = noErr;
         break;
     }

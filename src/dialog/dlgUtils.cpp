@@ -1,5 +1,7 @@
 #include "dialog/dlgUtils.h"
 
+#include "Appearance.h"
+
 #include "dialog/carbonmacros.h"
 #include "graphics/CommonProcs.h"
 #include "plugin/DataHandling.h"
@@ -30,6 +32,12 @@ Point AddDelta(Point p, SInt32 dv, SInt32 dh)
 }
 
 }  // namespace
+
+Rect PreviewFrame(Rect bounds)
+{
+    InsetRect(&bounds, cPreviewMargin, cPreviewMargin);
+    return bounds;
+}
 
 SInt16 IsHandleHit(Rect theRect, Point theLoc)
 {
@@ -80,20 +88,26 @@ void DrawFrameContents(WindowRef theWindow, Rect destRect)
 
     const RGBColor white{65535, 65535, 65535};
     const RGBColor black{0, 0, 0};
+    const Rect picture = PreviewFrame(destRect);
+    Rect border = picture;
+    InsetRect(&border, -1, -1);
+    SetThemeBackground(kThemeBrushDialogBackgroundActive, 32, true);
+    EraseRect(&destRect);
     RGBBackColor(&white);
     RGBForeColor(&black);
+    FrameRect(&border);
     if (GWorldPtr theFX = gConfigWorkSpace.TheFXClip) {
         const Rect srcRect = GetPortRect(theFX);
         CopyBits(GetPortBitMapForCopyBits(theFX), GetPortBitMapForCopyBits(thePort), &srcRect,
-                 &destRect, srcCopy, nullptr);
+                 &picture, srcCopy, nullptr);
     } else {
-        EraseRect(&destRect);
+        EraseRect(&picture);
     }
 
     if (theConfig != nullptr) {
         ClipRect(&destRect);
         RGBForeColor(&theConfig->FrameStartColor);
-        const Rect theRegion = Rel2Rect(theConfig->StartRel, destRect);
+        const Rect theRegion = Rel2Rect(theConfig->StartRel, picture);
         FrameRect(&theRegion);
         if (gConfigWorkSpace.ActiveRel == 1)
             DrawHandles(theRegion);
@@ -102,7 +116,6 @@ void DrawFrameContents(WindowRef theWindow, Rect destRect)
     const Rect wholePort = GetPortRect(thePort);
     ClipRect(&wholePort);
     RGBForeColor(&black);
-    FrameRect(&destRect);
     SetGWorld(savedPort, savedDevice);
 }
 
@@ -144,7 +157,7 @@ void DragCorner(SInt16 theHandle, Rect& theRect, Point oldLoc, Point newLoc, UIn
     const SInt32 dh = SInt32(newLoc.h) - oldLoc.h;
     const SInt32 dv = SInt32(newLoc.v) - oldLoc.v;
     moving = AddDelta(moving, dv, dh);
-    if (modifiers & kDragOptionKey)
+    if (modifiers & (kDragOptionKey | kDragCommandKey))
         fixed = AddDelta(fixed, -dv, -dh);
     Pt2Rect(fixed, moving, &theRect);
 
@@ -166,7 +179,7 @@ void KeepImageProps(Rect& theRect)
     pluginDataPtr theConfig = gConfigWorkSpace.TheConfig;
     if (theConfig == nullptr || !theConfig->KeepProps)
         return;
-    const Rect frame = GetControlBox(gConfigWorkSpace.TheFrameCtrl);
+    const Rect frame = PreviewFrame(GetControlBox(gConfigWorkSpace.TheFrameCtrl));
     SInt32 wid;
     SInt32 hig;
     GetDims(frame, wid, hig);
@@ -180,7 +193,7 @@ void KeepImageProps(Rect& theRect)
 void CalcAndKeepImageProps()
 {
     const relRect theRel = GetCurrentRel();
-    const Rect frame = GetControlBox(gConfigWorkSpace.TheFrameCtrl);
+    const Rect frame = PreviewFrame(GetControlBox(gConfigWorkSpace.TheFrameCtrl));
     Rect r = Rel2Rect(theRel, frame);
     KeepImageProps(r);
     PutCurrentRel(Rect2Rel(r, frame));

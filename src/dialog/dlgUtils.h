@@ -17,25 +17,31 @@ enum : SInt16 {
     kRectBody = 5,
 };
 
-// Modifier bits that change a corner drag.
+// Modifier bits that change a corner drag. Window managers take Alt-drag
+// (Option) to move windows, so Ctrl (the Command bit) grows from the centre too.
 enum : UInt32 {
-    kDragShiftKey = 0x0200,   // keep the proportions the rectangle had at the click
-    kDragOptionKey = 0x0800,  // grow or shrink about the centre
+    kDragCommandKey = 0x0100,  // grow or shrink about the centre
+    kDragShiftKey = 0x0200,    // keep the proportions the rectangle had at the click
+    kDragOptionKey = 0x0800,   // grow or shrink about the centre
 };
+
+// Where the picture lies in the preview control of bounds: inset by
+// cPreviewMargin. The region's coordinates are relative to it.
+Rect PreviewFrame(Rect bounds);
 
 // The first of: the 12x12 squares around top-left, top-right, bottom-left,
 // bottom-right (1..4), the rectangle itself (5); 0 for none.
 SInt16 IsHandleHit(Rect theRect, Point theLoc);
 // Three rings (black, white, black) at each corner, in the current port.
 void DrawHandles(Rect theRect);
-// The rendered preview, its region outline and handles, and a one-pixel
-// border, into destRect of the window's port.
+// The rendered preview with a one-pixel border in PreviewFrame(destRect), its
+// region outline and handles over it, the margin in the dialog's background.
 void DrawFrameContents(WindowRef theWindow, Rect destRect);
 void DragRect(Rect& theRect, Point oldLoc, Point newLoc, UInt32 modifiers);
 // Moves the corner theHandle by the mouse's movement; the result is
 // normalised. theFrame and origRel give the rectangle at the click for Shift.
 void DragCorner(SInt16 theHandle, Rect& theRect, Point oldLoc, Point newLoc, UInt32 modifiers,
                 Rect theFrame, const relRect& origRel);
-// Gives theRect the preview control's proportions when KeepProps is set.
+// Gives theRect the preview picture's proportions when KeepProps is set.
 void KeepImageProps(Rect& theRect);
 void CalcAndKeepImageProps();

@@ -50,6 +50,8 @@ inline constexpr int cUsesSlider6 = 0;
 
 inline constexpr int cUsedNumberOfRects = 1;
 inline constexpr int cHandleSize = 6;
+// Room around the preview's picture for whole handles at the frame's edges.
+inline constexpr int cPreviewMargin = cHandleSize + 1;
 inline constexpr int cUseDisposeGWInSlider = 1;
 
 // Layout version of a saved configuration.

@@ -6,6 +6,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QComboBox>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QSlider>
 #include <QTimer>
@@ -164,9 +165,10 @@ inline void DragSlider(OSType theSig, SInt16 theID, const std::vector<int>& theV
 }
 
 // Sends a press, moves and a release to the widget at window-local points;
-// the events arrive inside the control's tracking loop.
+// the events arrive inside the control's tracking loop. Escape is pressed
+// after the move numbered escapeAfter, if any.
 inline void Drag(QWidget* theWidget, QPoint from, const std::vector<QPoint>& moves,
-                 Qt::KeyboardModifiers mods = Qt::NoModifier)
+                 Qt::KeyboardModifiers mods = Qt::NoModifier, int escapeAfter = -1)
 {
     QWidget* window = theWidget->window();
     auto post = [&](QEvent::Type type, QPoint p, Qt::MouseButton button, Qt::MouseButtons held) {
@@ -176,8 +178,12 @@ inline void Drag(QWidget* theWidget, QPoint from, const std::vector<QPoint>& mov
                                                     mods));
     };
     post(QEvent::MouseButtonPress, from, Qt::LeftButton, Qt::LeftButton);
-    for (QPoint p : moves)
-        post(QEvent::MouseMove, p, Qt::NoButton, Qt::LeftButton);
+    for (size_t i = 0; i < moves.size(); ++i) {
+        post(QEvent::MouseMove, moves[i], Qt::NoButton, Qt::LeftButton);
+        if (int(i) == escapeAfter)
+            QCoreApplication::postEvent(QApplication::focusWidget() ? QApplication::focusWidget() : window,
+                                        new QKeyEvent(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier));
+    }
     post(QEvent::MouseButtonRelease, moves.empty() ? from : moves.back(), Qt::LeftButton,
          Qt::NoButton);
     QCoreApplication::sendPostedEvents();

@@ -53,6 +53,8 @@ const std::vector<DragCase> kCases = {
      [](Rect r, int, int, Rect) { return Grow(r, -6, -8, 0, 0); }},
     {"option grows about the centre", 4, {{10, 10}}, Qt::AltModifier, false,
      [](Rect r, int, int, Rect) { return Grow(r, -10, -10, 10, 10); }},
+    {"so does ctrl, which window managers leave alone", 1, {{-5, -7}}, Qt::ControlModifier, false,
+     [](Rect r, int, int, Rect) { return Grow(r, -7, -5, 7, 5); }},
     {"past the opposite corner flips", 4, {{-10, -6}}, Qt::NoModifier, false,
      [](Rect r, int w, int h, Rect) { return Grow(r, -6, -10, -h, -w); }},
     {"shift keeps the proportions at the click", 4, {{30, 5}}, Qt::ShiftModifier, false,
@@ -79,7 +81,7 @@ TEST_F(PreviewDrag, CornersAndBodyGiveTheExpectedRegions)
             ++dragged;
             fConfig.KeepProps = now.keepProps;
             PutCurrentRel(start);
-            const Rect bounds = GetControlBox(gConfigWorkSpace.TheFrameCtrl);
+            const Rect bounds = PreviewFrame(GetControlBox(gConfigWorkSpace.TheFrameCtrl));
             const Rect frame{0, 0, SInt16(bounds.bottom - bounds.top),
                              SInt16(bounds.right - bounds.left)};
             const Rect r = Rel2Rect(start, bounds);
@@ -102,6 +104,54 @@ TEST_F(PreviewDrag, CornersAndBodyGiveTheExpectedRegions)
     steps.push_back([] { PressCommand("ok  "); });
     Run(steps);
     EXPECT_EQ(dragged, kCases.size());
+}
+
+// Escape during a drag puts back the region of the click and leaves the
+// dialog open; the release that follows changes nothing.
+TEST_F(PreviewDrag, EscapeMidDragPutsTheRegionBack)
+{
+    const relRect start = SetRelRect(0.2, 0.3, 0.6, 0.7);
+    bool openAfterEscape = false;
+    relRect afterEscape{};
+    Run({
+        [&] {
+            PutCurrentRel(start);
+            const Rect r = Rel2Rect(start, PreviewFrame(GetControlBox(gConfigWorkSpace.TheFrameCtrl)));
+            const QPoint corner(r.right, r.bottom);
+            Drag(Widget(FOUR_CHAR_CODE("Clip"), 1), corner,
+                 {corner + QPoint(20, 15), corner + QPoint(40, 30), corner + QPoint(50, 35)},
+                 Qt::NoModifier, 1);
+            afterEscape = GetCurrentRel();
+        },
+        [&] { openAfterEscape = IsWindowVisible(DialogWindow()); },
+        [] { PressCommand("ok  "); },
+    });
+    EXPECT_TRUE(openAfterEscape);
+    for (const relRect& r : {afterEscape, fConfig.StartRel})
+        EXPECT_EQ(std::vector<double>({r.left, r.top, r.right, r.bottom}),
+                  std::vector<double>({start.left, start.top, start.right, start.bottom}));
+}
+
+// Diagonal arrows over the corners, the move cross over the region.
+TEST_F(PreviewDrag, TheCursorTellsWhatADragWouldDo)
+{
+    std::vector<Qt::CursorShape> shapes;
+    Run({[&] {
+        PutCurrentRel(SetRelRect(0.2, 0.3, 0.6, 0.7));
+        QWidget* preview = Widget(FOUR_CHAR_CODE("Clip"), 1);
+        const Rect r = Rel2Rect(GetCurrentRel(), PreviewFrame(GetControlBox(gConfigWorkSpace.TheFrameCtrl)));
+        for (QPoint p : {QPoint(r.left, r.top), QPoint(r.right, r.top), QPoint(r.left, r.bottom),
+                         QPoint(r.right - 3, r.bottom + 2), QPoint((r.left + r.right) / 2, r.top + 20),
+                         QPoint(r.left - 20, r.top)}) {
+            QMouseEvent hover(QEvent::MouseMove, QPointF(preview->mapFrom(preview->window(), p)),
+                              QPointF(preview->window()->mapToGlobal(p)), Qt::NoButton, Qt::NoButton,
+                              Qt::NoModifier);
+            QCoreApplication::sendEvent(preview, &hover);
+            shapes.push_back(preview->cursor().shape());
+        }
+    }});
+    EXPECT_EQ(shapes, (std::vector<Qt::CursorShape>{Qt::SizeFDiagCursor, Qt::SizeBDiagCursor, Qt::SizeBDiagCursor,
+                                                    Qt::SizeFDiagCursor, Qt::SizeAllCursor, Qt::ArrowCursor}));
 }
 
 }  // namespace

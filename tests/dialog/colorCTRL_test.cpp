@@ -1,6 +1,8 @@
 #include "dialog/colorCTRL.h"
 
 #include <QColorDialog>
+#include <QKeyEvent>
+#include <QTest>
 
 #include "DialogTestSupport.h"
 
@@ -44,6 +46,46 @@ TEST_F(ColorBoxes, APickedColourGoesIntoTheConfigurationAndACancelledOneChangesN
     // A box holds eight bits a channel.
     EXPECT_EQ(Channels(fConfig.Colors[1]),
               std::vector<int>({second.red & 0xFF00, second.green & 0xFF00, second.blue & 0xFF00}));
+}
+
+// Keyboard only: the focus starts on the threshold slider, Tab walks to both
+// colour boxes, Space on a box and Return on the other open the picker.
+TEST_F(ColorBoxes, TabReachesBothBoxesAndSpaceOrReturnPicks)
+{
+    std::vector<std::string> focused;
+    // After the picker the dialog is active again before keys reach it.
+    auto key = [](Qt::Key theKey) {
+        EXPECT_TRUE(QTest::qWaitForWindowActive(TBGetWindowWidget(DialogWindow())));
+        ASSERT_NE(QApplication::focusWidget(), nullptr);
+        QKeyEvent press(QEvent::KeyPress, theKey, Qt::NoModifier, theKey == Qt::Key_Space ? " " : "");
+        QCoreApplication::sendEvent(QApplication::focusWidget(), &press);
+    };
+    auto noteFocus = [&] {
+        QWidget* focus = QApplication::focusWidget();
+        focused.push_back(focus != nullptr ? focus->objectName().toStdString() : "none");
+    };
+    Run({
+        [&] {
+            EXPECT_TRUE(QTest::qWaitForWindowActive(TBGetWindowWidget(DialogWindow())));
+            noteFocus();
+        },
+        [&] {
+            key(Qt::Key_Tab);
+            noteFocus();
+            AnswerPicker(QColor(10, 20, 30));
+        },
+        [&] { key(Qt::Key_Space); },
+        [&] {
+            key(Qt::Key_Tab);
+            noteFocus();
+            AnswerPicker(QColor(40, 50, 60));
+        },
+        [&] { key(Qt::Key_Return); },
+        [] { PressCommand("ok  "); },
+    });
+    EXPECT_EQ(focused, (std::vector<std::string>{"slider1", "colorBox1", "colorBox2"}));
+    EXPECT_EQ(Channels(fConfig.Colors[0]), std::vector<int>({0x0A00, 0x1400, 0x1E00}));
+    EXPECT_EQ(Channels(fConfig.Colors[1]), std::vector<int>({0x2800, 0x3200, 0x3C00}));
 }
 
 }  // namespace

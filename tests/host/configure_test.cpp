@@ -51,8 +51,16 @@ fs::path makeTempDir()
     return dir;
 }
 
-// A configuration with values that differ from every default, saved as the
-// one the next plug-in start reads.
+// Saved as the configuration the next plug-in start reads.
+void saveConfiguration(const fs::path& configHome, pluginDataRec config)
+{
+    setenv("XDG_CONFIG_HOME", configHome.c_str(), 1);
+    ForgetHeldPrefsForTests();
+    InitPreferences();
+    EXPECT_TRUE(SaveConfig(&config));
+}
+
+// A configuration with values that differ from every default.
 void saveSampleConfiguration(const fs::path& configHome, SInt16 mediaType)
 {
     pluginDataRec config{};
@@ -63,10 +71,7 @@ void saveSampleConfiguration(const fs::path& configHome, SInt16 mediaType)
     config.Colors[kLightColor] = kLight;
     config.MediaType = mediaType;
     config.TwoColors = false;
-    setenv("XDG_CONFIG_HOME", configHome.c_str(), 1);
-    ForgetHeldPrefsForTests();
-    InitPreferences();
-    EXPECT_TRUE(SaveConfig(&config));
+    saveConfiguration(configHome, config);
 }
 
 // The saved settings a user edits, as text, so that a difference shows by name.
@@ -90,58 +95,124 @@ bool sameColor(QRgb pixel, RGBColor color)
     return qRed(pixel) == color.red >> 8 && qGreen(pixel) == color.green >> 8 && qBlue(pixel) == color.blue >> 8;
 }
 
-// ---- Screenshots through the brimtone executable ----
+// ---- The brimtone executable's configure command ----
 
-TEST(ConfigureScreenshots, EachMediaFormatShowsItsPreviewAndClosesAsCancel)
+// Runs brimtone configure with the environment and arguments given; a hang
+// ends after a minute and fails.
+struct Outcome {
+    int status = -1;
+    std::string err;
+};
+
+Outcome configureCommand(const fs::path& dir, const std::string& environment, const std::string& arguments)
+{
+    const std::string command = "env -u DISPLAY -u WAYLAND_DISPLAY -u QT_QPA_PLATFORM XDG_CONFIG_HOME='" +
+                                (dir / "config").string() + "' " + environment + " timeout 60 '" +
+                                BRIMTONE_HOST_EXE + "' configure " + arguments + " 2>'" + (dir / "err").string() +
+                                "'";
+    const int status = std::system(command.c_str());
+    return Outcome{WIFEXITED(status) ? WEXITSTATUS(status) : -1, readBytes(dir / "err")};
+}
+
+// Every format's window as a user first meets it: the whole frame is the
+// region, its red outline and four whole handles show at the frame's edges.
+// The pictures, and one of About, stay in the build's screenshots folder.
+TEST(ConfigureScreenshots, FirstRunShowsTheWholeRegionWithItsHandles)
 {
     const fs::path dir = makeTempDir();
     ASSERT_FALSE(dir.empty());
-    fs::create_directories(BRIMTONE_SCREENSHOT_DIR);
-    const auto configure = [&](const fs::path& picture) {
-        fs::remove(picture);
-        const std::string command = "env QT_QPA_PLATFORM=offscreen XDG_CONFIG_HOME='" +
-                                    (dir / "config").string() + "' '" + BRIMTONE_HOST_EXE + "' configure --at 2" +
-                                    " --screenshot '" + picture.string() + "' 2>'" + (dir / "err").string() + "'";
-        const int status = std::system(command.c_str());
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << readBytes(dir / "err");
-        return QImage(QString::fromStdString(picture.string()));
-    };
+    const fs::path pictures(BRIMTONE_SCREENSHOT_DIR);
+    fs::create_directories(pictures);
+    pluginDataRec defaults{};
+    ResetConfig(&defaults, true);
     struct Format {
         SInt16 mediaType;
         const char* file;
-        QSize preview;
+        QSize picture;
     };
     for (const Format& format : {Format{1, "configNTSC.png", {480, 320}}, Format{2, "configPAL.png", {480, 384}},
                                  Format{3, "configHD.png", {576, 324}}}) {
         SCOPED_TRACE(format.file);
-        saveSampleConfiguration(dir / "config", format.mediaType);
-        const std::string saved = savedSettings();
-        const QImage image = configure(fs::path(BRIMTONE_SCREENSHOT_DIR) / format.file);
+        fs::remove(dir / "config" / "kavlo-Prefs");
+        if (format.mediaType != defaults.MediaType) {
+            pluginDataRec config = defaults;
+            config.MediaType = format.mediaType;
+            saveConfiguration(dir / "config", config);
+        }
+        fs::remove(pictures / format.file);
+        const Outcome run = configureCommand(dir, "QT_QPA_PLATFORM=offscreen",
+                                         "--at 2 --screenshot '" + (pictures / format.file).string() + "'");
+        EXPECT_EQ(run.status, 0) << run.err;
+        const QImage image(QString::fromStdString((pictures / format.file).string()));
         ASSERT_FALSE(image.isNull());
-        EXPECT_GT(image.width(), format.preview.width());
-        EXPECT_GT(image.height(), format.preview.height());
 
-        // The region (the middle half) is outlined in red in a preview of the
-        // format's shape, and painted in the two colours; the preview is a
-        // scaled copy, so the border between the colours is blended.
         QRect outline;
         for (int y = 0; y < image.height(); ++y)
             for (int x = 0; x < image.width(); ++x)
                 if ((image.pixel(x, y) & 0xFFFFFF) == 0xFF0000) outline |= QRect(x, y, 1, 1);
-        EXPECT_EQ(outline.size(), format.preview / 2);
-        int dark = 0, light = 0;
+        ASSERT_EQ(outline.size(), format.picture);
+        // A handle's white ring reaches beyond the picture and its border,
+        // where nothing else is white.
+        const QRect framed = outline.adjusted(-1, -1, 1, 1);
+        for (const QPoint corner : {outline.topLeft(), QPoint(outline.right() + 1, outline.top()),
+                                    QPoint(outline.left(), outline.bottom() + 1), outline.bottomRight() + QPoint(1, 1)}) {
+            int white = 0;
+            for (int y = corner.y() - 6; y < corner.y() + 6; ++y)
+                for (int x = corner.x() - 6; x < corner.x() + 6; ++x)
+                    white += !framed.contains(x, y) && (image.pixel(x, y) & 0xFFFFFF) == 0xFFFFFF;
+            EXPECT_GE(white, 8) << "handle at " << corner.x() << "," << corner.y();
+        }
+        int painted = 0;
         const QRect inside = outline.adjusted(8, 8, -8, -8);
         for (int y = inside.top(); y <= inside.bottom(); ++y)
-            for (int x = inside.left(); x <= inside.right(); ++x) {
-                dark += sameColor(image.pixel(x, y), kDark);
-                light += sameColor(image.pixel(x, y), kLight);
-            }
-        const int area = inside.width() * inside.height();
-        EXPECT_GT(dark, area / 20);
-        EXPECT_GT(light, area / 20);
-        EXPECT_GT(dark + light, area * 97 / 100);
-        EXPECT_EQ(savedSettings(), saved);
+            for (int x = inside.left(); x <= inside.right(); ++x)
+                painted += sameColor(image.pixel(x, y), defaults.Colors[kDarkColor]) ||
+                           sameColor(image.pixel(x, y), defaults.Colors[kLightColor]);
+        EXPECT_GT(painted, inside.width() * inside.height() * 97 / 100);
     }
+
+    const fs::path about = pictures / "about.png";
+    fs::remove(about);
+    const Outcome run = configureCommand(dir, "QT_QPA_PLATFORM=offscreen BRIMTONE_SCREENSHOT_CLICK=Info",
+                                     "--screenshot '" + about.string() + "'");
+    EXPECT_EQ(run.status, 0) << run.err;
+    const QImage image(QString::fromStdString(about.string()));
+    EXPECT_FALSE(image.isNull());
+    EXPECT_LT(image.width(), 480);
+    fs::remove_all(dir);
+}
+
+// configure ends with the cause instead of waiting for a window nobody sees.
+TEST(ConfigureScreenshots, NeverWaitsForAWindowThatCannotBeSeen)
+{
+    const fs::path dir = makeTempDir();
+    ASSERT_FALSE(dir.empty());
+    struct Case {
+        const char* environment;
+        std::string arguments;
+        const char* says;
+    };
+    const std::string picture = "--screenshot '" + (dir / "shot.png").string() + "'";
+    for (const Case& c : {Case{"QT_QPA_PLATFORM=offscreen", "", "no display"},
+                          Case{"QT_QPA_PLATFORM=minimal", "", "no display"},
+                          Case{"DISPLAY=:97", "", "cannot reach the X display ':97'"},
+                          Case{"", "", "DISPLAY and WAYLAND_DISPLAY are not set"},
+                          Case{"QT_QPA_PLATFORM=offscreen BRIMTONE_SCREENSHOT_CLICK=Sall", picture,
+                               "the button 'Sall' opened no window"}}) {
+        SCOPED_TRACE(std::string(c.environment) + " " + c.arguments);
+        const Outcome run = configureCommand(dir, c.environment, c.arguments);
+        EXPECT_EQ(run.status, 1);
+        EXPECT_NE(run.err.find(c.says), std::string::npos) << run.err;
+    }
+
+    // A fatal alert behind the camera is told on standard error too.
+    const fs::path bundle = dir / "Brimtone.bundle";
+    fs::copy(std::string(BRIMTONE_BUILD_DIR) + "/Brimtone.bundle", bundle, fs::copy_options::recursive);
+    fs::remove_all(bundle / "Contents" / "Resources" / "brimtone.nib");
+    const Outcome run = configureCommand(dir, "QT_QPA_PLATFORM=offscreen",
+                                     picture + " --plugin '" + bundle.string() + "'");
+    EXPECT_NE(run.status, 0);
+    EXPECT_NE(run.err.find("Stop alert"), std::string::npos) << run.err;
     fs::remove_all(dir);
 }
 
@@ -263,11 +334,28 @@ TEST(DialogThroughMain, CancelAfterEditsAndAMediaChangeRestoresEveryFieldAndRetu
                            control<QCheckBox>("2col", 0)->click();
                            control<QCheckBox>("Keep", 1)->click();
                            press("Sall");
+                           // The wheel, arrows and typing over the closed popup change nothing.
                            QComboBox* popup = control<QComboBox>("Medi", 1);
-                           QTimer::singleShot(0, popup, [popup] { QTest::keyClick(popup, Qt::Key_Down); });
+                           QWheelEvent wheel(QPointF(5, 5), popup->mapToGlobal(QPointF(5, 5)), QPoint(),
+                                             QPoint(0, -120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase,
+                                             false);
+                           QApplication::sendEvent(popup, &wheel);
+                           for (int key : {int(Qt::Key_Down), int(Qt::Key_End), int(Qt::Key_P)})
+                               QTest::keyClick(popup, Qt::Key(key));
+                           EXPECT_EQ(popup->currentIndex(), 0);
+                       }},
+                      {"configNTSC",
+                       [] {
+                           // Chosen in the open list, the next format reopens the dialog.
+                           QComboBox* popup = control<QComboBox>("Medi", 1);
+                           popup->showPopup();
+                           QTimer::singleShot(0, popup, [popup] {
+                               QTest::keyClick(popup->view(), Qt::Key_Down);
+                               QTest::keyClick(popup->view(), Qt::Key_Return);
+                           });
                        }},
                       {"configPAL", [] {
-                           EXPECT_EQ(control("Clip", 1)->size(), QSize(480, 384));
+                           EXPECT_EQ(control("Clip", 1)->size(), QSize(494, 398));
                            EXPECT_EQ(text("Lgnd", 1), "90%");
                            QTest::keyClick(front(), Qt::Key_Escape);
                        }}});

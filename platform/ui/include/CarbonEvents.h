@@ -242,7 +242,8 @@ OSStatus UnregisterToolboxObjectClass(ToolboxObjectClassRef inClassRef);
 
 // Mouse tracking inside a control's click: each call waits for the next
 // mouse movement or the release of the button and reports it in the port's
-// local coordinates (nil: the current port). Without a click in progress it
+// local coordinates (nil: the current port). Escape pressed during the drag
+// ends it with kMouseTrackingUserCancelled. Without a click in progress it
 // reports the release at once.
 typedef UInt16 MouseTrackingResult;
 enum : MouseTrackingResult {

@@ -5,7 +5,9 @@
 // dynamic properties controlSignature (four characters), controlID
 // (number) and, where they send one, commandID (four characters). A widget
 // with the property toolboxClass becomes a control of that registered
-// toolbox object class: its paint and mouse events reach the class handler.
+// toolbox object class: its paint and mouse events reach the class handler;
+// one that sends a command also takes the keyboard focus, and Space or
+// Return clicks it. The nib's tab order decides where the focus starts.
 #pragma once
 
 #include "CFBundle.h"

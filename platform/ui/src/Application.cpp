@@ -159,6 +159,7 @@ DialogItemIndex ShowAlert(const TBAlertRequest& request)
         return request.defaultButton;
     }
     TBEnsureApplication();
+    const tbui::ReturnFocusAfterModal returnFocus;
     QMessageBox box(QApplication::activeModalWidget());
     switch (request.type) {
     case kAlertStopAlert:

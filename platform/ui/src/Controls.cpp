@@ -2,6 +2,7 @@
 // mouse tracking.
 #include "Controls.h"
 
+#include "Appearance.h"
 #include "Menus.h"
 #include "ToolboxUI.h"
 #include "UIPrivate.h"
@@ -18,6 +19,7 @@
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QKeyEvent>
 #include <QPaintEvent>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -42,6 +44,7 @@ SInt16 Clamp16(SInt32 value)
 struct TrackReport {
     Point where;
     bool up;
+    bool cancelled = false;
 };
 
 struct Tracker {
@@ -70,6 +73,27 @@ void Report(const TrackReport& report)
     tracker.reports.push_back(report);
     if (tracker.waiting != nullptr) tracker.waiting->exit(0);
 }
+
+// Escape ends a mouse drag as cancelled wherever the keyboard focus is, and
+// goes no further: the window must not take it as its Cancel button.
+class EscapeCancelsTracking : public QObject {
+public:
+    EscapeCancelsTracking() { QCoreApplication::instance()->installEventFilter(this); }
+    ~EscapeCancelsTracking() override { QCoreApplication::instance()->removeEventFilter(this); }
+
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() != QEvent::KeyPress && event->type() != QEvent::ShortcutOverride) return false;
+        if (static_cast<QKeyEvent*>(event)->key() != Qt::Key_Escape || !TheTracker().active) return false;
+        if (event->type() == QEvent::KeyPress) {
+            Point where{0, 0};
+            GetMouse(&where);
+            Report({where, false, true});
+        }
+        event->accept();
+        return true;
+    }
+};
 
 // ---- Event helpers ----
 
@@ -152,7 +176,8 @@ ControlPartCode DefaultTrack(OpaqueControlRef* control, ControlPartCode part)
             control->hilite = current;
             Redraw(control);
         }
-        if (result == kMouseTrackingMouseUp) break;
+        if (result == kMouseTrackingUserCancelled) current = kControlNoPart;
+        if (result == kMouseTrackingMouseUp || result == kMouseTrackingUserCancelled) break;
         if (control->action != nullptr && current != kControlNoPart) control->action(control, current);
         if (!tbui::LiveControl(control)) return kControlNoPart;
     }
@@ -173,6 +198,7 @@ void Click(OpaqueControlRef* control, QMouseEvent* press)
     tracker.window = control->window;
     tracker.reports.clear();
     tracker.active = true;
+    const EscapeCancelsTracking escape;
 
     EventRef track = ControlEvent(control, kEventControlTrack);
     SetEventParameter(track, kEventParamMouseLocation, typeQDPoint, sizeof where, &where);
@@ -191,7 +217,10 @@ void Click(OpaqueControlRef* control, QMouseEvent* press)
     if (tbui::LiveControl(control) && part != kControlNoPart) SendHit(control, part, modifiers);
 }
 
-// Paint and mouse events of a custom control's widget.
+// The widget whose control is choosing its cursor.
+QPointer<QWidget> gCursorWidget;
+
+// Paint, mouse and key events of a custom control's widget.
 class CustomView : public QObject {
 public:
     CustomView(OpaqueControlRef* control, QObject* parent) : QObject(parent), control_(control) {}
@@ -216,9 +245,17 @@ public:
                 const bool up = event->type() == QEvent::MouseButtonRelease;
                 if (up || (mouse->buttons() & Qt::LeftButton))
                     Report({WindowPoint(control_, mouse->position().toPoint()), up});
+            } else if (mouse->buttons() == Qt::NoButton) {
+                AskForCursor(mouse);
             }
             return true;
         }
+        case QEvent::KeyPress:
+            return KeyPressed(static_cast<QKeyEvent*>(event));
+        case QEvent::FocusIn:
+        case QEvent::FocusOut:
+            control_->widget->update();
+            return false;
         case QEvent::Show:
         case QEvent::Resize:
         case QEvent::Move:
@@ -250,6 +287,41 @@ private:
         }
         QPainter painter(control_->widget);
         painter.drawImage(wanted.topLeft() - origin, image);
+        // The toolbox draws the keyboard focus over what the control drew.
+        if (control_->widget->hasFocus()) {
+            painter.setPen(QPen(control_->widget->palette().color(QPalette::Highlight), 2));
+            painter.setBrush(Qt::NoBrush);
+            painter.drawRect(QRectF(control_->widget->rect()).adjusted(1, 1, -1, -1));
+        }
+    }
+
+    // Space or Return on a focused clickable control clicks its middle.
+    bool KeyPressed(QKeyEvent* key)
+    {
+        const int code = key->key();
+        if (control_->command == 0 || (key->modifiers() & ~Qt::KeypadModifier) ||
+            (code != Qt::Key_Space && code != Qt::Key_Return && code != Qt::Key_Enter))
+            return false;
+        const Point middle = WindowPoint(control_, control_->widget->rect().center());
+        const ControlPartCode part = SendHitTest(control_, middle);
+        if (part != kControlNoPart && tbui::LiveControl(control_))
+            SendHit(control_, part, GetCurrentKeyModifiers());
+        return true;
+    }
+
+    void AskForCursor(QMouseEvent* mouse)
+    {
+        const Point where = WindowPoint(control_, mouse->position().toPoint());
+        const UInt32 modifiers = tbui::MacModifiers(mouse->modifiers());
+        EventRef event = ControlEvent(control_, kEventControlSetCursor);
+        SetEventParameter(event, kEventParamMouseLocation, typeQDPoint, sizeof where, &where);
+        SetEventParameter(event, kEventParamKeyModifiers, typeUInt32, sizeof modifiers, &modifiers);
+        QPointer<QWidget> widget = control_->widget;
+        gCursorWidget = widget;
+        const OSStatus result = SendEventToEventTarget(event, &control_->target);
+        ReleaseEvent(event);
+        gCursorWidget = nullptr;
+        if (result != noErr && widget != nullptr) widget->unsetCursor();
     }
 
     OpaqueControlRef* control_;
@@ -289,6 +361,37 @@ SInt32 IntProperty(QWidget* widget, const char* name, SInt32 fallback)
     return value.isValid() && ok ? SInt32(std::clamp<qlonglong>(number, INT_MIN, INT_MAX)) : fallback;
 }
 
+// A popup button changes only when an item of its open menu is chosen: the
+// wheel, arrow keys and typing over the closed button do nothing.
+class ClosedPopupGuard : public QObject {
+public:
+    using QObject::QObject;
+
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() == QEvent::Wheel) return true;
+        if (event->type() != QEvent::KeyPress) return false;
+        auto* key = static_cast<QKeyEvent*>(event);
+        const Qt::KeyboardModifiers mods = key->modifiers() & ~Qt::KeypadModifier;
+        switch (key->key()) {
+        case Qt::Key_Up:
+        case Qt::Key_Down:
+            return mods != Qt::AltModifier;  // Alt with an arrow opens the menu
+        case Qt::Key_Left:
+        case Qt::Key_Right:
+        case Qt::Key_PageUp:
+        case Qt::Key_PageDown:
+        case Qt::Key_Home:
+        case Qt::Key_End:
+            return true;
+        default:
+            // Typing would pick the item that starts with the letter.
+            return (mods & ~Qt::ShiftModifier) == 0 && !key->text().isEmpty() && key->text() != QLatin1String(" ") &&
+                   key->text().at(0).isPrint();
+        }
+    }
+};
+
 void Connect(OpaqueControlRef* control)
 {
     QWidget* widget = control->widget;
@@ -299,6 +402,7 @@ void Connect(OpaqueControlRef* control)
             if (tbui::LiveControl(control)) SendHit(control, part, GetCurrentKeyModifiers());
         });
     } else if (auto* popup = qobject_cast<QComboBox*>(widget)) {
+        popup->installEventFilter(new ClosedPopupGuard(popup));
         QObject::connect(popup, &QComboBox::activated, popup, [control] {
             if (tbui::LiveControl(control)) SendHit(control, kControlMenuPart, GetCurrentKeyModifiers());
         });
@@ -337,6 +441,13 @@ OpaqueControlRef* MakeControl(OpaqueWindowPtr* window, QWidget* widget, OpaqueTo
         control->maximum = std::max(control->minimum, IntProperty(widget, "controlMaximum", INT_MAX));
         control->value = std::clamp(IntProperty(widget, "controlValue", 0), control->minimum, control->maximum);
         widget->setAttribute(Qt::WA_OpaquePaintEvent);
+        // A control that sends a command is clicked from the keyboard too.
+        if (control->command != 0) widget->setFocusPolicy(Qt::StrongFocus);
+        widget->setMouseTracking(std::any_of(objectClass->types.begin(), objectClass->types.end(),
+                                             [](const EventTypeSpec& type) {
+                                                 return type.eventClass == kEventClassControl &&
+                                                        type.eventKind == kEventControlSetCursor;
+                                             }));
         control->filter = new CustomView(control, widget);
         widget->installEventFilter(control->filter);
     } else if (control->kind == ControlKind::CheckBox) {
@@ -532,7 +643,7 @@ OSStatus TrackMouseLocation(GrafPtr inPort, Point* outPt, MouseTrackingResult* o
     } else {
         GetMouse(&report.where);
     }
-    if (tracker.active && report.up) tracker.active = false;
+    if (tracker.active && (report.up || report.cancelled)) tracker.active = false;
     if (inPort != nullptr) {
         OpaqueWindowPtr* portWindow = tbui::WindowOfPort(inPort);
         if (portWindow != nullptr && tbui::LiveWindow(tracker.window) && portWindow != tracker.window &&
@@ -543,7 +654,10 @@ OSStatus TrackMouseLocation(GrafPtr inPort, Point* outPt, MouseTrackingResult* o
         }
     }
     if (outPt != nullptr) *outPt = report.where;
-    if (outResult != nullptr) *outResult = report.up ? kMouseTrackingMouseUp : kMouseTrackingMouseDragged;
+    if (outResult != nullptr)
+        *outResult = report.cancelled ? kMouseTrackingUserCancelled
+                     : report.up      ? kMouseTrackingMouseUp
+                                      : kMouseTrackingMouseDragged;
     return noErr;
 }
 
@@ -1135,4 +1249,38 @@ void DeleteMenuItem(MenuRef theMenu, MenuItemIndex item)
 QWidget* TBGetControlWidget(ControlRef control)
 {
     return Alive(control) != nullptr ? control->widget.data() : nullptr;
+}
+
+OSStatus SetThemeCursor(ThemeCursor inCursor)
+{
+    static const std::pair<ThemeCursor, Qt::CursorShape> kShapes[] = {
+        {kThemeArrowCursor, Qt::ArrowCursor},
+        {kThemeIBeamCursor, Qt::IBeamCursor},
+        {kThemeCrossCursor, Qt::CrossCursor},
+        {kThemeClosedHandCursor, Qt::ClosedHandCursor},
+        {kThemeOpenHandCursor, Qt::OpenHandCursor},
+        {kThemePointingHandCursor, Qt::PointingHandCursor},
+        {kThemeResizeLeftRightCursor, Qt::SizeHorCursor},
+        {kThemeNotAllowedCursor, Qt::ForbiddenCursor},
+        {kThemeResizeUpDownCursor, Qt::SizeVerCursor},
+        {kThemeResizeDiagonalFallCursor, Qt::SizeFDiagCursor},
+        {kThemeResizeDiagonalRiseCursor, Qt::SizeBDiagCursor},
+        {kThemeMoveCursor, Qt::SizeAllCursor},
+    };
+    const auto found = std::find_if(std::begin(kShapes), std::end(kShapes),
+                                    [inCursor](const auto& entry) { return entry.first == inCursor; });
+    if (found == std::end(kShapes)) return paramErr;
+    QWidget* widget = gCursorWidget != nullptr ? gCursorWidget.data() : TheTracker().widget.data();
+    if (widget != nullptr) widget->setCursor(found->second);
+    return noErr;
+}
+
+OSStatus SetThemeBackground(ThemeBrush inBrush, SInt16, Boolean)
+{
+    if (inBrush != kThemeBrushDialogBackgroundActive) return paramErr;
+    TBEnsureApplication();
+    const QColor window = QApplication::palette().color(QPalette::Active, QPalette::Window);
+    const RGBColor color{UInt16(window.red() * 257), UInt16(window.green() * 257), UInt16(window.blue() * 257)};
+    RGBBackColor(&color);
+    return noErr;
 }

@@ -47,6 +47,7 @@ OSErr NPickColor(NColorPickerInfo* theColorInfo)
     TBEnsureApplication();
     const CMRGBColor& in = theColorInfo->theColor.color.rgb;
     // The dialog works in 8 bits a channel; the high byte is the colour.
+    const tbui::ReturnFocusAfterModal returnFocus;
     QColorDialog dialog(QColor(in.red >> 8, in.green >> 8, in.blue >> 8), QApplication::activeModalWidget());
     dialog.setWindowTitle(tbui::FromPascal(theColorInfo->prompt));
     dialog.setOption(QColorDialog::DontUseNativeDialog, true);

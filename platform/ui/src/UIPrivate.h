@@ -6,6 +6,7 @@
 #include "MacWindows.h"
 #include "QuickDrawInternal.h"
 
+#include <QApplication>
 #include <QPointer>
 #include <QString>
 #include <QWidget>
@@ -111,6 +112,16 @@ constexpr UInt32 kControlMagic = 0x436E746C;  // "Cntl"
 constexpr UInt32 kMenuMagic = 0x4D656E75;     // "Menu"
 
 namespace tbui {
+
+// Gives the keyboard back to the window that had it once a modal dialog
+// (picker, alert, file dialog) is gone; without a window manager nobody else does.
+struct ReturnFocusAfterModal {
+    QPointer<QWidget> window = QApplication::activeWindow();
+    ~ReturnFocusAfterModal()
+    {
+        if (window != nullptr && window->isVisible()) window->activateWindow();
+    }
+};
 
 // Liveness of references handed out to callers.
 bool LiveWindow(WindowRef window);
