@@ -18,13 +18,6 @@ namespace {
 ToolboxObjectClassRef lgClipCtrlClassRef1 = nullptr;
 EventHandlerUPP lgMyHandlerUPP = nullptr;
 
-void SaveAndSetPort(WindowRef theWindow, CGrafPtr& savedPort, GDHandle& savedDevice)
-{
-    GetGWorld(&savedPort, &savedDevice);
-    if (CGrafPtr thePort = GetWindowPort(theWindow))
-        SetGWorld(thePort, nullptr);
-}
-
 // One drag: the corner is recomputed from the rectangle at the click, the
 // body moves by each step; every accepted step is stored and redrawn.
 void TrackRegion(ControlRef theControl, WindowRef theWindow, Point theMouse, UInt32 theModifiers)
@@ -118,13 +111,10 @@ OSStatus ClipCtrlControlHandler(EventHandlerCallRef /*inHandlerCallRef*/, EventR
     case kEventControlDraw:
     case kEventControlActivate:
     case kEventControlOwningWindowChanged: {
-        CGrafPtr savedPort;
-        GDHandle savedDevice;
-        SaveAndSetPort(theWindow, savedPort, savedDevice);
+        SavedGWorld savedGWorld(GetWindowPort(theWindow));
         const ControlPartCode hilite = GetControlHilite(theControl);
         if (hilite != kControlDisabledPart && hilite != kControlInactivePart)
             DrawFrameContents(theWindow, bounds);
-        SetGWorld(savedPort, savedDevice);
         result = noErr;
         break;
     }
@@ -146,13 +136,9 @@ OSStatus ClipCtrlControlHandler(EventHandlerCallRef /*inHandlerCallRef*/, EventR
     // Drawing and tracking clip to the control; the window's port gets its
     // whole rectangle back.
     if (CGrafPtr thePort = GetWindowPort(theWindow)) {
-        CGrafPtr savedPort;
-        GDHandle savedDevice;
-        GetGWorld(&savedPort, &savedDevice);
-        SetGWorld(thePort, nullptr);
+        SavedGWorld savedGWorld(thePort);
         const Rect wholePort = GetPortRect(thePort);
         ClipRect(&wholePort);
-        SetGWorld(savedPort, savedDevice);
     }
     return result;
 }
