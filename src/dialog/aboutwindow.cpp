@@ -30,12 +30,17 @@ void ShowAbout()
     if (lgTheWindow == nullptr)
         return;
     static const EventTypeSpec kCommandEvent[] = {{kEventClassCommand, kEventCommandProcess}};
-    InstallWindowEventHandler(lgTheWindow, NewEventHandlerUPP(AboutDialogHandler), 1,
-                              kCommandEvent, lgTheWindow, nullptr);
     // The window manager's close box closes it as Cancel does.
     static const EventTypeSpec kCloseEvent[] = {{kEventClassWindow, kEventWindowClose}};
-    InstallWindowEventHandler(lgTheWindow, NewEventHandlerUPP(QuitAbout), 1, kCloseEvent,
-                              lgTheWindow, nullptr);
+    // A window that could not take its handlers could never be closed.
+    if (InstallWindowEventHandler(lgTheWindow, NewEventHandlerUPP(AboutDialogHandler), 1,
+                                  kCommandEvent, lgTheWindow, nullptr) != noErr ||
+        InstallWindowEventHandler(lgTheWindow, NewEventHandlerUPP(QuitAbout), 1, kCloseEvent,
+                                  lgTheWindow, nullptr) != noErr) {
+        DisposeWindow(lgTheWindow);
+        lgTheWindow = nullptr;
+        return;
+    }
 
     SimpleSetControlText(lgTheWindow, FOUR_CHAR_CODE("Plug"), 1, PStr(cMyClearName));
     Str255 theVersion;

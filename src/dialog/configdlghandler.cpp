@@ -165,10 +165,15 @@ void DoConfig(pluginDataPtr theConfig)
             break;
         static const EventTypeSpec kCommandEvent[] = {{kEventClassCommand, kEventCommandProcess}};
         static const EventTypeSpec kCloseEvent[] = {{kEventClassWindow, kEventWindowClose}};
-        InstallWindowEventHandler(lgTheWindow, NewEventHandlerUPP(TheDialogHandler), 1,
-                                  kCommandEvent, lgTheWindow, nullptr);
-        InstallWindowEventHandler(lgTheWindow, NewEventHandlerUPP(CloseAsCancel), 1, kCloseEvent,
-                                  lgTheWindow, nullptr);
+        // A window that could not take its handlers could never be closed.
+        if (InstallWindowEventHandler(lgTheWindow, NewEventHandlerUPP(TheDialogHandler), 1,
+                                      kCommandEvent, lgTheWindow, nullptr) != noErr ||
+            InstallWindowEventHandler(lgTheWindow, NewEventHandlerUPP(CloseAsCancel), 1,
+                                      kCloseEvent, lgTheWindow, nullptr) != noErr) {
+            DisposeWindow(lgTheWindow);
+            lgTheWindow = nullptr;
+            break;
+        }
         SetupDialog(lgTheWindow, theConfig);
         ShowWindow(lgTheWindow);
         SetPort(GetWindowPort(lgTheWindow));
