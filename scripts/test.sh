@@ -1,9 +1,25 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds and runs every test.
-# Usage: scripts/test.sh [--sanitize]   (the sanitizer build lives in build-asan/)
+# Usage: scripts/test.sh [--sanitize | --tsan]
+#   --sanitize  the whole suite under AddressSanitizer + UndefinedBehaviorSanitizer (build-asan/)
+#   --tsan      the tests that run threads, under ThreadSanitizer (build-tsan/, only what they need)
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 "$root/scripts/setup.sh"
+export QT_QPA_PLATFORM=offscreen
+if [ "${1:-}" = "--tsan" ]; then
+  # Test program and the tests in it that start threads.
+  threaded=(
+    "frei0r_brimtone_frei0r_test:*OnSeveralThreads*"
+    "platform_core_MacMemory_test:*Threads*"
+  )
+  "$root/scripts/build.sh" --tsan "${threaded[@]%%:*}"
+  export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1"
+  for entry in "${threaded[@]}"; do
+    "$root/build-tsan/tests/${entry%%:*}" --gtest_filter="${entry#*:}" --gtest_brief=1
+  done
+  exit 0
+fi
 "$root/scripts/build.sh" "$@"
 build_dir="$root/build"
 if [ "${1:-}" = "--sanitize" ]; then
@@ -12,5 +28,4 @@ if [ "${1:-}" = "--sanitize" ]; then
   export UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1"
   export LSAN_OPTIONS="suppressions=$root/scripts/lsan.supp"
 fi
-export QT_QPA_PLATFORM=offscreen
 ctest --test-dir "$build_dir" --output-on-failure -j2

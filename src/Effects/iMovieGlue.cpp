@@ -1,8 +1,6 @@
 #include "Effects/iMovieGlue.h"
 
-#include <cstdint>
-#include <limits>
-
+#include "Effects/AdjustColors/AdjustColors.h"
 #include "graphics/CommonProcs.h"
 
 SInt16 GetFrameIntoGW(GWorldPtr theGW, PluginParams* params, SInt32 frameIndex,
@@ -16,19 +14,18 @@ SInt16 GetFrameIntoGW(GWorldPtr theGW, PluginParams* params, SInt32 frameIndex,
     const Rect targetRect = GetPortRect(theGW);
     const SInt32 width = SInt32(targetRect.right) - targetRect.left;
     const SInt32 height = SInt32(targetRect.bottom) - targetRect.top;
-    if (width <= 0 || height <= 0)
+    if (width <= 0 || height <= 0 || width > 32767 || height > 32767)
         return kPluginBadParams;
-    const int64_t absoluteIndex = int64_t(frameIndex) + params->startFrame;
-    if (absoluteIndex < 0 || absoluteIndex > std::numeric_limits<SInt32>::max())
+    const SInt32 absoluteIndex = AbsoluteFrameIndex(params->startFrame, frameIndex);
+    if (absoluteIndex < 0)
         return -1;
 
-    const HYRefDVQuality quality =
-        (params->proxyOnly && height <= 259) ? kDVLowQuality : kDVHighQuality;
     GWorldPtr fetched = nullptr;
     SInt16 volume = 0;
     void* frameCookie1 = nullptr;
-    SInt16 result = procs->GetFrame(params->instance, SInt32(absoluteIndex), &fetched,
-                                    SInt16(width), SInt16(height), quality, &volume, &frameCookie1);
+    SInt16 result = procs->GetFrame(params->instance, absoluteIndex, &fetched, SInt16(width),
+                                    SInt16(height), FrameQuality(params, height), &volume,
+                                    &frameCookie1);
     if (fetched == nullptr) {
         if (frameCookie1 != nullptr)
             procs->ReleaseFrame(params->instance, frameCookie1);
@@ -36,13 +33,10 @@ SInt16 GetFrameIntoGW(GWorldPtr theGW, PluginParams* params, SInt32 frameIndex,
     }
 
     {
-        PixMapHandle fetchedPixMap = GetGWorldPixMap(fetched);
-        const GWorldFlags savedState = GetPixelsState(fetchedPixMap);
-        LockPixels(fetchedPixMap);
+        LockedPixels lock(fetched);
         const Rect fetchedRect = GetPortRect(fetched);
         CopyBits(GetPortBitMapForCopyBits(fetched), GetPortBitMapForCopyBits(theGW), &fetchedRect,
                  &targetRect, srcCopy, nullptr);
-        SetPixelsState(fetchedPixMap, savedState);
     }
     // The host's ReleaseFrame frees the frame: disposing of it here as well
     // would free it twice, so disposeAfterUse only documents the intent.

@@ -39,6 +39,11 @@ constexpr SInt16 cPrecision = 4;
 // gives the empty text.
 void CString2PString(const char* theCString, Str255 outString);
 
+// Appends to a Str255, cut where it would pass 255 characters.
+void AppendPString(Str255 theText, const unsigned char* theChars, size_t theCount);
+void AppendPString(Str255 theText, ConstStr255Param theTail);
+void AppendCString(Str255 theText, const char* theCString);
+
 // A Str255 built from a zero-terminated text, usable wherever a Str255
 // argument is expected.
 class PStr {

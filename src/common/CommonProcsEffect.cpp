@@ -27,20 +27,6 @@ void CopyPString(ConstStr255Param theSource, Str255 outCopy)
     std::memcpy(outCopy, theSource, size_t(theSource[0]) + 1);
 }
 
-void AppendPString(Str255 theText, const unsigned char* theChars, size_t theCount)
-{
-    const size_t room = 255 - size_t(theText[0]);
-    const size_t taken = std::min(room, theCount);
-    std::memcpy(theText + 1 + theText[0], theChars, taken);
-    theText[0] = static_cast<unsigned char>(theText[0] + taken);
-}
-
-void AppendCString(Str255 theText, const char* theCString)
-{
-    AppendPString(theText, reinterpret_cast<const unsigned char*>(theCString),
-                  std::strlen(theCString));
-}
-
 // Runs one standard alert and releases its texts; returns the item pressed,
 // or 0 when the alert could not be shown.
 DialogItemIndex RunAlert(AlertType theType, ConstStr255Param headline, ConstStr255Param description,
@@ -96,6 +82,25 @@ SInt16 Low16(SInt64 theValue)
 }
 
 }  // namespace
+
+void AppendPString(Str255 theText, const unsigned char* theChars, size_t theCount)
+{
+    const size_t room = 255 - size_t(theText[0]);
+    const size_t taken = std::min(room, theCount);
+    std::memcpy(theText + 1 + theText[0], theChars, taken);
+    theText[0] = static_cast<unsigned char>(theText[0] + taken);
+}
+
+void AppendCString(Str255 theText, const char* theCString)
+{
+    AppendPString(theText, reinterpret_cast<const unsigned char*>(theCString),
+                  std::strlen(theCString));
+}
+
+void AppendPString(Str255 theText, ConstStr255Param theTail)
+{
+    AppendPString(theText, theTail + 1, theTail[0]);
+}
 
 void CString2PString(const char* theCString, Str255 outString)
 {
@@ -160,7 +165,7 @@ void Assert(const void* thePtr, ConstStr255Param failLocation)
     CopyPString(failLocation, theLocation);
     Str255 theDescription;
     CString2PString("Assertion failed in: ", theDescription);
-    AppendPString(theDescription, theLocation + 1, theLocation[0]);
+    AppendPString(theDescription, theLocation);
     Terminate(PStr("Assertion Failure"), theDescription);
 }
 
@@ -271,14 +276,14 @@ void Real2String(double theReal, Str255 outText)
         AppendCString(outText, "-");
     Str255 theDigits;
     Num2Text(theInteger, theDigits);
-    AppendPString(outText, theDigits + 1, theDigits[0]);
+    AppendPString(outText, theDigits);
     if (theFraction == 0)
         return;
     AppendCString(outText, ".");
     Num2Text(theFraction, theDigits);
     for (int i = theDigits[0]; i < cPrecision; ++i)
         AppendCString(outText, "0");
-    AppendPString(outText, theDigits + 1, theDigits[0]);
+    AppendPString(outText, theDigits);
 }
 
 void SwapInt(SInt16& i1, SInt16& i2)

@@ -352,20 +352,19 @@ PicHandle GetPICTFromURLUsingCG(CFURLRef theURL)
     const Rect theFrame = GetPortRect(theGW);
     ClearGW(theGW, kWhite);
 
-    CGrafPtr theSavedPort = nullptr;
-    GDHandle theSavedDevice = nullptr;
-    GetGWorld(&theSavedPort, &theSavedDevice);
-    SetGWorld(theGW, nullptr);
-    DrawCGImageInQDRect(theGW, theImage, theFrame, 0, true);
-    PixMapHandle thePixMap = GetGWorldPixMap(theGW);
-    const OpenCPicParams theHeader{theFrame, (**thePixMap).hRes, (**thePixMap).vRes, -2, 0, 0};
-    PicHandle thePicture = OpenCPicture(&theHeader);
-    if (thePicture != nullptr) {
-        const BitMap* theBits = GetPortBitMapForCopyBits(theGW);
-        CopyBits(theBits, theBits, &theFrame, &theFrame, srcCopy, nullptr);
-        ClosePicture();
+    PicHandle thePicture = nullptr;
+    {
+        SavedGWorld savedGWorld(theGW);
+        DrawCGImageInQDRect(theGW, theImage, theFrame, 0, true);
+        PixMapHandle thePixMap = GetGWorldPixMap(theGW);
+        const OpenCPicParams theHeader{theFrame, (**thePixMap).hRes, (**thePixMap).vRes, -2, 0, 0};
+        thePicture = OpenCPicture(&theHeader);
+        if (thePicture != nullptr) {
+            const BitMap* theBits = GetPortBitMapForCopyBits(theGW);
+            CopyBits(theBits, theBits, &theFrame, &theFrame, srcCopy, nullptr);
+            ClosePicture();
+        }
     }
-    SetGWorld(theSavedPort, theSavedDevice);
 
     CGImageRelease(theImage);
     DisposeGWorld(theGW);

@@ -6,6 +6,7 @@
 #include "MacWindows.h"
 #include "common/CommonProcs.h"
 #include "dialog/carbonmacros.h"
+#include "graphics/CommonProcs.h"
 #include "plugin/PluginDefines.h"
 
 namespace {
@@ -24,27 +25,27 @@ OSStatus QuitAbout(EventHandlerCallRef, EventRef, void* inUserData)
 
 void ShowAbout()
 {
-    CGrafPtr savedPort;
-    GDHandle savedDevice;
-    GetGWorld(&savedPort, &savedDevice);
-
+    SavedGWorld savedGWorld;
     lgTheWindow = OpenNibWindowFromCFBundle(cMyBundleID, "about", "about");
     if (lgTheWindow == nullptr)
         return;
     static const EventTypeSpec kCommandEvent[] = {{kEventClassCommand, kEventCommandProcess}};
-    InstallWindowEventHandler(lgTheWindow, NewEventHandlerUPP(AboutDialogHandler), 1,
-                              kCommandEvent, lgTheWindow, nullptr);
     // The window manager's close box closes it as Cancel does.
     static const EventTypeSpec kCloseEvent[] = {{kEventClassWindow, kEventWindowClose}};
-    InstallWindowEventHandler(lgTheWindow, NewEventHandlerUPP(QuitAbout), 1, kCloseEvent,
-                              lgTheWindow, nullptr);
+    // A window that could not take its handlers could never be closed.
+    if (InstallWindowEventHandler(lgTheWindow, NewEventHandlerUPP(AboutDialogHandler), 1,
+                                  kCommandEvent, lgTheWindow, nullptr) != noErr ||
+        InstallWindowEventHandler(lgTheWindow, NewEventHandlerUPP(QuitAbout), 1, kCloseEvent,
+                                  lgTheWindow, nullptr) != noErr) {
+        DisposeWindow(lgTheWindow);
+        lgTheWindow = nullptr;
+        return;
+    }
 
     SimpleSetControlText(lgTheWindow, FOUR_CHAR_CODE("Plug"), 1, PStr(cMyClearName));
     Str255 theVersion;
     CString2PString("Version ", theVersion);
-    const size_t theLength = std::min<size_t>(std::strlen(cPlugVersion), 255 - theVersion[0]);
-    std::memcpy(theVersion + 1 + theVersion[0], cPlugVersion, theLength);
-    theVersion[0] = static_cast<unsigned char>(theVersion[0] + theLength);
+    AppendCString(theVersion, cPlugVersion);
     SimpleSetControlText(lgTheWindow, FOUR_CHAR_CODE("Vers"), 1, theVersion);
 
     ShowWindow(lgTheWindow);
@@ -52,8 +53,6 @@ void ShowAbout()
     RunAppModalLoopForWindow(lgTheWindow);
     DisposeWindow(lgTheWindow);
     lgTheWindow = nullptr;
-
-    SetGWorld(savedPort, savedDevice);
 }
 
 OSStatus AboutDialogHandler(EventHandlerCallRef /*inHandlerCallRef*/, EventRef inEvent,
@@ -67,12 +66,12 @@ OSStatus AboutDialogHandler(EventHandlerCallRef /*inHandlerCallRef*/, EventRef i
     CommandID2Str(theCommand.commandID, theName);
     lgItemHit = -1;
     WindowRef theWindow = static_cast<WindowRef>(inUserData);
-    if (std::memcmp(theName, "\x04ok  ", 5) == 0) {
+    if (IsCommand(theName, "ok  ")) {
         lgItemHit = 1;
         QuitAppModalLoopForWindow(theWindow);
         return noErr;
     }
-    if (std::memcmp(theName, "\x04not!", 5) == 0) {
+    if (IsCommand(theName, "not!")) {
         lgItemHit = 2;
         QuitAppModalLoopForWindow(theWindow);
         return noErr;

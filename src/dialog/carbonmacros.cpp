@@ -41,6 +41,11 @@ void CommandID2Str(UInt32 commandID, Str255 outString)
         outString[1 + i] = static_cast<unsigned char>(commandID >> (24 - 8 * i));
 }
 
+bool IsCommand(ConstStr255Param theName, const char (&theCode)[5])
+{
+    return theName[0] == 4 && std::memcmp(theName + 1, theCode, 4) == 0;
+}
+
 OSStatus InstallWindowEventHandler(WindowRef theWindow, EventHandlerUPP theHandler,
                                    ItemCount numTypes, const EventTypeSpec* typeList,
                                    void* userData, EventHandlerRef* handlerRef)

@@ -14,6 +14,8 @@
 
 // Always four characters, the most significant byte first.
 void CommandID2Str(UInt32 commandID, Str255 outString);
+// Whether theName, as CommandID2Str writes it, is the command theCode.
+bool IsCommand(ConstStr255Param theName, const char (&theCode)[5]);
 
 OSStatus InstallWindowEventHandler(WindowRef theWindow, EventHandlerUPP theHandler,
                                    ItemCount numTypes, const EventTypeSpec* typeList,

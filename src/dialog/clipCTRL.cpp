@@ -19,13 +19,6 @@ namespace {
 ToolboxObjectClassRef lgClipCtrlClassRef1 = nullptr;
 EventHandlerUPP lgMyHandlerUPP = nullptr;
 
-void SaveAndSetPort(WindowRef theWindow, CGrafPtr& savedPort, GDHandle& savedDevice)
-{
-    GetGWorld(&savedPort, &savedDevice);
-    if (CGrafPtr thePort = GetWindowPort(theWindow))
-        SetGWorld(thePort, nullptr);
-}
-
 void StoreAndRedraw(const relRect& theRel, WindowRef theWindow, Rect bounds)
 {
     PutCurrentRel(theRel);
@@ -155,13 +148,10 @@ OSStatus ClipCtrlControlHandler(EventHandlerCallRef /*inHandlerCallRef*/, EventR
     case kEventControlDraw:
     case kEventControlActivate:
     case kEventControlOwningWindowChanged: {
-        CGrafPtr savedPort;
-        GDHandle savedDevice;
-        SaveAndSetPort(theWindow, savedPort, savedDevice);
+        SavedGWorld savedGWorld(GetWindowPort(theWindow));
         const ControlPartCode hilite = GetControlHilite(theControl);
         if (hilite != kControlDisabledPart && hilite != kControlInactivePart)
             DrawFrameContents(theWindow, bounds);
-        SetGWorld(savedPort, savedDevice);
         result = noErr;
         break;
     }
@@ -191,13 +181,9 @@ OSStatus ClipCtrlControlHandler(EventHandlerCallRef /*inHandlerCallRef*/, EventR
     // Drawing and tracking clip to the control; the window's port gets its
     // whole rectangle back.
     if (CGrafPtr thePort = GetWindowPort(theWindow)) {
-        CGrafPtr savedPort;
-        GDHandle savedDevice;
-        GetGWorld(&savedPort, &savedDevice);
-        SetGWorld(thePort, nullptr);
+        SavedGWorld savedGWorld(thePort);
         const Rect wholePort = GetPortRect(thePort);
         ClipRect(&wholePort);
-        SetGWorld(savedPort, savedDevice);
     }
     return result;
 }

@@ -21,23 +21,6 @@ static_assert(kPickerFlags == 0x93);
 
 }  // namespace
 
-RGBColor ColorBoxValue2RGBColor(SInt32 theValue)
-{
-    const pixRec thePixel = Longint2PixRec(theValue);
-    return RGBColor{UInt16(thePixel.red << 8), UInt16(thePixel.green << 8),
-                    UInt16(thePixel.blue << 8)};
-}
-
-SInt32 RGBColor2ColorBoxValue(RGBColor theColor)
-{
-    pixRec thePixel{};
-    thePixel.alpha = 0;
-    thePixel.red = UInt8(theColor.red >> 8);
-    thePixel.green = UInt8(theColor.green >> 8);
-    thePixel.blue = UInt8(theColor.blue >> 8);
-    return PixRec2Longint(thePixel);
-}
-
 void RegisterColorBox()
 {
     RegisterControlClass(cColorCtrlID, kDrawAndClickControlEvents, std::size(kDrawAndClickControlEvents),
@@ -60,10 +43,10 @@ OSStatus ColorBoxControlHandler(EventHandlerCallRef /*inHandlerCallRef*/, EventR
 
     switch (GetEventKind(inEvent)) {
     case kEventControlHit: {
-        const RGBColor inColor = ColorBoxValue2RGBColor(GetControl32BitValue(theControl));
+        const RGBColor inColor = Longint2RGBColor(GetControl32BitValue(theControl));
         RGBColor outColor = inColor;
         if (UseColorPicker(Point{0, 0}, PStr("Please choose color:"), inColor, outColor))
-            SetControl32BitValue(theControl, RGBColor2ColorBoxValue(outColor));
+            SetControl32BitValue(theControl, RGBColor2Longint(outColor));
         // Not handled: the standard handling goes on and sends the box's command.
         break;
     }
@@ -72,21 +55,18 @@ OSStatus ColorBoxControlHandler(EventHandlerCallRef /*inHandlerCallRef*/, EventR
         result = noErr;
         break;
     case kEventControlDraw: {
-        CGrafPtr savedPort;
-        GDHandle savedDevice;
-        GetGWorld(&savedPort, &savedDevice);
-        if (CGrafPtr thePort = GetWindowPort(GetControlOwner(theControl))) {
-            SetGWorld(thePort, nullptr);
+        CGrafPtr thePort = GetWindowPort(GetControlOwner(theControl));
+        SavedGWorld savedGWorld(thePort);
+        if (thePort != nullptr) {
             const ControlPartCode hilite = GetControlHilite(theControl);
             if (hilite != kControlDisabledPart && hilite != kControlInactivePart) {
-                ColorBoxDraw(bounds, ColorBoxValue2RGBColor(GetControl32BitValue(theControl)));
+                ColorBoxDraw(bounds, Longint2RGBColor(GetControl32BitValue(theControl)));
             } else {
                 const RGBColor white{65535, 65535, 65535};
                 RGBBackColor(&white);
                 EraseRect(&bounds);
             }
         }
-        SetGWorld(savedPort, savedDevice);
         result = noErr;
         break;
     }

@@ -21,7 +21,3 @@ void ColorBoxDraw(Rect theRect, RGBColor theColor);
 Boolean UseColorPicker(Point where, ConstStr255Param prompt, RGBColor inColor,
                        RGBColor& outColor);
 
-// The box value as a colour (each byte times 256) and a colour as a box
-// value (the high byte of each channel).
-RGBColor ColorBoxValue2RGBColor(SInt32 theValue);
-SInt32 RGBColor2ColorBoxValue(RGBColor theColor);

@@ -40,11 +40,6 @@ constexpr OSType kTwoColorSig = FOUR_CHAR_CODE("2col");
 constexpr int cUsesColor[cNumColors] = {cUsesColor1, cUsesColor2, cUsesColor3,
                                         cUsesColor4, cUsesColor5, cUsesColor6};
 
-bool IsCommand(ConstStr255Param theName, const char (&theCode)[5])
-{
-    return theName[0] == 4 && std::memcmp(theName + 1, theCode, 4) == 0;
-}
-
 // The configuration as the dialog found it. Its image references are its
 // own, so an image released while the dialog ran cannot come back dangling.
 struct ConfigBackup {
@@ -127,8 +122,7 @@ void OpenManual()
             CString2PString("LSOpen failed with ", theMessage);
             Str255 theNumber;
             Num2Text(theStatus, theNumber);
-            std::memcpy(theMessage + 1 + theMessage[0], theNumber + 1, theNumber[0]);
-            theMessage[0] = static_cast<unsigned char>(theMessage[0] + theNumber[0]);
+            AppendPString(theMessage, theNumber);
             Notify(theMessage);
         }
     }
@@ -171,10 +165,15 @@ void DoConfig(pluginDataPtr theConfig)
             break;
         static const EventTypeSpec kCommandEvent[] = {{kEventClassCommand, kEventCommandProcess}};
         static const EventTypeSpec kCloseEvent[] = {{kEventClassWindow, kEventWindowClose}};
-        InstallWindowEventHandler(lgTheWindow, NewEventHandlerUPP(TheDialogHandler), 1,
-                                  kCommandEvent, lgTheWindow, nullptr);
-        InstallWindowEventHandler(lgTheWindow, NewEventHandlerUPP(CloseAsCancel), 1, kCloseEvent,
-                                  lgTheWindow, nullptr);
+        // A window that could not take its handlers could never be closed.
+        if (InstallWindowEventHandler(lgTheWindow, NewEventHandlerUPP(TheDialogHandler), 1,
+                                      kCommandEvent, lgTheWindow, nullptr) != noErr ||
+            InstallWindowEventHandler(lgTheWindow, NewEventHandlerUPP(CloseAsCancel), 1,
+                                      kCloseEvent, lgTheWindow, nullptr) != noErr) {
+            DisposeWindow(lgTheWindow);
+            lgTheWindow = nullptr;
+            break;
+        }
         SetupDialog(lgTheWindow, theConfig);
         ShowWindow(lgTheWindow);
         SetPort(GetWindowPort(lgTheWindow));

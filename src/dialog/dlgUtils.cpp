@@ -81,10 +81,7 @@ void DrawFrameContents(WindowRef theWindow, Rect destRect)
     pluginDataPtr theConfig = gConfigWorkSpace.TheConfig;
     if (thePort == nullptr)
         return;
-    CGrafPtr savedPort;
-    GDHandle savedDevice;
-    GetGWorld(&savedPort, &savedDevice);
-    SetGWorld(thePort, nullptr);
+    SavedGWorld savedGWorld(thePort);
 
     const RGBColor white{65535, 65535, 65535};
     const RGBColor black{0, 0, 0};
@@ -116,7 +113,6 @@ void DrawFrameContents(WindowRef theWindow, Rect destRect)
     const Rect wholePort = GetPortRect(thePort);
     ClipRect(&wholePort);
     RGBForeColor(&black);
-    SetGWorld(savedPort, savedDevice);
 }
 
 void DragRect(Rect& theRect, Point oldLoc, Point newLoc, UInt32 /*modifiers*/)

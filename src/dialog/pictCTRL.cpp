@@ -92,15 +92,10 @@ OSStatus PictureControlHandler(EventHandlerCallRef /*inHandlerCallRef*/, EventRe
         result = noErr;
         break;
     case kEventControlDraw: {
-        CGrafPtr savedPort;
-        GDHandle savedDevice;
-        GetGWorld(&savedPort, &savedDevice);
         CGrafPtr thePort = GetWindowPort(GetControlOwner(theControl));
-        if (thePort != nullptr) {
-            SetGWorld(thePort, nullptr);
+        SavedGWorld savedGWorld(thePort);
+        if (thePort != nullptr)
             DrawPictureBox(theControl, thePort);
-        }
-        SetGWorld(savedPort, savedDevice);
         result = noErr;
         break;
     }

@@ -18,13 +18,6 @@ constexpr OSType kLabelSig = FOUR_CHAR_CODE("Labl");
 constexpr OSType kClipSliderSig = FOUR_CHAR_CODE("ClpS");
 constexpr OSType kClipTextSig = FOUR_CHAR_CODE("ClpM");
 
-void AppendText(Str255 theText, ConstStr255Param theTail)
-{
-    const int taken = std::min<int>(theTail[0], 255 - theText[0]);
-    std::copy(theTail + 1, theTail + 1 + taken, theText + 1 + theText[0]);
-    theText[0] = static_cast<unsigned char>(theText[0] + taken);
-}
-
 void ShowFramePosition(SInt32 theFrame)
 {
     Str255 theText;
@@ -37,16 +30,16 @@ void ShowFramePosition(SInt32 theFrame)
 void FramePositionText(SInt32 theFrame, SInt32 theLast, Str255 outText)
 {
     Num2Text(theFrame, outText);
-    AppendText(outText, PStr("/"));
+    AppendPString(outText, PStr("/"));
     Str255 theLastText;
     Num2Text(theLast, theLastText);
-    AppendText(outText, theLastText);
+    AppendPString(outText, theLastText);
 }
 
 void SliderValueText(SInt32 theValue, Str255 outText)
 {
     Num2Text(theValue, outText);
-    AppendText(outText, PStr("%"));
+    AppendPString(outText, PStr("%"));
 }
 
 void SetupSliders(WindowRef theWindow)

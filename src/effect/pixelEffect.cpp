@@ -12,6 +12,7 @@
 #include <immintrin.h>
 #endif
 
+#include "graphics/CommonProcs.h"
 #include "graphics/PixelLib.h"
 
 namespace {
@@ -309,9 +310,6 @@ void Brimtone(GWorldPtr source, GWorldPtr dest, Rect activeRect, Boolean copyRes
 void ThePixelEffect(GWorldPtr source, GWorldPtr dest, Rect activeRect, Boolean /*copyRest*/,
                     pluginDataPtr theConfig, SInt32 /*currentFrame*/, SInt32 /*maxFrame*/)
 {
-    CGrafPtr savedPort;
-    GDHandle savedDevice;
-    GetGWorld(&savedPort, &savedDevice);
+    SavedGWorld savedGWorld;
     Brimtone(source, dest, activeRect, true, theConfig);
-    SetGWorld(savedPort, savedDevice);
 }

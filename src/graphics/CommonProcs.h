@@ -13,6 +13,49 @@ typedef struct OpaqueWindowPtr* WindowRef;
 // saturating at -32768 and 32767; a NaN value contributes 0.
 SInt16 TruncToCoord(double value, SInt16 origin = 0);
 
+// Keeps the current port and device for its lifetime; the second form then
+// makes thePort current (nothing for nil).
+class SavedGWorld {
+public:
+    SavedGWorld() { GetGWorld(&fPort, &fDevice); }
+    explicit SavedGWorld(CGrafPtr thePort) : SavedGWorld()
+    {
+        if (thePort != nullptr)
+            SetGWorld(thePort, nullptr);
+    }
+    ~SavedGWorld() { SetGWorld(fPort, fDevice); }
+    SavedGWorld(const SavedGWorld&) = delete;
+    SavedGWorld& operator=(const SavedGWorld&) = delete;
+
+private:
+    CGrafPtr fPort = nullptr;
+    GDHandle fDevice = nullptr;
+};
+
+// Locks a buffer's pixels and puts their previous state back at the end.
+class LockedPixels {
+public:
+    explicit LockedPixels(GWorldPtr theGW)
+        : fPixMap(theGW != nullptr ? GetGWorldPixMap(theGW) : nullptr)
+    {
+        if (fPixMap != nullptr) {
+            fState = GetPixelsState(fPixMap);
+            LockPixels(fPixMap);
+        }
+    }
+    ~LockedPixels()
+    {
+        if (fPixMap != nullptr)
+            SetPixelsState(fPixMap, fState);
+    }
+    LockedPixels(const LockedPixels&) = delete;
+    LockedPixels& operator=(const LockedPixels&) = delete;
+
+private:
+    PixMapHandle fPixMap;
+    GWorldFlags fState = 0;
+};
+
 // Offscreen buffers: depth 32, bounds at (0,0), pixels locked for life.
 // The allocators return nil on failure; the caller disposes with DisposeGWorld.
 void LockGWorld(GWorldPtr theGW);

@@ -93,12 +93,8 @@ void DrawPictureInGW(GWorldPtr theGW, PicHandle theP, Rect theRect)
 {
     if (theGW == nullptr || theP == nullptr)
         return;
-    CGrafPtr savedPort;
-    GDHandle savedDevice;
-    GetGWorld(&savedPort, &savedDevice);
-    SetGWorld(theGW, nullptr);
+    SavedGWorld savedGWorld(theGW);
     DrawPicture(theP, &theRect);
-    SetGWorld(savedPort, savedDevice);
 }
 
 void ClearGW(GWorldPtr theGW, RGBColor theColor)
@@ -106,14 +102,10 @@ void ClearGW(GWorldPtr theGW, RGBColor theColor)
     if (theGW == nullptr)
         return;
     const Rect bounds = GetPortRect(theGW);
-    CGrafPtr savedPort;
-    GDHandle savedDevice;
-    GetGWorld(&savedPort, &savedDevice);
-    SetGWorld(theGW, nullptr);
+    SavedGWorld savedGWorld(theGW);
     RGBForeColor(&theColor);
     PaintRect(&bounds);
     RGBForeColor(&kBlack);
-    SetGWorld(savedPort, savedDevice);
 }
 
 void Source2Target(GWorldPtr theSource, GWorldPtr theTarget)

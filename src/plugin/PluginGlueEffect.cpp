@@ -92,9 +92,6 @@ void DoEffect(pluginDataPtr MyConfig, PluginParams* /*Params*/, GWorldPtr TheSou
 {
     Assert(MyConfig,
            PStr("uninited theData in Plugin Effect master proc. need to call init before calling me"));
-    CGrafPtr savedPort;
-    GDHandle savedDevice;
-    GetGWorld(&savedPort, &savedDevice);
+    SavedGWorld savedGWorld;
     DoPixelEffect(TheSource, TheTarget, MyConfig, CurrentFrameIndex, TotalFrames);
-    SetGWorld(savedPort, savedDevice);
 }

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "graphics/relRects.h"
@@ -97,6 +98,50 @@ TEST_F(Frei0rTest, UpdatePaintsTheRegionOpaqueInRGBAOrderAndLeavesTheRestAlone)
             want = i % 2 ? std::vector<uint8_t>{255, 204, 0, 255} : std::vector<uint8_t>{51, 102, 153, 255};
         EXPECT_EQ(std::vector<uint8_t>(frame.begin() + i * 4, frame.begin() + i * 4 + 4), want) << "pixel " << i;
     }
+}
+
+// Video hosts make, run and drop filter instances on several threads at once,
+// all reading the one saved configuration; each must render as it would alone.
+TEST_F(Frei0rTest, InstancesOnSeveralThreadsAtOnceRenderAsAlone)
+{
+    pluginDataRec saved{};
+    ResetConfig(&saved, true);
+    saved.StartRel = SetRelRect(0.1, 0.2, 0.9, 0.8);
+    InitPreferences();
+    ASSERT_TRUE(SaveConfig(&saved));
+
+    constexpr unsigned kWidth = 40, kHeight = 30;
+    constexpr int kThreads = 6, kRounds = 20;
+    std::vector<uint32_t> source(kWidth * kHeight);
+    for (size_t i = 0; i < source.size(); ++i)
+        source[i] = uint32_t(i * 2654435761u);
+    const auto render = [&](int thread) {
+        std::vector<uint32_t> out(source.size());
+        f0r_instance_t filter = f0r_construct(kWidth, kHeight);
+        if (filter == nullptr)
+            return out;
+        Set(filter, kParamThreshold, 0.1 + 0.13 * thread);
+        f0r_update(filter, 0.0, source.data(), out.data());
+        f0r_destruct(filter);
+        return out;
+    };
+    std::vector<std::vector<uint32_t>> alone;
+    for (int thread = 0; thread < kThreads; ++thread)
+        alone.push_back(render(thread));
+    ASSERT_NE(alone[0], alone[kThreads - 1]);
+    ASSERT_EQ(alone[0][0], source[0]);  // the saved region, not the whole frame
+
+    int mismatches[kThreads] = {};
+    std::vector<std::thread> threads;
+    for (int thread = 0; thread < kThreads; ++thread)
+        threads.emplace_back([&, thread] {
+            for (int round = 0; round < kRounds; ++round)
+                mismatches[thread] += render(thread) != alone[thread];
+        });
+    for (std::thread& thread : threads)
+        thread.join();
+    for (int thread = 0; thread < kThreads; ++thread)
+        EXPECT_EQ(mismatches[thread], 0) << "thread " << thread;
 }
 
 std::vector<uint8_t> ReadBytes(const fs::path& path)

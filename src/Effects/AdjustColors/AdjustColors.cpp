@@ -8,68 +8,14 @@
 
 #include "MacErrors.h"
 #include "Resources.h"
+#include "graphics/CommonProcs.h"
 #include "plugin/PluginGlue.h"
 #include "plugin/globals.h"
 #include "plugin/main.h"
 
 namespace {
 
-constexpr SInt16 kProxyLowQualityMaxHeight = 259;
-
 ConfigureProcPtr lgConfigureProc = nullptr;
-
-// Keeps the current port and device for the life of a handler.
-class SavedGWorld {
-public:
-    SavedGWorld() { GetGWorld(&fPort, &fDevice); }
-    ~SavedGWorld() { SetGWorld(fPort, fDevice); }
-    SavedGWorld(const SavedGWorld&) = delete;
-    SavedGWorld& operator=(const SavedGWorld&) = delete;
-
-private:
-    CGrafPtr fPort = nullptr;
-    GDHandle fDevice = nullptr;
-};
-
-// Locks a buffer's pixels and puts their previous state back at the end.
-class LockedPixels {
-public:
-    explicit LockedPixels(GWorldPtr theGW)
-        : fPixMap(theGW != nullptr ? GetGWorldPixMap(theGW) : nullptr)
-    {
-        if (fPixMap != nullptr) {
-            fState = GetPixelsState(fPixMap);
-            LockPixels(fPixMap);
-        }
-    }
-    ~LockedPixels()
-    {
-        if (fPixMap != nullptr)
-            SetPixelsState(fPixMap, fState);
-    }
-    LockedPixels(const LockedPixels&) = delete;
-    LockedPixels& operator=(const LockedPixels&) = delete;
-
-private:
-    PixMapHandle fPixMap;
-    GWorldFlags fState = 0;
-};
-
-// A frame index the host can be asked for, or -1 when the sum is negative
-// or leaves the 32-bit range.
-SInt32 AbsoluteFrameIndex(SInt32 base, SInt32 offset)
-{
-    const int64_t sum = int64_t(base) + int64_t(offset);
-    if (sum < 0 || sum > std::numeric_limits<SInt32>::max())
-        return -1;
-    return SInt32(sum);
-}
-
-HYRefDVQuality FrameQuality(const PluginParams* params, SInt32 height)
-{
-    return (params->proxyOnly && height <= kProxyLowQualityMaxHeight) ? kDVLowQuality
-                                                                      : kDVHighQuality;
-}
 
 HYPluginResult BufferResult(QDErr status)
 {
@@ -200,9 +146,13 @@ HYPluginResult RenderFetchedFrame(PluginParams* params, GWorldPtr gWorldBefore, 
                 status = paramErr;
             return kPluginOK;
         }
+        // Whatever the host frame's origin and size, the copy holds it from its
+        // top-left corner, scaled to the size asked for.
+        Rect fetchedBounds;
+        GetPortBounds(gWorldBefore, &fetchedBounds);
         LockedPixels lock(unprocessed);
         CopyBits(GetPortBitMapForCopyBits(gWorldBefore), GetPortBitMapForCopyBits(unprocessed),
-                 &srcRect, &srcRect, srcCopy, nullptr);
+                 &fetchedBounds, &srcRect, srcCopy, nullptr);
     }
 
     HYPluginResult result = ApplyEffect(gWorldBefore, params);
@@ -231,6 +181,20 @@ HYPluginResult RenderFetchedFrame(PluginParams* params, GWorldPtr gWorldBefore, 
 }  // namespace
 
 // ---- Fades and sizes -----------------------------------------------------------
+
+SInt32 AbsoluteFrameIndex(SInt32 base, SInt32 offset)
+{
+    const int64_t sum = int64_t(base) + int64_t(offset);
+    if (sum < 0 || sum > std::numeric_limits<SInt32>::max())
+        return -1;
+    return SInt32(sum);
+}
+
+HYRefDVQuality FrameQuality(const PluginParams* params, SInt32 height)
+{
+    return (params->proxyOnly && height <= kProxyLowQualityMaxHeight) ? kDVLowQuality
+                                                                      : kDVHighQuality;
+}
 
 void ClampFades(SInt32& fadeInFrames, SInt32& fadeOutFrames, SInt32 frameCount)
 {
@@ -512,14 +476,17 @@ HYPluginResult ApplyEffect(GWorldPtr sourceFrame, PluginParams* params)
             status = paramErr;
         if (status == noErr) {
             LockedPixels lockWork(theData->effectGWorld);
-            // The effect writes every pixel of a buffer the size of its source,
-            // which it can address only when the source's bounds start at (0, 0);
-            // only otherwise does the buffer need the frame first.
-            if (!EqualRect(&sourceBounds, &srcRect))
+            // The effect addresses buffers whose bounds start at (0, 0): a host frame
+            // with another origin is moved into the working buffer first and the
+            // effect runs there in place.
+            GWorldPtr effectSource = sourceFrame;
+            if (!EqualRect(&sourceBounds, &srcRect)) {
                 CopyBits(GetPortBitMapForCopyBits(sourceFrame),
-                         GetPortBitMapForCopyBits(theData->effectGWorld), &srcRect, &srcRect,
+                         GetPortBitMapForCopyBits(theData->effectGWorld), &sourceBounds, &srcRect,
                          srcCopy, nullptr);
-            ApplyLineArtEffect(sourceFrame, theData->effectGWorld, params);
+                effectSource = theData->effectGWorld;
+            }
+            ApplyLineArtEffect(effectSource, theData->effectGWorld, params);
             if (!inFrame)
                 CopyBits(GetPortBitMapForCopyBits(theData->effectGWorld),
                          GetPortBitMapForCopyBits(params->frame), &srcRect, &params->frameRect,

@@ -28,6 +28,8 @@ inline constexpr SInt16 kGroupNameID = 17000;
 
 inline constexpr SInt32 kBaseMemoryNeeded = 50000;
 inline constexpr SInt16 kMixAudioLevel = 256;
+// Proxy renderings of frames up to this height are fetched at low quality.
+inline constexpr SInt16 kProxyLowQualityMaxHeight = 259;
 
 // The entry point's work; the bundle exports it under the name "main".
 SInt32 BrimtoneMain(SInt32 which, PluginParams* params);
@@ -52,6 +54,10 @@ void SetConfigureProc(ConfigureProcPtr theProc);
 
 // The host's fade counts made fit for a clip of frameCount frames: negative
 // counts become 0; two fades share the clip, one alone may fill it.
+// A frame index the host can be asked for, or -1 when the sum is negative or
+// leaves the 32-bit range.
+SInt32 AbsoluteFrameIndex(SInt32 base, SInt32 offset);
+HYRefDVQuality FrameQuality(const PluginParams* params, SInt32 height);
 void ClampFades(SInt32& fadeInFrames, SInt32& fadeOutFrames, SInt32 frameCount);
 // Whether renderFrame lies in a fade, and the opacity (0 to 255) at which
 // the untouched frame is laid over the effect there.

@@ -284,6 +284,37 @@ TEST_F(FrontEnd, FadesBlendTheUntouchedFrameAtTheRightOpacity)
     EXPECT_FALSE(FadeFrameOpacity(50, 4, 4, 100, opacity));
 }
 
+TEST_F(FrontEnd, HostFramesOfAnotherOriginOrSizeAreTakenFromTheirTopLeftCorner)
+{
+    // Top-left corner and scale of the frames the host hands out.
+    for (const auto& [left, top, scale] : {std::tuple{13, 7, 1}, {0, 0, 2}, {-5, 3, 2}}) {
+        TestHost host(16, 12);
+        host.frameLeft = SInt16(left);
+        host.frameTop = SInt16(top);
+        host.frameScale = SInt16(scale);
+        host.filterInfo.fadeInFrames = 4;
+        ASSERT_EQ(host.Call(kPlugInitialize, kEntry), kPluginOK);
+        // Frame 1 blends the untouched frame at 191 over the effect, 50 is the effect alone.
+        for (const auto& [r, opacity] : {std::pair{1, 191}, {50, 0}}) {
+            host.params.renderFrame = r;
+            ASSERT_EQ(host.Call(kPlugDoFrame, kEntry), kPluginOK) << left << "," << top << " " << r;
+            for (SInt32 y = 0; y < 12; ++y)
+                for (SInt32 x = 0; x < 16; ++x) {
+                    UInt8 source[4], effect[4];
+                    TestFramePixel(r, x, y, source);
+                    ExpectedDefaultEffect(source, effect);
+                    const UInt8* got = PixelAt(host.output, x, y);
+                    for (int c = 1; c < 4; ++c)
+                        ASSERT_EQ(got[c], (source[c] * opacity + effect[c] * (255 - opacity)) / 255)
+                            << left << "," << top << " x" << scale << " frame " << r << " at "
+                            << x << "," << y << " channel " << c;
+                }
+        }
+        EXPECT_EQ(host.Call(kPlugTerminate, kEntry), kPluginOK);
+        EXPECT_EQ(host.liveFrames, 0);
+    }
+}
+
 TEST_F(FrontEnd, PlaceholderRunsAPassOfItsOwnBesideTheHosts)
 {
     TestHost host;
@@ -356,6 +387,35 @@ TEST_F(FrontEnd, ButtonHandsTheDialogAPreviewFrameOnlyWhenThereIsADialogAndAFram
     EXPECT_EQ(gConfigureCalls.size(), 1u);
     EXPECT_EQ(host.releasedCookies.size(), 3u);
     SetConfigureProc(nullptr);
+}
+
+// Frame numbers below 0 or past the 32-bit range are never asked of the host;
+// the frame still ends as one that was fetched would.
+TEST_F(FrontEnd, FrameIndicesOutsideTheHostsRangeAreNotFetched)
+{
+    gConfigureCalls.clear();
+    SetConfigureProc(RecordConfigure);
+    TestHost host;
+    ASSERT_EQ(host.Call(kPlugInitialize, kEntry), kPluginOK);
+    for (const auto& [start, render] : {std::pair{5, -6}, {INT_MAX, 1}, {INT_MAX - 2, 3}, {INT_MIN, -1}}) {
+        host.params.startFrame = start;
+        host.params.renderFrame = render;
+        EXPECT_EQ(host.Call(kPlugDoFrame, kEntry), kPluginOK) << start << "+" << render;
+        EXPECT_EQ(host.Call(kPlugCustomButtonClick, kEntry), kPluginOK);
+    }
+    EXPECT_TRUE(host.getFrameCalls.empty());
+    EXPECT_TRUE(gConfigureCalls.empty());
+    SetConfigureProc(nullptr);
+    EXPECT_EQ(host.releasedCookies, std::vector<void*>(8, nullptr));
+    host.params.startFrame = INT_MAX - 2;
+    host.params.renderFrame = 2;
+    EXPECT_EQ(host.Call(kPlugDoFrame, kEntry), kPluginOK);
+    ASSERT_EQ(host.getFrameCalls.size(), 1u);
+    EXPECT_EQ(host.getFrameCalls[0].index, INT_MAX);
+    EXPECT_EQ(host.Call(kPlugTerminate, kEntry), kPluginOK);
+    // A sum past the range would wrap to a negative index; the answer is -1 either way.
+    EXPECT_EQ(AbsoluteFrameIndex(INT_MAX, 1), -1);
+    EXPECT_EQ(AbsoluteFrameIndex(INT_MAX, INT_MAX), -1);
 }
 
 }  // namespace

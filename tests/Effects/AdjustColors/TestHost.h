@@ -43,6 +43,9 @@ struct TestHost {
     bool releaseDisposesFrame = true;
     int failNewPtrClearCall = 0;  // 1 = the next call fails, 2 = the one after, ...
     GWorldPtr givenFrame = nullptr;  // handed out as every frame, with a nil cookie, when set
+    // Frames handed out with their top-left corner here, each pattern pixel
+    // repeated frameScale times in both directions (a host that ignores the size asked for).
+    SInt16 frameLeft = 0, frameTop = 0, frameScale = 1;
 
     // Records. Blocks are counted for the whole process, since the master
     // configuration outlives the host that allocated it.
@@ -134,13 +137,15 @@ struct TestHost {
             *outFrame = host->givenFrame;
             return kPluginOK;
         }
-        Rect bounds{0, 0, height, width};
+        const SInt16 scale = host->frameScale;
+        Rect bounds{host->frameTop, host->frameLeft, SInt16(host->frameTop + height * scale),
+                    SInt16(host->frameLeft + width * scale)};
         GWorldPtr frame = nullptr;
         if (NewGWorld(&frame, 32, &bounds, nullptr, nullptr, 0) != 0 || frame == nullptr)
             return kPluginOutOfMemory;
-        for (SInt32 y = 0; y < height; ++y)
-            for (SInt32 x = 0; x < width; ++x)
-                TestFramePixel(frameIndex, x, y, PixelAt(frame, x, y));
+        for (SInt32 y = 0; y < height * scale; ++y)
+            for (SInt32 x = 0; x < width * scale; ++x)
+                TestFramePixel(frameIndex, x / scale, y / scale, PixelAt(frame, x, y));
         ++host->liveFrames;
         host->handedOutFrames.push_back(frame);
         *outFrame = frame;

@@ -3,7 +3,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
+#include <thread>
+#include <vector>
 
 namespace {
 
@@ -50,6 +53,32 @@ TEST(MacMemory, FailedGrowthAndCopyKeepTheOriginal)
     SetHandleSize(h, 100000);
     EXPECT_EQ(std::memcmp(*h, "ke", 2), 0);
     DisposeHandle(h);
+}
+
+// Host and plug-in threads share one Memory Manager: blocks are counted
+// right and an injected failure strikes exactly one allocation among them all.
+TEST(MacMemory, ThreadsShareTheBlockCountAndTheInjectedFailure)
+{
+    constexpr int kThreads = 4, kRounds = 500;
+    const long before = TBLiveBlockCount();
+    std::atomic<int> failures{0};
+    TBFailAllocationAfter(kThreads * kRounds / 2);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t)
+        threads.emplace_back([&failures] {
+            for (int round = 0; round < kRounds; ++round) {
+                Ptr p = NewPtrClear(64 + round);
+                Handle h = NewHandle(32);
+                failures += (p == nullptr) + (h == nullptr);
+                DisposePtr(p);
+                DisposeHandle(h);
+            }
+        });
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(failures.load(), 1);
+    EXPECT_FALSE(TBAllocationFailurePending());
+    EXPECT_EQ(TBLiveBlockCount(), before);
 }
 
 }  // namespace
