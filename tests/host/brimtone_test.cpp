@@ -530,8 +530,8 @@ TEST_F(HostTest, FramesThatCannotBeDecodedFailTheRunAndWriteNothing)
     const HostRun render = runHost("render '" + path("cut.mp4") + "' -y -o '" + path("old.mkv") + "'");
     EXPECT_EQ(render.status, 1);
     // One line, the last, naming the file and the frame.
-    const std::string named = "brimtone: '" + path("cut.mp4") + "': frame ";
-    const size_t line = render.err.rfind(named);
+    const std::string message = "brimtone: '" + path("cut.mp4") + "': frame ";
+    const size_t line = render.err.rfind(message);
     ASSERT_NE(line, std::string::npos) << render.err;
     EXPECT_NE(render.err.find(" cannot be decoded", line), std::string::npos) << render.err;
     EXPECT_EQ(render.err.find('\n', line), render.err.size() - 1) << render.err;
