@@ -19,6 +19,14 @@ namespace {
 ToolboxObjectClassRef lgClipCtrlClassRef1 = nullptr;
 EventHandlerUPP lgMyHandlerUPP = nullptr;
 
+Point MouseLocation(EventRef inEvent)
+{
+    Point theMouse{0, 0};
+    GetEventParameter(inEvent, kEventParamMouseLocation, typeQDPoint, nullptr, sizeof(theMouse),
+                      nullptr, &theMouse);
+    return theMouse;
+}
+
 void StoreAndRedraw(const relRect& theRel, WindowRef theWindow, Rect bounds)
 {
     PutCurrentRel(theRel);
@@ -136,10 +144,7 @@ OSStatus ClipCtrlControlHandler(EventHandlerCallRef /*inHandlerCallRef*/, EventR
         result = noErr;
         break;
     case kEventControlHitTest: {
-        Point theMouse{0, 0};
-        GetEventParameter(inEvent, kEventParamMouseLocation, typeQDPoint, nullptr,
-                          sizeof(theMouse), nullptr, &theMouse);
-        ControlPartCode part = PartAt(theMouse, bounds);
+        ControlPartCode part = PartAt(MouseLocation(inEvent), bounds);
         SetEventParameter(inEvent, kEventParamControlPart, typeControlPartCode, sizeof(part),
                           &part);
         result = noErr;
@@ -156,21 +161,15 @@ OSStatus ClipCtrlControlHandler(EventHandlerCallRef /*inHandlerCallRef*/, EventR
         break;
     }
     case kEventControlSetCursor: {
-        Point theMouse{0, 0};
-        GetEventParameter(inEvent, kEventParamMouseLocation, typeQDPoint, nullptr,
-                          sizeof(theMouse), nullptr, &theMouse);
-        SetThemeCursor(CursorForPart(PartAt(theMouse, bounds)));
+        SetThemeCursor(CursorForPart(PartAt(MouseLocation(inEvent), bounds)));
         result = noErr;
         break;
     }
     case kEventControlTrack: {
-        Point theMouse{0, 0};
         UInt32 theModifiers = 0;
-        GetEventParameter(inEvent, kEventParamMouseLocation, typeQDPoint, nullptr,
-                          sizeof(theMouse), nullptr, &theMouse);
         GetEventParameter(inEvent, kEventParamKeyModifiers, typeUInt32, nullptr,
                           sizeof(theModifiers), nullptr, &theModifiers);
-        TrackRegion(theControl, theWindow, theMouse, theModifiers);
+        TrackRegion(theControl, theWindow, MouseLocation(inEvent), theModifiers);
         result = noErr;
         break;
     }
