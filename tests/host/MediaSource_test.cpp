@@ -1,7 +1,14 @@
 #include "MediaTestSupport.h"
 
 #include <climits>
+#include <cmath>
 #include <fstream>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libswscale/swscale.h>
+}
 
 using namespace brimtone::host;
 using namespace brimtone::host::testing;
@@ -56,6 +63,82 @@ TEST_F(MediaSourceTest, ScaledReadsFillExactlyTheWantedRectangleOpaque)
                 ASSERT_EQ(padded[y * rowBytes + x * 4], 255);
             for (int b = W * 4; b < rowBytes; ++b)
                 ASSERT_EQ(padded[y * rowBytes + b], 0xAB) << "row " << y;
+        }
+    }
+}
+
+// The first frames of a clip as ffmpeg's slow, accurate conversion gives them
+// (bicubic chroma, accurate rounding), in the stream's own matrix.
+std::vector<Pixels> accurateFrames(const std::string& path, int count)
+{
+    std::vector<Pixels> frames;
+    AVFormatContext* format = nullptr;
+    if (avformat_open_input(&format, path.c_str(), nullptr, nullptr) < 0)
+        return frames;
+    avformat_find_stream_info(format, nullptr);
+    const int stream = av_find_best_stream(format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    const AVCodec* codec = avcodec_find_decoder(format->streams[stream]->codecpar->codec_id);
+    AVCodecContext* decoder = avcodec_alloc_context3(codec);
+    avcodec_parameters_to_context(decoder, format->streams[stream]->codecpar);
+    avcodec_open2(decoder, codec, nullptr);
+    AVPacket* packet = av_packet_alloc();
+    AVFrame* frame = av_frame_alloc();
+    const auto take = [&] {
+        while (static_cast<int>(frames.size()) < count && avcodec_receive_frame(decoder, frame) == 0) {
+            SwsContext* sws = sws_getContext(frame->width, frame->height, AVPixelFormat(frame->format), frame->width,
+                                             frame->height, AV_PIX_FMT_ARGB,
+                                             SWS_BICUBIC | SWS_ACCURATE_RND | SWS_FULL_CHR_H_INT, nullptr,
+                                             nullptr, nullptr);
+            const int matrix = frame->colorspace == AVCOL_SPC_BT709 ? SWS_CS_ITU709 : SWS_CS_ITU601;
+            sws_setColorspaceDetails(sws, sws_getCoefficients(matrix), frame->color_range == AVCOL_RANGE_JPEG,
+                                     sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16, 1 << 16);
+            Pixels pixels(static_cast<size_t>(frame->width) * frame->height * 4);
+            uint8_t* planes[4] = {pixels.data()};
+            const int strides[4] = {frame->width * 4};
+            sws_scale(sws, frame->data, frame->linesize, 0, frame->height, planes, strides);
+            sws_freeContext(sws);
+            frames.push_back(std::move(pixels));
+        }
+    };
+    while (static_cast<int>(frames.size()) < count && av_read_frame(format, packet) >= 0) {
+        if (packet->stream_index == stream && avcodec_send_packet(decoder, packet) == 0)
+            take();
+        av_packet_unref(packet);
+    }
+    avcodec_send_packet(decoder, nullptr);
+    take();
+    av_frame_free(&frame);
+    av_packet_free(&packet);
+    avcodec_free_context(&decoder);
+    avformat_close_input(&format);
+    return frames;
+}
+
+double psnr(const Pixels& a, const Pixels& b)
+{
+    double sum = 0;
+    for (size_t i = 0; i < a.size(); ++i)
+        sum += (a[i] - b[i]) * (a[i] - b[i]);
+    return sum == 0 ? 99.0 : 10.0 * std::log10(255.0 * 255.0 * a.size() / sum);
+}
+
+// Full-size reads of 4:2:0 clips (widths that leave partial blocks, SD and HD
+// matrices) are as close to ffmpeg's accurate conversion as its rounding.
+TEST_F(MediaSourceTest, FullSizeReadsMatchFFmpegsAccurateConversion)
+{
+    for (auto [w, h] : {std::pair{70, 46}, std::pair{1282, 720}}) {
+        const std::string path = dir_->path + "/full" + std::to_string(w) + ".mp4";
+        writeBuiltin(path, w, h, 3);
+        const std::vector<Pixels> reference = accurateFrames(path, 3);
+        ASSERT_EQ(reference.size(), 3u);
+        auto source = reopen(path);
+        for (int i = 0; i < 3; ++i) {
+            const Pixels pixels = readPixels(*source, i, w, h);
+            int worst = 0;
+            for (size_t k = 0; k < pixels.size(); ++k)
+                worst = std::max(worst, std::abs(pixels[k] - reference[i][k]));
+            EXPECT_LE(worst, 2) << w << "x" << h << " frame " << i;
+            EXPECT_GE(psnr(pixels, reference[i]), 55.0) << w << "x" << h << " frame " << i;
         }
     }
 }
