@@ -526,6 +526,12 @@ public:
             error = quotedPath(path) + ": out of memory";
             return false;
         }
+        // Index 0 is the first picture decoded. Video may start after the
+        // stream's stated start: MKV muxers shift it by the audio's encoder delay.
+        if (decoder_.receive(ahead_.get()) == 1 && pts(ahead_.get()) != AV_NOPTS_VALUE)
+            startPts_ = std::max(startPts_, pts(ahead_.get()));
+        av_frame_unref(ahead_.get());
+        decoder_.seek(startPts_);
         frameCount_ = countFrames();
         if (frameCount_ <= 0) {
             error = quotedPath(path) + ": the video stream has no frames";
@@ -644,8 +650,9 @@ private:
         if (st->nb_frames > 0)
             return static_cast<int>(std::min<int64_t>(st->nb_frames, kLimit));
         if (st->duration != AV_NOPTS_VALUE && st->duration > 0) {
-            const int64_t n = av_rescale_q_rnd(st->duration, st->time_base, AVRational{rate_.den, rate_.num},
-                                               AV_ROUND_NEAR_INF);
+            const int64_t stated = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
+            const int64_t n = av_rescale_q_rnd(stated + st->duration - startPts_, st->time_base,
+                                               AVRational{rate_.den, rate_.num}, AV_ROUND_NEAR_INF);
             if (n > 0)
                 return static_cast<int>(std::min(n, kLimit));
         }
