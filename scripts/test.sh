@@ -12,9 +12,10 @@ if [ "${1:-}" = "--tsan" ]; then
   threaded=(
     "frei0r_brimtone_frei0r_test:*OnSeveralThreads*"
     "platform_core_MacMemory_test:*Threads*"
+    "host_Pipeline_test:*"
   )
   "$root/scripts/build.sh" --tsan "${threaded[@]%%:*}"
-  export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1"
+  export TSAN_OPTIONS="halt_on_error=1:second_deadlock_stack=1:suppressions=$root/scripts/tsan.supp"
   for entry in "${threaded[@]}"; do
     "$root/build-tsan/tests/${entry%%:*}" --gtest_filter="${entry#*:}" --gtest_brief=1
   done
