@@ -157,6 +157,8 @@ OSStatus ClipCtrlControlHandler(EventHandlerCallRef /*inHandlerCallRef*/, EventR
         const ControlPartCode hilite = GetControlHilite(theControl);
         if (hilite != kControlDisabledPart && hilite != kControlInactivePart)
             DrawFrameContents(theWindow, bounds);
+        else
+            TBSetControlBackingPixels(theControl, nullptr, 1);
         result = noErr;
         break;
     }

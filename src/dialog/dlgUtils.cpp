@@ -1,8 +1,12 @@
 #include "dialog/dlgUtils.h"
 
+#include <algorithm>
+
 #include "Appearance.h"
+#include "Controls.h"
 
 #include "dialog/carbonmacros.h"
+#include "effect/CallPixelFX.h"
 #include "graphics/CommonProcs.h"
 #include "plugin/DataHandling.h"
 #include "plugin/PluginDefines.h"
@@ -10,12 +14,13 @@
 
 namespace {
 
-// The square that reaches cHandleSize pixels from the corner each way.
-Rect HandleSquare(SInt16 h, SInt16 v)
+// The square that reaches cHandleSize units of thePen pixels from the corner each way.
+Rect HandleSquare(SInt16 h, SInt16 v, SInt16 thePen = 1)
 {
+    const SInt16 reach = SInt16(cHandleSize * thePen);
     Rect r;
-    SetRect(&r, TruncToCoord(h, -cHandleSize), TruncToCoord(v, -cHandleSize),
-            TruncToCoord(h, cHandleSize), TruncToCoord(v, cHandleSize));
+    SetRect(&r, TruncToCoord(h, -reach), TruncToCoord(v, -reach), TruncToCoord(h, reach),
+            TruncToCoord(v, reach));
     return r;
 }
 
@@ -55,9 +60,10 @@ SInt16 IsHandleHit(Rect theRect, Point theLoc)
     return kNoHandle;
 }
 
-void DrawHandles(Rect theRect)
+void DrawHandles(Rect theRect, SInt16 thePen)
 {
     PenMode(srcOr);
+    PenSize(thePen, thePen);
     const Point corners[4] = {
         {theRect.top, theRect.left},
         {theRect.top, theRect.right},
@@ -65,54 +71,119 @@ void DrawHandles(Rect theRect)
         {theRect.bottom, theRect.right},
     };
     for (const Point& corner : corners) {
-        Rect r = HandleSquare(corner.h, corner.v);
+        Rect r = HandleSquare(corner.h, corner.v, thePen);
         FrameRing(r, 0);
-        InsetRect(&r, 1, 1);
+        InsetRect(&r, thePen, thePen);
         FrameRing(r, 65535);
-        InsetRect(&r, 1, 1);
+        InsetRect(&r, thePen, thePen);
         FrameRing(r, 0);
     }
     PenNormal();
 }
 
-void DrawFrameContents(WindowRef theWindow, Rect destRect)
-{
-    CGrafPtr thePort = GetWindowPort(theWindow);
-    pluginDataPtr theConfig = gConfigWorkSpace.TheConfig;
-    if (thePort == nullptr)
-        return;
-    SavedGWorld savedGWorld(thePort);
+namespace {
 
+// Where r, a rectangle of the control destRect, lies in target, which holds
+// destRect at theScale pixels to a unit.
+Rect Place(Rect r, Rect destRect, Rect target, double theScale)
+{
+    return Rect{TruncToCoord((r.top - destRect.top) * theScale + 0.5, target.top),
+                TruncToCoord((r.left - destRect.left) * theScale + 0.5, target.left),
+                TruncToCoord((r.bottom - destRect.top) * theScale + 0.5, target.top),
+                TruncToCoord((r.right - destRect.left) * theScale + 0.5, target.left)};
+}
+
+// The preview of the control's rectangle destRect drawn into target of the
+// current port; theFX is the picture at its size there.
+void DrawPreview(Rect destRect, Rect target, double theScale, GWorldPtr theFX)
+{
+    const SInt16 pen = SInt16(std::max(1.0, theScale + 0.5));
     const RGBColor white{65535, 65535, 65535};
     const RGBColor black{0, 0, 0};
-    const Rect picture = PreviewFrame(destRect);
+    const Rect picture = Place(PreviewFrame(destRect), destRect, target, theScale);
     Rect border = picture;
-    InsetRect(&border, -1, -1);
+    InsetRect(&border, -pen, -pen);
     SetThemeBackground(kThemeBrushDialogBackgroundActive, 32, true);
-    EraseRect(&destRect);
+    EraseRect(&target);
     RGBBackColor(&white);
     RGBForeColor(&black);
+    PenSize(pen, pen);
     FrameRect(&border);
-    if (GWorldPtr theFX = gConfigWorkSpace.TheFXClip) {
+    if (theFX != nullptr) {
         const Rect srcRect = GetPortRect(theFX);
+        CGrafPtr thePort = nullptr;
+        GetGWorld(&thePort, nullptr);
         CopyBits(GetPortBitMapForCopyBits(theFX), GetPortBitMapForCopyBits(thePort), &srcRect,
                  &picture, srcCopy, nullptr);
     } else {
         EraseRect(&picture);
     }
 
-    if (theConfig != nullptr) {
-        ClipRect(&destRect);
+    if (pluginDataPtr theConfig = gConfigWorkSpace.TheConfig) {
+        ClipRect(&target);
         RGBForeColor(&theConfig->FrameStartColor);
+        // Placed in the picture's own pixels, as the effect places the region.
         const Rect theRegion = Rel2Rect(theConfig->StartRel, picture);
         FrameRect(&theRegion);
         if (gConfigWorkSpace.ActiveRel == 1)
-            DrawHandles(theRegion);
+            DrawHandles(theRegion, pen);
     }
-
-    const Rect wholePort = GetPortRect(thePort);
-    ClipRect(&wholePort);
+    PenNormal();
     RGBForeColor(&black);
+}
+
+// On a screen finer than the window's coordinates the preview is drawn again
+// at its scale, the effect run on the frame scaled to the picture's pixels,
+// so that the picture keeps all its detail there.
+void DrawFinerPreview(Rect destRect)
+{
+    ControlRef theControl = gConfigWorkSpace.TheFrameCtrl;
+    if (theControl == nullptr)
+        return;
+    const double theScale = TBGetControlBackingScale(theControl);
+    GWorldPtr theSource = gConfigWorkSpace.SourceClip;
+    const SInt32 width = SInt32((destRect.right - destRect.left) * theScale + 0.5);
+    const SInt32 height = SInt32((destRect.bottom - destRect.top) * theScale + 0.5);
+    GWorldPtr finer = nullptr;
+    GWorldPtr scaledSource = nullptr;
+    GWorldPtr theFX = nullptr;
+    if (theScale > 1 && theSource != nullptr && width > 0 && height > 0 && width <= 32767 && height <= 32767)
+        finer = AllocateGWorld(SInt16(width), SInt16(height));
+    if (finer != nullptr) {
+        const Rect target{0, 0, SInt16(height), SInt16(width)};
+        const Rect picture = Place(PreviewFrame(destRect), destRect, target, theScale);
+        if (!EmptyRect(&picture)) {
+            scaledSource = AllocateRectGWorld(picture);
+            theFX = AllocateRectGWorld(picture);
+        }
+        SavedGWorld savedGWorld(finer);
+        if (scaledSource != nullptr && theFX != nullptr) {
+            Source2Target(theSource, scaledSource);
+            CallPixelEffect(scaledSource, theFX);
+        }
+        DrawPreview(destRect, target, theScale, scaledSource != nullptr ? theFX : nullptr);
+    }
+    // Without the finer world the window's own pixels show.
+    TBSetControlBackingPixels(theControl, finer, Float32(theScale));
+    for (GWorldPtr theWorld : {theFX, scaledSource, finer})
+        if (theWorld != nullptr)
+            DisposeGWorld(theWorld);
+}
+
+}  // namespace
+
+void DrawFrameContents(WindowRef theWindow, Rect destRect)
+{
+    CGrafPtr thePort = GetWindowPort(theWindow);
+    if (thePort == nullptr)
+        return;
+    {
+        SavedGWorld savedGWorld(thePort);
+        DrawPreview(destRect, destRect, 1.0, gConfigWorkSpace.TheFXClip);
+        const Rect wholePort = GetPortRect(thePort);
+        ClipRect(&wholePort);
+    }
+    DrawFinerPreview(destRect);
 }
 
 void DragRect(Rect& theRect, Point oldLoc, Point newLoc, UInt32 /*modifiers*/)

@@ -32,8 +32,9 @@ Rect PreviewFrame(Rect bounds);
 // The first of: the 12x12 squares around top-left, top-right, bottom-left,
 // bottom-right (1..4), the rectangle itself (5); 0 for none.
 SInt16 IsHandleHit(Rect theRect, Point theLoc);
-// Three rings (black, white, black) at each corner, in the current port.
-void DrawHandles(Rect theRect);
+// Three rings (black, white, black) at each corner, in the current port;
+// thePen is the width of a unit in pixels, on screens finer than the window's.
+void DrawHandles(Rect theRect, SInt16 thePen = 1);
 // The rendered preview with a one-pixel border in PreviewFrame(destRect), its
 // region outline and handles over it, the margin in the dialog's background.
 void DrawFrameContents(WindowRef theWindow, Rect destRect);

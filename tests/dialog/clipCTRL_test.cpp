@@ -2,6 +2,8 @@
 
 #include "DialogTestSupport.h"
 #include "dialog/dlgUtils.h"
+#include "dialog/sliderHandlers.h"
+#include "effect/CallPixelFX.h"
 
 namespace {
 
@@ -152,6 +154,116 @@ TEST_F(PreviewDrag, TheCursorTellsWhatADragWouldDo)
     }});
     EXPECT_EQ(shapes, (std::vector<Qt::CursorShape>{Qt::SizeFDiagCursor, Qt::SizeBDiagCursor, Qt::SizeBDiagCursor,
                                                     Qt::SizeFDiagCursor, Qt::SizeAllCursor, Qt::ArrowCursor}));
+}
+
+// On a screen of two pixels to a unit (the PreviewAtTwicePixelRatio run) the
+// preview shows the effect worked out at the screen's pixels, not the window's
+// picture doubled, with the outline on those pixels. At one pixel to a unit
+// it shows the window's own pixels.
+TEST_F(PreviewDrag, ThePictureHasTheDetailOfTheScreensPixels)
+{
+    // A checkerboard of single frame pixels: detail at every pixel.
+    {
+        PixMapHandle map = GetGWorldPixMap(fSource);
+        auto* base = reinterpret_cast<UInt8*>(GetPixBaseAddr(map));
+        for (int y = 0; y < 480; ++y)
+            for (int x = 0; x < 720; ++x) {
+                UInt8* p = base + y * GetPixRowBytes(map) + x * 4;
+                const UInt8 v = ((x ^ y) & 1) ? 230 : UInt8(20 + (x + y) % 90);
+                p[0] = 255, p[1] = v, p[2] = v, p[3] = UInt8(255 - v);
+            }
+    }
+    fConfig.FrameStartColor = RGBColor{0xFFFF, 0, 0xFFFF};
+    fConfig.Sliders[kThresholdSlider] = 50;  // both colours in the region
+    QImage shown;
+    QImage windowPixels;  // the control's rectangle in the window's port
+    QImage wanted;  // what the effect gives on the frame scaled to the picture's pixels
+    Rect picture{};  // in the grabbed image
+    Rect region{};   // in the picture
+    Run({[&] {
+        PutCurrentRel(SetRelRect(0.2, 0.25, 0.8, 0.75));
+        ReRenderAndBlit();
+        QWidget* preview = Widget(FOUR_CHAR_CODE("Clip"), 1);
+        shown = preview->grab().toImage().convertToFormat(QImage::Format_RGB32);
+        if (const char* out = getenv("BRIMTONE_PREVIEW_PNG"))
+            shown.save(out);
+        const Rect box = GetControlBox(gConfigWorkSpace.TheFrameCtrl);
+        if (preview->devicePixelRatioF() == 1) {
+            PixMapHandle port = GetPortPixMap(GetWindowPort(DialogWindow()));
+            windowPixels = QImage(box.right - box.left, box.bottom - box.top, QImage::Format_RGB32);
+            for (int y = 0; y < windowPixels.height(); ++y)
+                for (int x = 0; x < windowPixels.width(); ++x) {
+                    const UInt8* p = reinterpret_cast<const UInt8*>(GetPixBaseAddr(port)) +
+                                     (box.top + y) * GetPixRowBytes(port) + (box.left + x) * 4;
+                    windowPixels.setPixel(x, y, qRgb(p[1], p[2], p[3]));
+                }
+            return;
+        }
+        ASSERT_EQ(shown.size(), QSize(2 * (box.right - box.left), 2 * (box.bottom - box.top)));
+        picture = PreviewFrame(box);
+        picture = Rect{SInt16(2 * (picture.top - box.top)), SInt16(2 * (picture.left - box.left)),
+                       SInt16(2 * (picture.bottom - box.top)), SInt16(2 * (picture.right - box.left))};
+        const SInt16 w = SInt16(picture.right - picture.left), h = SInt16(picture.bottom - picture.top);
+        region = Rel2Rect(GetCurrentRel(), Rect{0, 0, h, w});
+        GWorldPtr scaled = AllocateGWorld(w, h);
+        GWorldPtr effect = AllocateGWorld(w, h);
+        ASSERT_TRUE(scaled && effect);
+        Source2Target(fSource, scaled);
+        CallPixelEffect(scaled, effect);
+        PixMapHandle map = GetGWorldPixMap(effect);
+        wanted = QImage(w, h, QImage::Format_RGB32);
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x) {
+                const UInt8* p = reinterpret_cast<const UInt8*>(GetPixBaseAddr(map)) + y * GetPixRowBytes(map) + x * 4;
+                wanted.setPixel(x, y, qRgb(p[1], p[2], p[3]));
+            }
+        DisposeGWorld(scaled);
+        DisposeGWorld(effect);
+    }});
+    if (!windowPixels.isNull()) {
+        EXPECT_TRUE(shown == windowPixels);
+        return;
+    }
+    ASSERT_FALSE(wanted.isNull()) << "a screen of 1 or 2 pixels to a unit";
+    const int w = wanted.width(), h = wanted.height();
+    const auto nearOutline = [&](int x, int y) {
+        const auto near = [](int v, int edge) { return std::abs(v - edge) <= 2 * cHandleSize + 2; };
+        const bool acrossX = x >= region.left - 14 && x <= region.right + 14;
+        const bool acrossY = y >= region.top - 14 && y <= region.bottom + 14;
+        return (acrossX && (near(y, region.top) || near(y, region.bottom))) ||
+               (acrossY && (near(x, region.left) || near(x, region.right)));
+    };
+    int differing = 0, compared = 0;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            if (nearOutline(x, y))
+                continue;
+            ++compared;
+            differing += shown.pixel(picture.left + x, picture.top + y) != wanted.pixel(x, y);
+        }
+    EXPECT_GT(compared, w * h / 2);
+    EXPECT_EQ(differing, 0) << "of " << compared << " pixels";
+
+    // Pixel doubling would leave every 2x2 block of one colour.
+    int mixedBlocks = 0;
+    for (int y = picture.top; y + 1 < picture.bottom; y += 2)
+        for (int x = picture.left; x + 1 < picture.right; x += 2)
+            mixedBlocks += shown.pixel(x, y) != shown.pixel(x + 1, y) || shown.pixel(x, y) != shown.pixel(x, y + 1);
+    EXPECT_GT(mixedBlocks, w * h / 4 / 2);
+
+    // The outline: two pixels wide, on the picture's pixels, in its colour.
+    const QRgb outline = qRgb(255, 0, 255);
+    const int midX = picture.left + (region.left + region.right) / 2;
+    const int midY = picture.top + (region.top + region.bottom) / 2;
+    EXPECT_EQ(std::vector<QRgb>({shown.pixel(midX, picture.top + region.top),
+                                 shown.pixel(midX, picture.top + region.top + 1),
+                                 shown.pixel(picture.left + region.right - 1, midY),
+                                 shown.pixel(picture.left + region.right - 2, midY)}),
+              std::vector<QRgb>(4, outline));
+    EXPECT_NE(shown.pixel(midX, picture.top + region.top - 1), outline);
+    EXPECT_NE(shown.pixel(midX, picture.top + region.top + 2), outline);
+    EXPECT_NE(shown.pixel(picture.left + region.right, midY), outline);
+    EXPECT_NE(shown.pixel(picture.left + region.right - 3, midY), outline);
 }
 
 }  // namespace

@@ -141,6 +141,16 @@ Rect* GetControlBounds(ControlRef control, Rect* bounds);
 void SetControlBounds(ControlRef control, const Rect* bounds);
 OSErr SetKeyboardFocus(WindowRef inWindow, ControlRef inControl, ControlFocusPart inPart);
 
+// Screens with more than one pixel per unit of the window's coordinates (2 on
+// a 2x display). A custom control may draw itself at that scale into a world
+// of its own and hand it over: its pixels then stand in for the port's under
+// the control until the next call. Nil, or a scale that is no longer the
+// screen's, goes back to the port's pixels, and the control is drawn again.
+Float32 TBGetControlBackingScale(ControlRef inControl);
+// inWorld holds the control's rectangle at inScale pixels per unit; it is
+// copied, so its owner may dispose of it at once.
+OSStatus TBSetControlBackingPixels(ControlRef inControl, GWorldPtr inWorld, Float32 inScale);
+
 // Live tracking: the action procedure is called on every move of a
 // slider's thumb made by the user (not for values set by code).
 void SetControlAction(ControlRef theControl, ControlActionUPP actionProc);

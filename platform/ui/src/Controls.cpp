@@ -269,6 +269,13 @@ public:
 private:
     void Paint(QPaintEvent* event)
     {
+        QImage& backing = control_->backing;
+        if (!backing.isNull() && (backing.devicePixelRatio() != control_->widget->devicePixelRatioF() ||
+                                  backing.deviceIndependentSize() != QSizeF(control_->widget->size()))) {
+            // Another screen or size: the control draws itself for it again.
+            backing = QImage();
+            control_->needsDraw = true;
+        }
         if (control_->needsDraw) tbui::DrawCustomControl(control_);
         if (!tbui::LiveControl(control_)) return;
         OpaqueWindowPtr* window = control_->window;
@@ -277,16 +284,15 @@ private:
         const QRect wanted = event->rect().translated(origin).intersected(
             QRect(0, 0, port->pixelsWide, port->pixelsHigh));
         if (wanted.isEmpty()) return;
-        QImage image(wanted.size(), QImage::Format_RGB32);
-        const auto* base = reinterpret_cast<const UInt8*>(window->pixels.get());
-        for (int y = 0; y < wanted.height(); ++y) {
-            const UInt8* src = base + size_t(wanted.top() + y) * window->rowBytes + size_t(wanted.left()) * 4;
-            auto* dst = reinterpret_cast<QRgb*>(image.scanLine(y));
-            for (int x = 0; x < wanted.width(); ++x, src += 4)
-                dst[x] = 0xFF000000u | (QRgb(src[1]) << 16) | (QRgb(src[2]) << 8) | QRgb(src[3]);
-        }
         QPainter painter(control_->widget);
-        painter.drawImage(wanted.topLeft() - origin, image);
+        painter.drawImage(wanted.topLeft() - origin,
+                          tbui::ImageOfPixels(reinterpret_cast<const UInt8*>(window->pixels.get()),
+                                              window->rowBytes, wanted));
+        if (!backing.isNull()) {
+            painter.setClipRect(wanted.translated(-origin));
+            painter.drawImage(QPointF(0, 0), backing);
+            painter.setClipping(false);
+        }
         // The toolbox draws the keyboard focus over what the control drew.
         if (control_->widget->hasFocus()) {
             painter.setPen(QPen(control_->widget->palette().color(QPalette::Highlight), 2));
@@ -623,6 +629,18 @@ Rect ControlBounds(OpaqueControlRef* control)
     const QSize size = control->widget->size();
     return Rect{Clamp16(origin.y()), Clamp16(origin.x()), Clamp16(origin.y() + size.height()),
                 Clamp16(origin.x() + size.width())};
+}
+
+QImage ImageOfPixels(const UInt8* base, SInt32 rowBytes, const QRect& area)
+{
+    QImage image(area.size(), QImage::Format_RGB32);
+    for (int y = 0; y < area.height(); ++y) {
+        const UInt8* src = base + size_t(area.top() + y) * size_t(rowBytes) + size_t(area.left()) * 4;
+        auto* dst = reinterpret_cast<QRgb*>(image.scanLine(y));
+        for (int x = 0; x < area.width(); ++x, src += 4)
+            dst[x] = 0xFF000000u | (QRgb(src[1]) << 16) | (QRgb(src[2]) << 8) | QRgb(src[3]);
+    }
+    return image;
 }
 
 }  // namespace tbui
@@ -1249,6 +1267,40 @@ void DeleteMenuItem(MenuRef theMenu, MenuItemIndex item)
 QWidget* TBGetControlWidget(ControlRef control)
 {
     return Alive(control) != nullptr ? control->widget.data() : nullptr;
+}
+
+Float32 TBGetControlBackingScale(ControlRef inControl)
+{
+    if (Alive(inControl) == nullptr || inControl->widget == nullptr) return 1;
+    return Float32(inControl->widget->devicePixelRatioF());
+}
+
+OSStatus TBSetControlBackingPixels(ControlRef inControl, GWorldPtr inWorld, Float32 inScale)
+{
+    if (Alive(inControl) == nullptr || inControl->widget == nullptr) return errUnknownControl;
+    QImage& backing = inControl->backing;
+    if (inWorld == nullptr) {
+        if (!backing.isNull()) inControl->widget->update();
+        backing = QImage();
+        return noErr;
+    }
+    PixMapHandle map = GetGWorldPixMap(inWorld);
+    Rect bounds;
+    if (map == nullptr || !(inScale >= 1 && inScale <= 16) || GetPixDepth(map) != 32) return paramErr;
+    GetPixBounds(map, &bounds);
+    const QSize size(bounds.right - bounds.left, bounds.bottom - bounds.top);
+    const GWorldFlags state = GetPixelsState(map);
+    LockPixels(map);
+    const auto* base = reinterpret_cast<const UInt8*>(GetPixBaseAddr(map));
+    if (size.isEmpty() || base == nullptr) {
+        SetPixelsState(map, state);
+        return paramErr;
+    }
+    backing = tbui::ImageOfPixels(base, GetPixRowBytes(map), QRect(QPoint(0, 0), size));
+    SetPixelsState(map, state);
+    backing.setDevicePixelRatio(inScale);
+    inControl->widget->update();
+    return noErr;
 }
 
 OSStatus SetThemeCursor(ThemeCursor inCursor)

@@ -7,6 +7,7 @@
 #include "QuickDrawInternal.h"
 
 #include <QApplication>
+#include <QImage>
 #include <QPointer>
 #include <QString>
 #include <QWidget>
@@ -90,6 +91,7 @@ struct OpaqueControlRef {
     int settingFromCode = 0;
     ControlActionUPP action = nullptr;
     QString text;  // for controls whose widget has no text
+    QImage backing;  // drawn by a custom control at the screen's scale, shown over the port's pixels
     std::unique_ptr<OpaqueMenuRef> menu;
     QObject* filter = nullptr;
 };
@@ -146,6 +148,8 @@ void PortPixelsChanged(OpaqueWindowPtr* window, const Rect& changed);
 void LayOut(OpaqueWindowPtr* window);
 OpaqueControlRef* ControlWithCommand(OpaqueWindowPtr* window, UInt32 command);
 Rect ControlBounds(OpaqueControlRef* control);
+// Opaque pixels from rows of A, R, G, B bytes, `area` in their coordinates.
+QImage ImageOfPixels(const UInt8* base, SInt32 rowBytes, const QRect& area);
 
 // Windows (Windows.cpp)
 OpaqueWindowPtr* WindowOfPort(GrafPtr port);
