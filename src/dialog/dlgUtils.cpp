@@ -156,15 +156,16 @@ void DrawFinerPreview(Rect destRect)
             scaledSource = AllocateRectGWorld(picture);
             theFX = AllocateRectGWorld(picture);
         }
-        SavedGWorld savedGWorld(finer);
         if (scaledSource != nullptr && theFX != nullptr) {
+            SavedGWorld savedGWorld(finer);
             Source2Target(theSource, scaledSource);
             CallPixelEffect(scaledSource, theFX);
+            DrawPreview(destRect, target, theScale, theFX);
         }
-        DrawPreview(destRect, target, theScale, scaledSource != nullptr ? theFX : nullptr);
     }
-    // Without the finer world the window's own pixels show.
-    TBSetControlBackingPixels(theControl, finer, Float32(theScale));
+    // Short of memory for any of them, the window's own pixels show.
+    const bool drawn = scaledSource != nullptr && theFX != nullptr;
+    TBSetControlBackingPixels(theControl, drawn ? finer : nullptr, Float32(theScale));
     for (GWorldPtr theWorld : {theFX, scaledSource, finer})
         if (theWorld != nullptr)
             DisposeGWorld(theWorld);
