@@ -14,7 +14,7 @@ generator=()
 if command -v ninja >/dev/null; then generator=(-G Ninja); fi
 if [ ! -f "$build_dir/CMakeCache.txt" ]; then
   CC=clang CXX=clang++ cmake -S "$root" -B "$build_dir" "${generator[@]}" \
-    -DBRIMTONE_FUZZ=ON -DBRIMTONE_BENCH=OFF \
+    -DBRIMTONE_FUZZ=ON -DBRIMTONE_BENCH=OFF -DBRIMTONE_WERROR=ON \
     -DCMAKE_C_FLAGS="-fsanitize=fuzzer-no-link,address,undefined" \
     -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link,address,undefined -fno-sanitize-recover=all -fno-omit-frame-pointer"
 fi

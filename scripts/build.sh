@@ -2,6 +2,7 @@
 # Configures and builds Brimtone. Usage: scripts/build.sh [--sanitize | --tsan [TARGET...]]
 # Plain builds go to build/, sanitizer builds (address + undefined) to build-asan/,
 # ThreadSanitizer builds to build-tsan/ (only the TARGETs named, when given).
+# Warnings are errors here; a plain cmake build (a distribution's) only warns.
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build_dir="$root/build"
@@ -23,6 +24,8 @@ esac
 generator=()
 if command -v ninja >/dev/null; then generator=(-G Ninja); fi
 if [ ! -f "$build_dir/CMakeCache.txt" ]; then
-  cmake -S "$root" -B "$build_dir" "${generator[@]}" "${options[@]}"
+  cmake -S "$root" -B "$build_dir" "${generator[@]}" "${options[@]}" -DBRIMTONE_WERROR=ON
+elif ! grep -q '^BRIMTONE_WERROR:BOOL=ON$' "$build_dir/CMakeCache.txt"; then
+  cmake -B "$build_dir" -DBRIMTONE_WERROR=ON  # a tree configured before the option existed
 fi
 cmake --build "$build_dir" -j2 "${targets[@]}"

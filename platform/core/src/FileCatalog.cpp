@@ -35,7 +35,7 @@ OSErr FolderPathForID(SInt32 dirID, std::string& path)
     if (dirID == 0)
         return RealPath(".", path) ? OSErr(noErr) : TBOSErrFromErrno(errno);
     if (dirID == fsRtDirID) {
-        path = "/";
+        path.assign(1, '/');
         return noErr;
     }
     FSSpec folder{};
@@ -253,7 +253,7 @@ OSErr FSpMakeFSRef(const FSSpec* source, FSRef* newRef)
         return paramErr;
     std::string path;
     if (source->parID == fsRtParID)
-        path = "/";
+        path.assign(1, '/');
     else if (!TBPathFromFSSpec(*source, path))
         return dirNFErr;
     const OSStatus status = FSPathMakeRef(reinterpret_cast<const UInt8*>(path.c_str()), newRef, nullptr);

@@ -66,7 +66,7 @@ bool FolderPathForID(SInt32 dirID, std::string& path)
         return true;
     }
     if (dirID == kRootDirID) {
-        path = "/";
+        path.assign(1, '/');
         return true;
     }
     const auto found = Folders().paths.find(dirID);
@@ -296,8 +296,13 @@ OSErr TBWriteFileAtomically(const std::string& path, const std::vector<UInt8>& b
         return TBOSErrFromErrno(errno);
     OSErr err = WriteAll(fd, bytes.data(), bytes.size());
     if (err == noErr) {
-        if (how.keepOwner)
-            (void)fchown(fd, how.owner, how.group);
+        // A file that stays with its owner or is not saved at all: replacing
+        // someone else's file with one of ours would hand it to us.
+        if (how.keepOwner && (how.owner != geteuid() || how.group != getegid()) &&
+            fchown(fd, how.owner, how.group) != 0)
+            err = TBOSErrFromErrno(errno);
+    }
+    if (err == noErr) {
         (void)fchmod(fd, how.mode);
         if (how.hasTypes)
             StoreTypes(fd, how.fileType, how.creator);
