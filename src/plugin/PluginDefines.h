@@ -1,6 +1,7 @@
 // Build constants of the plug-in and its configuration record.
 #pragma once
 
+#include "BrimtoneVersion.h"
 #include "MacTypes.h"
 #include "graphics/relRects.h"
 
@@ -20,17 +21,22 @@ inline constexpr OSType cPrefsType = FOUR_CHAR_CODE("Pref");
 inline constexpr OSType cPrefsCreator = FOUR_CHAR_CODE("Dorv");
 
 #if defined(__x86_64__)
-inline constexpr char cPlugVersion[] = "3.0.0 (x86_64 Linux)";
+#define BRIMTONE_ARCH "x86_64"
 #elif defined(__i386__)
-inline constexpr char cPlugVersion[] = "3.0.0 (i386 Linux)";
+#define BRIMTONE_ARCH "i386"
 #elif defined(__aarch64__)
-inline constexpr char cPlugVersion[] = "3.0.0 (arm64 Linux)";
+#define BRIMTONE_ARCH "arm64"
 #elif defined(__powerpc__) || defined(__ppc__)
-inline constexpr char cPlugVersion[] = "3.0.0 (PPC Linux)";
-#else
-inline constexpr char cPlugVersion[] = "3.0.0 (Linux)";
+#define BRIMTONE_ARCH "PPC"
 #endif
-inline constexpr SInt32 cPlugVersionNum = 196608;  // 0x00030000
+#ifdef BRIMTONE_ARCH
+inline constexpr char cPlugVersion[] = BRIMTONE_VERSION " (" BRIMTONE_ARCH " Linux)";
+#else
+inline constexpr char cPlugVersion[] = BRIMTONE_VERSION " (Linux)";
+#endif
+#undef BRIMTONE_ARCH
+inline constexpr SInt32 cPlugVersionNum =
+    (BRIMTONE_VERSION_MAJOR << 16) | (BRIMTONE_VERSION_MINOR << 8) | BRIMTONE_VERSION_PATCH;
 
 // ---- Controls in use -------------------------------------------------------
 
