@@ -1,5 +1,6 @@
 #include "brimtone_frei0r.h"
 
+#include "BrimtoneVersion.h"
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -22,7 +23,9 @@ using namespace brimtone::frei0r;
 struct Instance {
     unsigned width = 0;
     unsigned height = 0;
-    pluginDataRec config{};
+    pluginDataRec config{};  // from the parameters
+    bool useSaved = false;
+    pluginDataRec saved{};   // read when useSaved is switched on
 };
 
 const f0r_param_info_t kParams[kParamCount] = {
@@ -34,6 +37,7 @@ const f0r_param_info_t kParams[kParamCount] = {
     {"top", F0R_PARAM_DOUBLE, "Top edge of the region, as a fraction of the height"},
     {"right", F0R_PARAM_DOUBLE, "Right edge of the region, as a fraction of the width"},
     {"bottom", F0R_PARAM_DOUBLE, "Bottom edge of the region, as a fraction of the height"},
+    {"saved", F0R_PARAM_BOOL, "Use the settings saved by the Brimtone dialog instead of these"},
 };
 
 double Clamp01(double value)
@@ -74,22 +78,12 @@ double* RegionField(relRect& theRel, int index)
 
 // The saved configuration lives in a file shared by every instance; the
 // toolbox reading it keeps process-wide state, so one reader at a time.
-void ReadStartingConfig(pluginDataRec& theConfig)
+void ReadSavedConfig(pluginDataRec& theConfig)
 {
     ResetConfig(&theConfig, true);
-    {
-        static std::mutex readerLock;
-        const std::lock_guard<std::mutex> lock(readerLock);
-        ReadConfig(&theConfig);
-    }
-    // Values the parameters cannot express are brought into their range;
-    // a region edge outside 0..1 lands on the frame's border either way.
-    for (int index = kParamLeft; index <= kParamBottom; ++index) {
-        double* field = RegionField(theConfig.StartRel, index);
-        *field = Clamp01(*field);
-    }
-    SInt16& percent = theConfig.Sliders[kThresholdSlider];
-    percent = std::clamp<SInt16>(percent, 0, 100);
+    static std::mutex readerLock;
+    const std::lock_guard<std::mutex> lock(readerLock);
+    ReadConfig(&theConfig);
 }
 
 }  // namespace
@@ -110,8 +104,8 @@ BRIMTONE_F0R_EXPORT void f0r_get_plugin_info(f0r_plugin_info_t* info)
     info->plugin_type = F0R_PLUGIN_TYPE_FILTER;
     info->color_model = F0R_COLOR_MODEL_RGBA8888;
     info->frei0r_version = FREI0R_MAJOR_VERSION;
-    info->major_version = 3;
-    info->minor_version = 0;
+    info->major_version = BRIMTONE_VERSION_MAJOR;
+    info->minor_version = BRIMTONE_VERSION_MINOR;
     info->num_params = kParamCount;
     info->explanation =
         "Two-tone poster inside a region: pixels darker than the threshold take colour 1, "
@@ -133,7 +127,7 @@ BRIMTONE_F0R_EXPORT f0r_instance_t f0r_construct(unsigned int width, unsigned in
         auto* instance = new Instance;
         instance->width = width;
         instance->height = height;
-        ReadStartingConfig(instance->config);
+        ResetConfig(&instance->config, true);
         return instance;
     } catch (...) {
         return nullptr;
@@ -168,6 +162,13 @@ BRIMTONE_F0R_EXPORT void f0r_set_param_value(f0r_instance_t instance, f0r_param_
         SetComponent(colour.blue, value.b);
         break;
     }
+    case kParamSaved: {
+        const bool useSaved = *static_cast<const f0r_param_bool*>(param) >= 0.5;
+        if (useSaved && !self->useSaved)
+            ReadSavedConfig(self->saved);
+        self->useSaved = useSaved;
+        break;
+    }
     default:
         if (double* field = RegionField(config.StartRel, param_index))
             SetFraction(*field, *static_cast<const f0r_param_double*>(param));
@@ -194,6 +195,9 @@ BRIMTONE_F0R_EXPORT void f0r_get_param_value(f0r_instance_t instance, f0r_param_
             ComponentValue(colour.red), ComponentValue(colour.green), ComponentValue(colour.blue)};
         break;
     }
+    case kParamSaved:
+        *static_cast<f0r_param_bool*>(param) = self->useSaved ? 1.0 : 0.0;
+        break;
     default:
         if (double* field = RegionField(config.StartRel, param_index))
             *static_cast<f0r_param_double*>(param) = *field;
@@ -209,8 +213,9 @@ BRIMTONE_F0R_EXPORT void f0r_update(f0r_instance_t instance, double /*time*/,
     if (self == nullptr || inframe == nullptr || outframe == nullptr)
         return;
     const Rect frame{0, 0, SInt16(self->height), SInt16(self->width)};
-    const Rect region = Rel2Rect(self->config.StartRel, frame);
+    const pluginDataRec& config = self->useSaved ? self->saved : self->config;
+    const Rect region = Rel2Rect(config.StartRel, frame);
     const auto rowBytes = SInt32(self->width * 4);
     BrimtonePixels(PixelOrder::RGBA, reinterpret_cast<const UInt8*>(inframe), rowBytes,
-                   reinterpret_cast<UInt8*>(outframe), rowBytes, frame, region, true, self->config);
+                   reinterpret_cast<UInt8*>(outframe), rowBytes, frame, region, true, config);
 }

@@ -7,10 +7,12 @@
 //   2 colour2    colour        for the others
 //   3 left, 4 top, 5 right, 6 bottom   double 0..1, the region as fractions
 //                               of the frame (converted as the plug-in does)
+//   7 saved      bool         render with the settings saved by the dialog
+//                               instead of parameters 0..6
 // Colour components map to bytes as lround(value × 255); a byte reads back
 // as byte / 255. Values outside 0..1 are clamped; NaN leaves a value as it was.
-// Defaults: the configuration's defaults, or the user's saved configuration
-// when one can be read.
+// Defaults: the configuration's defaults (17 %, blue, white, the whole frame),
+// whatever is saved, so that a project renders alike on every machine.
 #pragma once
 
 // The header declares the entry points without C linkage.
@@ -28,6 +30,7 @@ enum ParamIndex : int {
     kParamTop,
     kParamRight,
     kParamBottom,
+    kParamSaved,
     kParamCount
 };
 

@@ -526,6 +526,10 @@ Boolean Save2Config(pluginDataRec* theConfig, configSaveH theSaveConfig)
     theConfig->EndRel = record.EndRel;
     std::memcpy(theConfig->Colors, record.Colors, sizeof(record.Colors));
     std::memcpy(theConfig->Sliders, record.Sliders, sizeof(record.Sliders));
+    // The one place a stored threshold enters a configuration: the slider's
+    // range, so that the plug-in, the dialog and the frei0r filter render a
+    // hand-edited or foreign value alike.
+    theConfig->Sliders[kThresholdSlider] = std::clamp<SInt16>(record.Sliders[kThresholdSlider], 0, 100);
     theConfig->FrameStartColor = record.FrameStartColor;
     theConfig->FrameEndColor = record.FrameEndColor;
     theConfig->MediaType = record.MediaType;

@@ -13,6 +13,7 @@
 #include <iterator>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 #include "graphics/relRects.h"
@@ -100,8 +101,65 @@ TEST_F(Frei0rTest, UpdatePaintsTheRegionOpaqueInRGBAOrderAndLeavesTheRestAlone)
     }
 }
 
+// Saved settings that differ from the defaults in every parameter.
+pluginDataRec SavedSettings(SInt16 threshold)
+{
+    pluginDataRec settings{};
+    ResetConfig(&settings, true);
+    settings.StartRel = SetRelRect(0.13, 0.07, 0.71, 0.893);  // edges fall between pixels
+    settings.Sliders[kThresholdSlider] = threshold;
+    settings.Colors[kDarkColor] = RGBColor{0x2000, 0x1000, 0x8000};
+    settings.Colors[kLightColor] = RGBColor{0xFF00, 0xE000, 0x9000};
+    return settings;
+}
+
+// A project or command line renders alike on every machine: the saved
+// settings count only when asked for.
+TEST_F(Frei0rTest, DefaultsAreTheConfigurationsOwnAndSavedOptsIntoTheDialogsSettings)
+{
+    InitPreferences();
+    const pluginDataRec saved = SavedSettings(60);
+    ASSERT_TRUE(SaveConfig(&saved));
+
+    f0r_instance_t filter = f0r_construct(10, 10);
+    ASSERT_NE(filter, nullptr);
+    const double defaults[] = {0.17, -1, -1, 0.0, 0.0, 1.0, 1.0, 0.0};
+    for (int index : {kParamThreshold, kParamLeft, kParamTop, kParamRight, kParamBottom, kParamSaved})
+        EXPECT_DOUBLE_EQ(Get(filter, index), defaults[index]) << "parameter " << index;
+    for (const auto& [index, want] : {std::pair{kParamColour1, f0r_param_color_t{0, 0, 1}},
+                                      std::pair{kParamColour2, f0r_param_color_t{1, 1, 1}}}) {
+        f0r_param_color_t colour{-1, -1, -1};
+        f0r_get_param_value(filter, &colour, index);
+        EXPECT_EQ(std::tie(colour.r, colour.g, colour.b), std::tie(want.r, want.g, want.b)) << "parameter " << index;
+    }
+
+    // Grey 100 (39 %): light by default, dark under the saved 60 % inside
+    // the saved region.
+    const std::vector<uint32_t> grey(100, 0xFF646464u);
+    const auto render = [&] {
+        std::vector<uint32_t> out(100);
+        f0r_update(filter, 0.0, grey.data(), out.data());
+        return out;
+    };
+    const std::vector<uint32_t> allLight(100, 0xFFFFFFFFu);
+    EXPECT_EQ(render(), allLight);
+    Set(filter, kParamSaved, 1.0);
+    EXPECT_DOUBLE_EQ(Get(filter, kParamSaved), 1.0);
+    Set(filter, kParamThreshold, 0.0);  // parameters give way to the saved settings
+    const Rect region = Rel2Rect(saved.StartRel, Rect{0, 0, 10, 10});
+    ASSERT_GT(region.left, 0);
+    std::vector<uint32_t> want = grey;
+    for (int y = region.top; y < region.bottom; ++y)
+        for (int x = region.left; x < region.right; ++x)
+            want[size_t(y * 10 + x)] = 0xFF801020u;
+    EXPECT_EQ(render(), want);
+    Set(filter, kParamSaved, 0.0);
+    EXPECT_EQ(render(), allLight) << "threshold 0: every pixel light";
+    f0r_destruct(filter);
+}
+
 // Video hosts make, run and drop filter instances on several threads at once,
-// all reading the one saved configuration; each must render as it would alone.
+// some reading the one saved configuration; each must render as it would alone.
 TEST_F(Frei0rTest, InstancesOnSeveralThreadsAtOnceRenderAsAlone)
 {
     pluginDataRec saved{};
@@ -120,7 +178,10 @@ TEST_F(Frei0rTest, InstancesOnSeveralThreadsAtOnceRenderAsAlone)
         f0r_instance_t filter = f0r_construct(kWidth, kHeight);
         if (filter == nullptr)
             return out;
-        Set(filter, kParamThreshold, 0.1 + 0.13 * thread);
+        if (thread % 2 == 0)
+            Set(filter, kParamSaved, 1.0);
+        else
+            Set(filter, kParamThreshold, 0.1 + 0.13 * thread);
         f0r_update(filter, 0.0, source.data(), out.data());
         f0r_destruct(filter);
         return out;
@@ -150,10 +211,11 @@ std::vector<uint8_t> ReadBytes(const fs::path& path)
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
 }
 
-// ffmpeg's test pattern as PNG frames, rendered by the host with the saved
-// settings and by ffmpeg with the filter, with the same settings given as
-// parameters and taken from the saved configuration.
-TEST_F(Frei0rTest, FfmpegMatchesTheHostWithParametersAndWithTheSavedDefaults)
+// ffmpeg's test pattern as PNG frames, rendered by the host and by ffmpeg
+// with the filter: with the host's saved settings given as parameters and
+// taken with `saved`, and with the defaults against a host without saved
+// settings. The saved threshold is out of range, so both must read it alike.
+TEST_F(Frei0rTest, FfmpegMatchesTheHostWithParametersSavedSettingsAndDefaults)
 {
     if (std::system("command -v ffmpeg >/dev/null") != 0)
         GTEST_SKIP() << "ffmpeg is not installed (apt-get install ffmpeg)";
@@ -170,43 +232,51 @@ TEST_F(Frei0rTest, FfmpegMatchesTheHostWithParametersAndWithTheSavedDefaults)
         run(ffmpeg + input + " -f rawvideo -pix_fmt rgba -y '" + (dir_ / name).string() + "'");
         return ReadBytes(dir_ / name);
     };
-    run(ffmpeg + "-f lavfi -i testsrc2=size=320x240:rate=25 -frames:v 5 " + source);
+    const auto host = [&](const std::string& environment, const char* name) {
+        run(environment + " '" + BRIMTONE_HOST_EXE + "' render " + source + " -o '" + (dir_ / name).string() +
+            "%03d.png' --size 320x240 --frames 5");
+        return raw("-i '" + (dir_ / name).string() + "%03d.png'", name);
+    };
+    // A white box, which only a threshold of 100 % or more leaves light.
+    run(ffmpeg + "-f lavfi -i 'testsrc2=size=320x240:rate=25,drawbox=x=100:y=60:w=60:h=40:color=white:t=fill' "
+                 "-frames:v 5 " + source);
 
-    pluginDataRec settings{};
-    ResetConfig(&settings, true);
-    settings.StartRel = SetRelRect(0.13, 0.07, 0.71, 0.893);  // edges fall between pixels
-    settings.Sliders[kThresholdSlider] = 60;
-    settings.Colors[kDarkColor] = RGBColor{0x2000, 0x1000, 0x8000};
-    settings.Colors[kLightColor] = RGBColor{0xFF00, 0xE000, 0x9000};
+    const pluginDataRec settings = SavedSettings(150);
     InitPreferences();
     ASSERT_TRUE(SaveConfig(&settings));
-    run(std::string("'") + BRIMTONE_HOST_EXE + "' render " + source + " -o '" + (dir_ / "h%03d.png").string() +
-        "' --size 320x240 --frames 5");
+    const std::vector<uint8_t> withSaved = host("", "h");
+    const std::vector<uint8_t> withDefaults = host("XDG_CONFIG_HOME='" + (dir_ / "none").string() + "'", "d");
     const std::vector<uint8_t> original = raw("-i " + source, "source.raw");
-    const std::vector<uint8_t> host = raw("-i '" + (dir_ / "h%03d.png").string() + "'", "host.raw");
     ASSERT_EQ(original.size(), size_t(kWidth) * kHeight * 4 * kFrames);
-    ASSERT_EQ(host.size(), original.size());
+    ASSERT_EQ(withSaved.size(), original.size());
+    ASSERT_EQ(withDefaults.size(), original.size());
 
     // Every pixel's colour equals the host's; inside the region the pixel is
     // opaque and changed, outside it is the source's own.
     const Rect region = Rel2Rect(settings.StartRel, Rect{0, 0, kHeight, kWidth});
     const size_t inside = size_t(kFrames) * (region.bottom - region.top) * (region.right - region.left);
-    for (const char* filter : {"'frei0r=brimtone:0.6|0x201080|0xFFE090|0.13|0.07|0.71|0.893'", "frei0r=brimtone"}) {
+    const std::string parameters = "1.0|0x201080|0xFFE090|0.13|0.07|0.71|0.893";
+    for (const std::string& filter : {"'frei0r=brimtone:" + parameters + "'", std::string("'frei0r=brimtone:0|0x000000|0x000000|0|0|0|0|y'")}) {
         const std::vector<uint8_t> frames = raw("-i " + source + " -vf " + filter, "ffmpeg.raw");
-        ASSERT_EQ(frames.size(), host.size()) << filter;
-        size_t mismatches = 0, insideChanged = 0, outsideChanged = 0, opaqueInside = 0;
+        ASSERT_EQ(frames.size(), withSaved.size()) << filter;
+        size_t mismatches = 0, insideChanged = 0, outsideChanged = 0, opaqueInside = 0, light = 0;
         for (size_t i = 0; i < frames.size(); i += 4) {
             const int x = int(i / 4 % kWidth), y = int(i / 4 / kWidth % kHeight);
             const bool in = y >= region.top && y < region.bottom && x >= region.left && x < region.right;
-            mismatches += std::memcmp(&frames[i], &host[i], 3) != 0;
+            mismatches += std::memcmp(&frames[i], &withSaved[i], 3) != 0;
             (in ? insideChanged : outsideChanged) += std::memcmp(&frames[i], &original[i], 3) != 0;
             opaqueInside += in && frames[i + 3] == 255;
+            light += in && frames[i] == 0xFF && frames[i + 1] == 0xE0 && frames[i + 2] == 0x90;
         }
         EXPECT_EQ(mismatches, 0u) << filter << " differs from the host";
         EXPECT_EQ(outsideChanged, 0u) << filter;
         EXPECT_GT(insideChanged, inside / 2) << filter << " left the region alone";
         EXPECT_EQ(opaqueInside, inside) << filter;
+        EXPECT_GT(light, 0u) << "no white in the region: the threshold at 100 % is not tested";
     }
+    const std::vector<uint8_t> frames = raw("-i " + source + " -vf frei0r=brimtone", "defaults.raw");
+    EXPECT_TRUE(frames == withDefaults) << "the filter's defaults differ from the host's without saved settings";
+    EXPECT_FALSE(frames == original);
 }
 
 }  // namespace

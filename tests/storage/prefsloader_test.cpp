@@ -74,6 +74,7 @@ pluginDataRec OddConfig()
                 -7.25};
     for (int i = 0; i < cNumSliders; ++i)
         c.Sliders[i] = SInt16(i % 2 ? -32768 + i : 32767 - i);
+    c.Sliders[kThresholdSlider] = 100;  // read back as stored only inside 0..100
     for (int i = 0; i < cNumColors; ++i)
         c.Colors[i] = {UInt16(65535 - i), UInt16(i * 4097), UInt16(i % 2 ? 65535 : 1)};
     c.FrameEndColor = {1, 32768, 65534};
@@ -324,6 +325,24 @@ TEST_F(PrefsLoader, NaNShortWrongSizeOrVersionAndForeignByteOrderConfigurationsA
         config = Start();
         EXPECT_TRUE(SameSavedFields(config, DefaultConfig()));
         EXPECT_EQ(Resources().at({kPref, 1}).second, ConfigBytes(DefaultConfig()));
+    }
+}
+
+// Every reader of the saved configuration (plug-in, dialog, frei0r filter)
+// sees the same threshold, whatever a file holds.
+TEST_F(PrefsLoader, SavedThresholdIsReadIntoTheSlidersPercentRange)
+{
+    for (const auto& [stored, read] : {std::pair<SInt16, SInt16>{-32768, 0}, {-1, 0}, {0, 0}, {17, 17},
+                                       {100, 100}, {101, 100}, {150, 100}, {32767, 100}}) {
+        SCOPED_TRACE(stored);
+        pluginDataRec config = OddConfig();
+        config.Sliders[kThresholdSlider] = stored;
+        WriteResources({{kPref, 0, "Prefs Settings", PrefsBytes(196608)},
+                        {kPref, 1, "Config Settings", ConfigBytes(config)}});
+        pluginDataRec result = DefaultConfig();
+        ASSERT_TRUE(ReadConfig(&result));
+        EXPECT_EQ(result.Sliders[kThresholdSlider], read);
+        EXPECT_EQ(result.Sliders[1], config.Sliders[1]) << "the other sliders are kept as they are";
     }
 }
 
