@@ -1,16 +1,25 @@
-// The frei0r filter through its entry points, and the built brimtone.so in
-// Debian's ffmpeg against the brimtone host's lossless output.
+// The frei0r filter through its entry points; the built brimtone.so in
+// Debian's ffmpeg, GStreamer and melt against the brimtone host's lossless
+// output; the Kdenlive and Shotcut descriptions against the filter.
 #include "brimtone_frei0r.h"
 
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <QFile>
+#include <QXmlStreamReader>
+
+#include <array>
 #include <climits>
+#include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <map>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <tuple>
@@ -211,23 +220,160 @@ std::vector<uint8_t> ReadBytes(const fs::path& path)
     return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), {});
 }
 
-// ffmpeg's test pattern as PNG frames, rendered by the host and by ffmpeg
-// with the filter: with the host's saved settings given as parameters and
-// taken with `saved`, and with the defaults against a host without saved
-// settings. The saved threshold is out of range, so both must read it alike.
-TEST_F(Frei0rTest, FfmpegMatchesTheHostWithParametersSavedSettingsAndDefaults)
+std::string ReadText(const fs::path& path)
 {
-    if (std::system("command -v ffmpeg >/dev/null") != 0)
+    const std::vector<uint8_t> bytes = ReadBytes(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+bool Installed(const char* tool)
+{
+    return std::system(("command -v " + std::string(tool) + " >/dev/null").c_str()) == 0;
+}
+
+// The filter's value of every parameter on a fresh instance, as text in the
+// form the editors write: doubles as decimals, colours as 0xRRGGBB.
+std::map<std::string, std::string> FilterDefaults()
+{
+    std::map<std::string, std::string> defaults;
+    f0r_instance_t filter = f0r_construct(8, 8);
+    for (int index = 0; index < kParamCount; ++index) {
+        f0r_param_info_t info{};
+        f0r_get_param_info(&info, index);
+        char text[32];
+        if (info.type == F0R_PARAM_COLOR) {
+            f0r_param_color_t colour{};
+            f0r_get_param_value(filter, &colour, index);
+            std::snprintf(text, sizeof text, "0x%02lx%02lx%02lx", std::lround(colour.r * 255),
+                          std::lround(colour.g * 255), std::lround(colour.b * 255));
+        } else {
+            std::snprintf(text, sizeof text, "%g", Get(filter, index));
+        }
+        defaults[info.name] = text;
+    }
+    f0r_destruct(filter);
+    return defaults;
+}
+
+// Kdenlive lists the filter by this description: every parameter, by the
+// filter's own name, with a control of its type and the filter's default.
+TEST_F(Frei0rTest, KdenliveDescriptionMapsEveryParameterWithTheFiltersDefault)
+{
+    QFile file(BRIMTONE_SOURCE_DIR "/frei0r/kdenlive/frei0r_brimtone.xml");
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    QXmlStreamReader xml(&file);
+    std::map<std::string, std::string> defaults, types;
+    std::string tag;
+    while (!xml.atEnd()) {
+        if (xml.readNext() != QXmlStreamReader::StartElement)
+            continue;
+        const QXmlStreamAttributes attributes = xml.attributes();
+        if (xml.name() == u"effect")
+            tag = attributes.value("tag").toString().toStdString();
+        if (xml.name() != u"parameter")
+            continue;
+        const std::string name = attributes.value("name").toString().toStdString();
+        EXPECT_EQ(defaults.count(name), 0u) << name << " twice";
+        std::string value = attributes.value("default").toString().toStdString();
+        if (value.size() == 10 && value.starts_with("0x"))
+            value.resize(8);  // 0xRRGGBBAA: the filter has no alpha
+        defaults[name] = value;
+        types[name] = attributes.value("type").toString().toStdString();
+    }
+    ASSERT_FALSE(xml.hasError()) << xml.errorString().toStdString() << " at line " << xml.lineNumber();
+    EXPECT_EQ(tag, "frei0r.brimtone");
+    std::map<std::string, std::string> filterDefaults = FilterDefaults();
+    for (auto& [name, value] : filterDefaults) {
+        SCOPED_TRACE(name);
+        ASSERT_EQ(defaults.count(name), 1u) << "no control";
+        EXPECT_DOUBLE_EQ(std::stod(defaults[name]), std::stod(value));
+        EXPECT_EQ(types[name], value.starts_with("0x") ? "color" : name == "saved" ? "bool" : "animated");
+    }
+    EXPECT_EQ(defaults.size(), filterDefaults.size()) << "a control for no parameter";
+}
+
+// Shotcut's panel, loaded by Debian's Qt Quick with Shotcut's own controls
+// (and stand-ins for the types Shotcut makes in C++), sets every parameter
+// of a new filter to the filter's default.
+TEST_F(Frei0rTest, ShotcutFilterLoadsWithShotcutsControlsAndSetsTheFiltersDefaults)
+{
+    const fs::path shotcut = "/usr/share/shotcut/qml/modules/Shotcut/Controls";
+    if (!Installed("qmlscene") || !fs::exists(shotcut / "qmldir"))
+        GTEST_SKIP() << "qmlscene or Shotcut is not installed (apt-get install qmlscene shotcut)";
+    const fs::path qml = BRIMTONE_SOURCE_DIR "/tests/frei0r/qml";
+    const fs::path controls = dir_ / "imports/Shotcut/Controls";
+    fs::create_directories(controls);
+    {
+        // Shotcut's controls by relative path, with the stand-ins beside them.
+        std::ifstream in(shotcut / "qmldir");
+        std::ofstream out(controls / "qmldir");
+        for (std::string line; std::getline(in, line);) {
+            const size_t space = line.rfind(' ');
+            if (line.starts_with("module") || space == std::string::npos || !line.ends_with(".qml"))
+                out << line << "\n";
+            else
+                out << line.substr(0, space + 1) << fs::relative(shotcut, controls).string() << "/"
+                    << line.substr(space + 1) << "\n";
+        }
+        for (const char* stand_in : {"EditContextMenu", "ColorPickerItem"}) {
+            fs::copy_file(qml / "ShotcutControls" / (std::string(stand_in) + ".qml"),
+                          controls / (std::string(stand_in) + ".qml"));
+            out << stand_in << " 1.0 " << stand_in << ".qml\n";
+        }
+    }
+    std::string harness = std::string(ReadText(qml / "harness.qml.in"));
+    const std::string placeholder = "@BRIMTONE_SHOTCUT_FILTER_DIR@";
+    harness.replace(harness.find(placeholder), placeholder.size(), BRIMTONE_SOURCE_DIR "/frei0r/shotcut/brimtone");
+    std::ofstream(dir_ / "harness.qml") << harness;
+
+    const std::string command = "QT_QPA_PLATFORM=offscreen QT_QUICK_BACKEND=software XDG_RUNTIME_DIR='" + dir_.string() +
+                                "' timeout 60 qmlscene -I '" + qml.string() + "' -I '" + (dir_ / "imports").string() +
+                                "' '" + (dir_ / "harness.qml").string() + "' >'" + (dir_ / "log").string() + "' 2>&1";
+    EXPECT_EQ(std::system(command.c_str()), 0);
+    std::map<std::string, std::string> set;
+    std::string service, keyframes;
+    std::istringstream log(ReadText(dir_ / "log"));
+    for (std::string line; std::getline(log, line);) {
+        if (line.starts_with("qml: property ")) {
+            const size_t equals = line.find('=');
+            set[line.substr(14, equals - 14)] = line.substr(equals + 1);
+        } else if (line.starts_with("qml: mlt_service=")) {
+            service = line.substr(17);
+        } else if (line.starts_with("qml: keyframes=")) {
+            keyframes = line.substr(15);
+        } else if (line.find("Cannot open: qrc:///icons/") == std::string::npos) {
+            ADD_FAILURE() << line;  // the icons are in Shotcut's program
+        }
+    }
+    EXPECT_EQ(service, "frei0r.brimtone");
+    EXPECT_EQ(keyframes, "threshold,left,top,right,bottom");
+    for (auto& [name, value] : FilterDefaults()) {
+        SCOPED_TRACE(name);
+        ASSERT_EQ(set.count(name), 1u) << "not set";
+        if (value.starts_with("0x"))
+            EXPECT_EQ(set[name], "#" + value.substr(2));
+        else
+            EXPECT_DOUBLE_EQ(std::stod(set[name]), std::stod(value));
+    }
+}
+
+// ffmpeg's test pattern as PNG frames, rendered by the host and by the
+// filter in ffmpeg, GStreamer and melt: with the host's saved settings given
+// as parameters (in the forms Kdenlive and Shotcut write them for melt) and
+// taken with `saved`; and with the defaults against a host without saved
+// settings. The saved threshold is out of range, so both must read it alike.
+TEST_F(Frei0rTest, FfmpegGStreamerAndMeltMatchTheHostWithParametersSavedSettingsAndDefaults)
+{
+    if (!Installed("ffmpeg"))
         GTEST_SKIP() << "ffmpeg is not installed (apt-get install ffmpeg)";
     constexpr int kWidth = 320, kHeight = 240, kFrames = 5;  // a width ffmpeg hands over without padding
     const auto run = [this](const std::string& command) {
         const int status = std::system((command + " >/dev/null 2>'" + (dir_ / "err").string() + "'").c_str());
-        const std::vector<uint8_t> text = ReadBytes(dir_ / "err");
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << command << "\n" << std::string(text.begin(), text.end());
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << command << "\n" << ReadText(dir_ / "err");
     };
+    const std::string plugins = fs::path(BRIMTONE_FREI0R_SO).parent_path().string();
     const std::string source = "'" + (dir_ / "s%03d.png").string() + "'";
-    const std::string ffmpeg = "FREI0R_PATH='" + fs::path(BRIMTONE_FREI0R_SO).parent_path().string() +
-                               "' ffmpeg -nostdin -hide_banner -loglevel error ";
+    const std::string ffmpeg = "FREI0R_PATH='" + plugins + "' ffmpeg -nostdin -hide_banner -loglevel error ";
     const auto raw = [&](const std::string& input, const char* name) {
         run(ffmpeg + input + " -f rawvideo -pix_fmt rgba -y '" + (dir_ / name).string() + "'");
         return ReadBytes(dir_ / name);
@@ -251,14 +397,44 @@ TEST_F(Frei0rTest, FfmpegMatchesTheHostWithParametersSavedSettingsAndDefaults)
     ASSERT_EQ(withSaved.size(), original.size());
     ASSERT_EQ(withDefaults.size(), original.size());
 
+    std::vector<std::pair<std::string, std::vector<uint8_t>>> renders;
+    const std::string parameters = "1.0|0x201080|0xFFE090|0.13|0.07|0.71|0.893";
+    for (const std::string& filter : {"'frei0r=brimtone:" + parameters + "'",
+                                      std::string("'frei0r=brimtone:0|0x000000|0x000000|0|0|0|0|y'")})
+        renders.emplace_back(filter, raw("-i " + source + " -vf " + filter, "ffmpeg.raw"));
+    if (Installed("gst-launch-1.0")) {
+        std::string colours;
+        for (const auto& [name, rgb] : {std::pair{"colour1", std::array{0x20, 0x10, 0x80}}, {"colour2", {0xFF, 0xE0, 0x90}}})
+            for (int i = 0; i < 3; ++i)
+                colours += std::string(" ") + name + "-" + "rgb"[i] + "=" + std::to_string(rgb[size_t(i)] / 255.0);
+        run("GST_REGISTRY='" + (dir_ / "gst-registry.bin").string() + "' FREI0R_PATH='" + plugins +
+            "' gst-launch-1.0 -q multifilesrc location=" + source + " start-index=1 stop-index=5 "
+            "caps=image/png,framerate=25/1 ! pngdec ! videoconvert ! video/x-raw,format=RGBA ! "
+            "frei0r-filter-brimtone threshold=1.0 left=0.13 top=0.07 right=0.71 bottom=0.893" + colours +
+            " ! filesink location='" + (dir_ / "gst.raw").string() + "'");
+        renders.emplace_back("GStreamer", ReadBytes(dir_ / "gst.raw"));
+    }
+    if (Installed("melt")) {
+        std::ofstream(dir_ / "profile") << "description=test\nframe_rate_num=25\nframe_rate_den=1\nwidth=320\n"
+                                           "height=240\nprogressive=1\nsample_aspect_num=1\nsample_aspect_den=1\n"
+                                           "display_aspect_num=4\ndisplay_aspect_den=3\ncolorspace=601\n";
+        const std::string region = " left=0.13 top=0.07 right=0.71 bottom=0.893";
+        for (const auto& [editor, properties] :
+             {std::pair{"Kdenlive", "threshold=00:00:00.000=1 colour1=0x201080ff colour2=0xffe090ff" + region},
+              std::pair{"Shotcut", "threshold=1 colour1=#201080 colour2=#ffe090 saved=0" + region}}) {
+            run("FREI0R_PATH='" + plugins + "' melt -quiet -profile '" + (dir_ / "profile").string() +
+                "' 'avformat:" + (dir_ / "s%03d.png").string() + "' out=4 -filter frei0r.brimtone " + properties +
+                " -consumer 'avformat:" + (dir_ / "melt.raw").string() + "' f=rawvideo pix_fmt=rgba");
+            renders.emplace_back(std::string("melt as ") + editor + " sets it", ReadBytes(dir_ / "melt.raw"));
+        }
+    }
+
     // Every pixel's colour equals the host's; inside the region the pixel is
     // opaque and changed, outside it is the source's own.
     const Rect region = Rel2Rect(settings.StartRel, Rect{0, 0, kHeight, kWidth});
     const size_t inside = size_t(kFrames) * (region.bottom - region.top) * (region.right - region.left);
-    const std::string parameters = "1.0|0x201080|0xFFE090|0.13|0.07|0.71|0.893";
-    for (const std::string& filter : {"'frei0r=brimtone:" + parameters + "'", std::string("'frei0r=brimtone:0|0x000000|0x000000|0|0|0|0|y'")}) {
-        const std::vector<uint8_t> frames = raw("-i " + source + " -vf " + filter, "ffmpeg.raw");
-        ASSERT_EQ(frames.size(), withSaved.size()) << filter;
+    for (const auto& [renderer, frames] : renders) {
+        ASSERT_EQ(frames.size(), withSaved.size()) << renderer;
         size_t mismatches = 0, insideChanged = 0, outsideChanged = 0, opaqueInside = 0, light = 0;
         for (size_t i = 0; i < frames.size(); i += 4) {
             const int x = int(i / 4 % kWidth), y = int(i / 4 / kWidth % kHeight);
@@ -268,11 +444,11 @@ TEST_F(Frei0rTest, FfmpegMatchesTheHostWithParametersSavedSettingsAndDefaults)
             opaqueInside += in && frames[i + 3] == 255;
             light += in && frames[i] == 0xFF && frames[i + 1] == 0xE0 && frames[i + 2] == 0x90;
         }
-        EXPECT_EQ(mismatches, 0u) << filter << " differs from the host";
-        EXPECT_EQ(outsideChanged, 0u) << filter;
-        EXPECT_GT(insideChanged, inside / 2) << filter << " left the region alone";
-        EXPECT_EQ(opaqueInside, inside) << filter;
-        EXPECT_GT(light, 0u) << "no white in the region: the threshold at 100 % is not tested";
+        EXPECT_EQ(mismatches, 0u) << renderer << " differs from the host";
+        EXPECT_EQ(outsideChanged, 0u) << renderer;
+        EXPECT_GT(insideChanged, inside / 2) << renderer << " left the region alone";
+        EXPECT_EQ(opaqueInside, inside) << renderer;
+        EXPECT_GT(light, 0u) << renderer << ": no white in the region, the threshold at 100 % is not tested";
     }
     const std::vector<uint8_t> frames = raw("-i " + source + " -vf frei0r=brimtone", "defaults.raw");
     EXPECT_TRUE(frames == withDefaults) << "the filter's defaults differ from the host's without saved settings";
