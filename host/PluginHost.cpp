@@ -170,18 +170,13 @@ std::string PluginHost::defaultBundlePath()
     const auto self = std::filesystem::read_symlink("/proc/self/exe", ec);
     if (!ec) {
         const auto dir = self.parent_path();
-        for (const auto& candidate : {dir / ".." / "Brimtone.bundle",
-                                      dir / ".." / "lib" / "brimtone" / "Brimtone.bundle",
-                                      dir / "Brimtone.bundle"}) {
+        // The build tree's, then the installed one's.
+        for (const auto& candidate : {dir / ".." / "Brimtone.bundle", dir / BRIMTONE_INSTALLED_BUNDLE}) {
             if (std::filesystem::is_directory(candidate, ec))
                 return std::filesystem::weakly_canonical(candidate, ec).string();
         }
     }
-#ifdef BRIMTONE_BUILT_BUNDLE
-    return BRIMTONE_BUILT_BUNDLE;
-#else
     return "Brimtone.bundle";
-#endif
 }
 
 PluginHost::~PluginHost()
