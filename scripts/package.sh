@@ -26,8 +26,8 @@ else
 fi
 
 (cd "$source_dir" && DEB_BUILD_OPTIONS="${DEB_BUILD_OPTIONS:-} parallel=2" dpkg-buildpackage -us -uc -b)
-rm -f "$root"/out/brimtone_*
-mv "$work"/brimtone_"$version"_* "$root/out/"
+rm -f "$root"/out/brimtone_* "$root"/out/brimtone-dbgsym_*
+mv "$work"/brimtone_"$version"_* "$work"/brimtone-dbgsym_"$version"_* "$root/out/"
 changes="$(ls "$root"/out/brimtone_"$version"_*.changes)"
 lintian --fail-on error --suppress-tags bad-distribution-in-changes-file "$changes"
 echo "package: $(ls "$root"/out/brimtone_"$version"_*.deb)"
