@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Every command and option that `brimtone --help` lists is in brimtone(1),
+# Every command that `brimtone --help` lists, and every option that
+# `brimtone COMMAND --help` lists, is in brimtone(1),
 # which groff formats without a warning, and bash completion offers each
 # command and each command's options.
 # Usage: documented_test.sh BRIMTONE MAN_PAGE COMPLETION
@@ -27,26 +28,22 @@ offered() {  # offered WORD... : the completions of the last word
   printf '%s\n' "${COMPREPLY[@]}"
 }
 
-# Each synopsis line of the help names a command and its options; a line
-# that does not name one continues the one before.
-commands=()
-command=""
-while IFS= read -r line; do
-  if [[ $line =~ brimtone\ ([a-z]+) ]]; then
-    command="${BASH_REMATCH[1]}"
-    commands+=("$command")
-  fi
-  [ -n "$command" ] || continue
-  for option in $(grep -oE '(^|[[ |])--?[a-z][a-z-]*' <<<"$line" | tr -d '[ |'); do
-    grep -qe "$option" <<<"$text" || fail "brimtone(1) does not mention $option"
-    offered "$command" "$option" | grep -qx -e "$option" || fail "completion does not offer $option after $command"
-  done
-done < <(sed -n '/brimtone [a-z]/,/^$/p' <<<"$help")
-
+# The commands from the general help, each command's options from its own.
+mapfile -t commands < <(sed -n '/^commands:/,/^$/s/^  \([a-z][a-z]*\)  .*/\1/p' <<<"$help")
 [ ${#commands[@]} -ge 4 ] || fail "no commands found in: $help"
+for option in $(grep -oE -- '--[a-z][a-z-]*' <<<"$help"); do
+  grep -qe "$option" <<<"$text" || fail "brimtone(1) does not mention $option"
+done
 for command in "${commands[@]}"; do
   grep -qE "^ {4,}$command\b" <<<"$text" || fail "brimtone(1) does not describe the command $command"
   offered "${command:0:2}" | grep -qx "$command" || fail "completion does not offer $command"
+  options="$("$host" "$command" --help | sed -n '/^options:/,$p' | grep -oE '^  -[^ ,]+(, --[^ ,]+)?' |
+             sed 's/^  //; s/, /\n/')"
+  [ -n "$options" ] || fail "no options found in brimtone $command --help"
+  for option in $options; do
+    grep -qe "$option" <<<"$text" || fail "brimtone(1) does not mention $option"
+    offered "$command" "$option" | grep -qx -e "$option" || fail "completion does not offer $option after $command"
+  done
 done
 
 if [ "$failures" -ne 0 ]; then
