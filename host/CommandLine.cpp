@@ -1,5 +1,7 @@
 #include "CommandLine.h"
 
+#include "BrimtoneVersion.h"
+
 #include <algorithm>
 #include <charconv>
 #include <sstream>

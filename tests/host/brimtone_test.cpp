@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "BrimtoneVersion.h"
 #include "MediaSink.h"
 #include "MediaSource.h"
 #include "graphics/relRects.h"

@@ -13,6 +13,7 @@ help="$("$host" --help 2>&1 || true)"
 warnings="$(groff -man -Tutf8 -ww -z "$page" 2>&1)"
 [ -z "$warnings" ] || fail "groff: $warnings"
 text="$(groff -man -Tascii -P-bcou "$page" 2>/dev/null)"
+mentions() { grep -qE -- "(^|[^a-z-])$1([^a-z-]|\$)" <<<"$text"; }
 
 # shellcheck source=/dev/null
 source /usr/share/bash-completion/bash_completion
@@ -32,7 +33,7 @@ offered() {  # offered WORD... : the completions of the last word
 mapfile -t commands < <(sed -n '/^commands:/,/^$/s/^  \([a-z][a-z]*\)  .*/\1/p' <<<"$help")
 [ ${#commands[@]} -ge 4 ] || fail "no commands found in: $help"
 for option in $(grep -oE -- '--[a-z][a-z-]*' <<<"$help"); do
-  grep -qe "$option" <<<"$text" || fail "brimtone(1) does not mention $option"
+  mentions "$option" || fail "brimtone(1) does not mention $option"
 done
 for command in "${commands[@]}"; do
   grep -qE "^ {4,}$command\b" <<<"$text" || fail "brimtone(1) does not describe the command $command"
@@ -41,7 +42,7 @@ for command in "${commands[@]}"; do
              sed 's/^  //; s/, /\n/')"
   [ -n "$options" ] || fail "no options found in brimtone $command --help"
   for option in $options; do
-    grep -qe "$option" <<<"$text" || fail "brimtone(1) does not mention $option"
+    mentions "$option" || fail "brimtone(1) does not mention $option"
     offered "$command" "$option" | grep -qx -e "$option" || fail "completion does not offer $option after $command"
   done
 done
