@@ -15,7 +15,7 @@ packages=(
   clang libclang-rt-14-dev
   frei0r-plugins frei0r-plugins-dev melt
   gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
-  shotcut qmlscene
+  shotcut qmlscene libxml2-utils
   debhelper lintian man-db bash-completion
 )
 
