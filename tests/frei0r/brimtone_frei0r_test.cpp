@@ -16,7 +16,6 @@
 #include <fstream>
 #include <iterator>
 #include <map>
-#include <regex>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -263,17 +262,23 @@ TEST_F(Frei0rTest, KdenliveDescriptionMapsEveryParameterWithTheFiltersDefault)
     }
     const std::string xml = ReadText(path);
     std::map<std::string, std::string> defaults, types;
-    const auto attribute = [](const std::string& element, const std::string& name) {
-        std::smatch match;
-        const std::regex pattern("\\s" + name + "=\"([^\"]*)\"");
-        return std::regex_search(element, match, pattern) ? match[1].str() : std::string();
+    // The elements' start tags, and an attribute's value within one.
+    const auto elements = [&xml](const std::string& name) {
+        std::vector<std::string> found;
+        for (size_t at = xml.find("<" + name + " "); at != std::string::npos; at = xml.find("<" + name + " ", at + 1))
+            found.push_back(xml.substr(at, xml.find('>', at) - at));
+        return found;
     };
-    std::smatch effect;
-    ASSERT_TRUE(std::regex_search(xml, effect, std::regex("<effect\\s[^>]*>")));
-    const std::string tag = attribute(effect[0].str(), "tag");
-    const std::regex parameterPattern("<parameter\\s[^>]*>");
-    for (auto it = std::sregex_iterator(xml.begin(), xml.end(), parameterPattern); it != std::sregex_iterator(); ++it) {
-        const std::string element = it->str();
+    const auto attribute = [](const std::string& element, const std::string& name) {
+        const size_t start = element.find(" " + name + "=\"");
+        if (start == std::string::npos)
+            return std::string();
+        const size_t value = start + name.size() + 3;
+        return element.substr(value, element.find('"', value) - value);
+    };
+    ASSERT_EQ(elements("effect").size(), 1u);
+    const std::string tag = attribute(elements("effect")[0], "tag");
+    for (const std::string& element : elements("parameter")) {
         const std::string name = attribute(element, "name");
         EXPECT_EQ(defaults.count(name), 0u) << name << " twice";
         std::string value = attribute(element, "default");
