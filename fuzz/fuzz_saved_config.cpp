@@ -1,6 +1,8 @@
 // Any bytes as the saved configuration's resource data: no read past the
 // block, and a record taken in has finite regions and survives a round trip.
+#include <algorithm>
 #include <cmath>
+#include <iterator>
 
 #include "FuzzSupport.h"
 #include "MacMemory.h"
@@ -53,7 +55,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         FUZZ_CHECK(SameBytes(&config.StartRel, &record.StartRel, sizeof(relRect)));
         FUZZ_CHECK(SameBytes(&config.EndRel, &record.EndRel, sizeof(relRect)));
         FUZZ_CHECK(SameBytes(config.Colors, record.Colors, sizeof record.Colors));
-        FUZZ_CHECK(SameBytes(config.Sliders, record.Sliders, sizeof record.Sliders));
+        // The threshold is read into the slider's range; the others as stored.
+        SInt16 sliders[std::size(record.Sliders)];
+        std::memcpy(sliders, record.Sliders, sizeof sliders);
+        sliders[kThresholdSlider] = std::clamp<SInt16>(sliders[kThresholdSlider], 0, 100);
+        FUZZ_CHECK(SameBytes(config.Sliders, sliders, sizeof sliders));
         FUZZ_CHECK(config.MediaType == record.MediaType);
         // Fields that are not saved stay as they were.
         FUZZ_CHECK(config.Sync == before.Sync && config.Outside == before.Outside &&
