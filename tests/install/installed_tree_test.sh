@@ -20,7 +20,7 @@ for expected in bin/brimtone lib*/brimtone/libbrimtone-toolbox-core.so lib*/brim
     lib*/brimtone/Brimtone.bundle/Contents/Info.plist lib*/brimtone/Brimtone.bundle/Contents/Linux/Brimtone.so \
     lib*/brimtone/Brimtone.bundle/Contents/Resources/Brimtone.rsrc lib*/brimtone/Brimtone.bundle/Contents/Resources/manual.pdf \
     lib*/brimtone/Brimtone.bundle/Contents/Resources/brimtone.nib/configNTSC.ui lib/frei0r-1/brimtone.so \
-    share/man/man1/brimtone.1 share/bash-completion/completions/brimtone share/doc/brimtone/README.md \
+    share/man/man1/brimtone.1 share/bash-completion/completions/brimtone share/doc/brimtone/README.md share/doc/brimtone/docs/dialog.png \
     share/kdenlive/effects/frei0r_brimtone.xml share/shotcut/qml/filters/brimtone/meta.qml \
     share/shotcut/qml/filters/brimtone/ui.qml; do
   # shellcheck disable=SC2086 # the pattern is meant to expand
@@ -44,6 +44,7 @@ grep -q "^bundle: *$root/lib[^ ]*/brimtone/Brimtone.bundle\$" <<<"$info" || fail
 "$root/bin/brimtone" render --frames 3 --size 64x48 -o "$work/frame%03d.png" >/dev/null 2>"$work/err" ||
   fail "render failed: $(cat "$work/err")"
 [ -s "$work/frame003.png" ] || fail "render wrote no third frame"
+"$root/bin/brimtone" settings >"$work/out" 2>&1 || fail "brimtone settings failed: $(cat "$work/out")"
 
 if command -v ffmpeg >/dev/null; then
   FREI0R_PATH="$root/lib/frei0r-1" ffmpeg -nostdin -loglevel error -f lavfi -i testsrc2=size=64x48 -frames:v 1 \
