@@ -16,16 +16,18 @@ mv "$work/first" "$work/moved"
 root="$work/moved"
 export XDG_CONFIG_HOME="$work/no-settings"
 
-for expected in bin/brimtone lib*/brimtone/libbrimtone-toolbox-core.so lib*/brimtone/libbrimtone-toolbox-ui.so \
-    lib*/brimtone/Brimtone.bundle/Contents/Info.plist lib*/brimtone/Brimtone.bundle/Contents/Linux/Brimtone.so \
-    lib*/brimtone/Brimtone.bundle/Contents/Resources/Brimtone.rsrc lib*/brimtone/Brimtone.bundle/Contents/Resources/manual.pdf \
-    lib*/brimtone/Brimtone.bundle/Contents/Resources/brimtone.nib/configNTSC.ui lib/frei0r-1/brimtone.so \
-    share/man/man1/brimtone.1 share/bash-completion/completions/brimtone share/doc/brimtone/README.md share/doc/brimtone/docs/dialog.png \
-    share/kdenlive/effects/frei0r_brimtone.xml share/shotcut/qml/filters/brimtone/meta.qml \
-    share/shotcut/qml/filters/brimtone/ui.qml; do
-  # shellcheck disable=SC2086 # the pattern is meant to expand
-  set -- $root/$expected
-  [ -e "$1" ] || fail "missing $expected"
+# The private folder: lib/brimtone, or lib/<triplet>/brimtone where the
+# libraries go there (GNUInstallDirs with the prefix /usr, as Debian builds).
+private="$(cd "$root" && find lib* -maxdepth 2 -type d -name brimtone | head -1)"
+[ -n "$private" ] || fail "no private folder lib/brimtone or lib/*/brimtone"
+for expected in bin/brimtone "$private"/libbrimtone-toolbox-core.so "$private"/libbrimtone-toolbox-ui.so \
+    "$private"/Brimtone.bundle/Contents/Info.plist "$private"/Brimtone.bundle/Contents/Linux/Brimtone.so \
+    "$private"/Brimtone.bundle/Contents/Resources/Brimtone.rsrc "$private"/Brimtone.bundle/Contents/Resources/manual.pdf \
+    "$private"/Brimtone.bundle/Contents/Resources/brimtone.nib/configNTSC.ui lib/frei0r-1/brimtone.so \
+    share/man/man1/brimtone.1 share/bash-completion/completions/brimtone share/doc/brimtone/README.md \
+    share/doc/brimtone/docs/dialog.png share/kdenlive/effects/frei0r_brimtone.xml \
+    share/shotcut/qml/filters/brimtone/meta.qml share/shotcut/qml/filters/brimtone/ui.qml; do
+  [ -e "$root/$expected" ] || fail "missing $expected"
 done
 
 while IFS= read -r -d '' file; do
