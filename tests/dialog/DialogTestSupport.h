@@ -189,6 +189,12 @@ inline void Drag(QWidget* theWidget, QPoint from, const std::vector<QPoint>& mov
     QCoreApplication::sendPostedEvents();
 }
 
+inline bool Shown(WindowRef window)
+{
+    const QWidget* widget = TBGetWindowWidget(window);
+    return widget != nullptr && widget->isVisible();
+}
+
 // Steps run one after another while a dialog window is up; each waits for
 // the current window to be shown (a media change opens a new one). If the
 // dialog is still open after the last step, Cancel is pressed.
@@ -199,7 +205,7 @@ public:
         fSteps.push_back([] { PressCommand("not!"); });
         fTimer.setSingleShot(true);
         QObject::connect(&fTimer, &QTimer::timeout, [this] {
-            const bool up = DialogWindow() != nullptr && IsWindowVisible(DialogWindow());
+            const bool up = Shown(DialogWindow());
             if (up)
                 fSteps[fNext++]();
             if (fNext < fSteps.size() && ++fTicks < 4000)

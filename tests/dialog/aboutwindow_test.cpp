@@ -2,6 +2,8 @@
 
 #include "DialogTestSupport.h"
 
+#include <QLabel>
+
 namespace {
 
 using namespace dialogtest;
@@ -10,16 +12,18 @@ using namespace dialogtest;
 void AnswerAbout(bool pressOk, std::vector<std::string>& texts)
 {
     QTimer::singleShot(10, [pressOk, &texts] {
-        WindowRef about = FrontWindow();
-        QWidget* window = TBGetWindowWidget(about);
+        QWidget* window = QApplication::activeModalWidget();
         if (window == nullptr || window->objectName() != "about" || !window->isVisible())
             return AnswerAbout(pressOk, texts);
-        texts.push_back(Text(FOUR_CHAR_CODE("Plug"), 1, about));
-        texts.push_back(Text(FOUR_CHAR_CODE("Vers"), 1, about));
-        if (pressOk)
-            PressCommand("ok  ", about);
-        else
-            window->close();
+        for (const char* signature : {"Plug", "Vers"})
+            for (QLabel* label : window->findChildren<QLabel*>())
+                if (label->property("controlSignature").toString() == QLatin1String(signature))
+                    texts.push_back(label->text().toStdString());
+        if (!pressOk)
+            return void(window->close());
+        for (QAbstractButton* button : window->findChildren<QAbstractButton*>())
+            if (button->property("commandID").toString() == QLatin1String("ok  "))
+                button->click();
     });
 }
 
@@ -33,7 +37,7 @@ TEST(ShowAbout, OkOrClosingTheWindowEndsIt)
     }
     const std::string version = std::string("Version ") + cPlugVersion;
     EXPECT_EQ(texts, (std::vector<std::string>{"Brimtone", version, "Brimtone", version}));
-    EXPECT_EQ(FrontWindow(), nullptr);
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr);
 }
 
 }  // namespace

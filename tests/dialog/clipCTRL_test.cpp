@@ -125,7 +125,7 @@ TEST_F(PreviewDrag, EscapeMidDragPutsTheRegionBack)
                  Qt::NoModifier, 1);
             afterEscape = GetCurrentRel();
         },
-        [&] { openAfterEscape = IsWindowVisible(DialogWindow()); },
+        [&] { openAfterEscape = Shown(DialogWindow()); },
         [] { PressCommand("ok  "); },
     });
     EXPECT_TRUE(openAfterEscape);

@@ -123,7 +123,7 @@ TEST_F(ConfigDialog, HelpOpensTheManualOrSaysItIsMissing)
         [] { PressCommand("Help"); },
         [] { SetManual(false); },
         [] { PressCommand("Help"); },
-        [&] { stillOpen = IsWindowVisible(DialogWindow()); },
+        [&] { stillOpen = TBGetWindowWidget(DialogWindow())->isVisible(); },
     });
     ASSERT_EQ(gOpenedDocuments.size(), 1u);
     EXPECT_NE(gOpenedDocuments[0].find("manual.pdf"), std::string::npos);

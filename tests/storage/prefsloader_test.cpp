@@ -166,15 +166,18 @@ protected:
         ResourceFile result;
         const SInt16 file = TBOpenResFileAtPath(path.c_str(), fsRdPerm);
         EXPECT_NE(file, -1) << "no resource file";
+        // Every id of both types, so that a stray resource shows too.
         for (ResType type : {kPref, kText})
-            for (SInt16 i = 1; file != -1 && i <= Count1Resources(type); ++i) {
-                Handle data = Get1IndResource(type, i);
-                SInt16 id = 0;
-                ResType same;
+            for (SInt32 id = -32768; file != -1 && id <= 32767; ++id) {
+                Handle data = Get1Resource(type, SInt16(id));
+                if (data == nullptr)
+                    continue;
+                SInt16 same;
+                ResType sameType;
                 Str255 name;
-                GetResInfo(data, &id, &same, name);
-                result[{type, id}] = {std::string(name + 1, name + 1 + name[0]),
-                                      Bytes(*data, *data + GetHandleSize(data))};
+                GetResInfo(data, &same, &sameType, name);
+                result[{type, SInt16(id)}] = {std::string(name + 1, name + 1 + name[0]),
+                                              Bytes(*data, *data + GetHandleSize(data))};
             }
         if (file != -1)
             CloseResFile(file);

@@ -15,19 +15,15 @@ typedef OpaqueCFBundle* CFBundleRef;
 
 // The bundle at the URL's folder, or nil when it has no Contents/Info.plist.
 // The same folder always gives the same bundle object (retained).
-CFBundleRef CFBundleCreate(CFAllocatorRef allocator, CFURLRef bundleURL);
+TB_EXPORT CFBundleRef CFBundleCreate(CFAllocatorRef allocator, CFURLRef bundleURL);
 // Get rule: the toolbox keeps the bundle while the process lives.
-CFBundleRef CFBundleGetBundleWithIdentifier(CFStringRef bundleID);
+TB_EXPORT CFBundleRef CFBundleGetBundleWithIdentifier(CFStringRef bundleID);
 // The bundle of the running program: the bundle around the executable, or
 // the executable's folder (resources in its Resources/ if there is one).
-CFBundleRef CFBundleGetMainBundle();
+TB_EXPORT CFBundleRef CFBundleGetMainBundle();
 
-// Get rule; nil when Info.plist names no identifier.
-CFStringRef CFBundleGetIdentifier(CFBundleRef bundle);
-CFURLRef CFBundleCopyBundleURL(CFBundleRef bundle);
-CFURLRef CFBundleCopyResourcesDirectoryURL(CFBundleRef bundle);
 // The resource "name.type" (or "name" when type is nil or empty) in the
 // resources folder or its subfolder subDirName, also inside English.lproj
 // or en.lproj; nil when there is no such file or folder.
-CFURLRef CFBundleCopyResourceURL(CFBundleRef bundle, CFStringRef resourceName,
-                                 CFStringRef resourceType, CFStringRef subDirName);
+TB_EXPORT CFURLRef CFBundleCopyResourceURL(CFBundleRef bundle, CFStringRef resourceName,
+                                           CFStringRef resourceType, CFStringRef subDirName);

@@ -57,7 +57,7 @@ constexpr CFIndex kCFNotFound = -1;
 // library that adds a Core Foundation type derives from it and hands out
 // pointers to the derived object; the count starts at 1 (the creator's
 // reference) and the object deletes itself when it drops to 0.
-struct TBCFObject {
+struct TB_EXPORT TBCFObject {
     TBCFObject() = default;
     TBCFObject(const TBCFObject&) = delete;
     TBCFObject& operator=(const TBCFObject&) = delete;
@@ -71,13 +71,9 @@ struct TBCFObject {
     bool immortal = false;
 };
 
-CFTypeRef CFRetain(CFTypeRef cf);
+TB_EXPORT CFTypeRef CFRetain(CFTypeRef cf);
 // Nil is ignored.
-void CFRelease(CFTypeRef cf);
-CFIndex CFGetRetainCount(CFTypeRef cf);
-// True for the same object and for objects of equal value (strings with the
-// same characters); false when either is nil.
-Boolean CFEqual(CFTypeRef cf1, CFTypeRef cf2);
+TB_EXPORT void CFRelease(CFTypeRef cf);
 
 // Strings
 struct OpaqueCFString;
@@ -85,40 +81,43 @@ typedef const OpaqueCFString* CFStringRef;
 
 // A constant string of UTF-8 text that lives as long as the process; the
 // same text always gives the same object.
-CFStringRef TBCFSTR(const char* cStr);
+TB_EXPORT CFStringRef TBCFSTR(const char* cStr);
 #define CFSTR(cStr) TBCFSTR("" cStr "")
 
 // Creation fails (nil) when the bytes are not valid in the encoding or the
 // encoding is not one of the above.
-CFStringRef CFStringCreateWithPascalString(CFAllocatorRef alloc, ConstStr255Param pStr,
-                                           CFStringEncoding encoding);
-CFStringRef CFStringCreateWithCString(CFAllocatorRef alloc, const char* cStr,
-                                      CFStringEncoding encoding);
-CFStringRef CFStringCreateWithCharacters(CFAllocatorRef alloc, const UniChar* chars,
-                                         CFIndex numChars);
+TB_EXPORT CFStringRef CFStringCreateWithPascalString(CFAllocatorRef alloc, ConstStr255Param pStr,
+                                                     CFStringEncoding encoding);
+TB_EXPORT CFStringRef CFStringCreateWithCString(CFAllocatorRef alloc, const char* cStr,
+                                                CFStringEncoding encoding);
 // Strings are immutable, so the copy is the same object, retained.
-CFStringRef CFStringCreateCopy(CFAllocatorRef alloc, CFStringRef theString);
+TB_EXPORT CFStringRef CFStringCreateCopy(CFAllocatorRef alloc, CFStringRef theString);
 
-CFIndex CFStringGetLength(CFStringRef theString);
-UniChar CFStringGetCharacterAtIndex(CFStringRef theString, CFIndex idx);
-// The range must lie inside the string; nothing is copied otherwise.
-void CFStringGetCharacters(CFStringRef theString, CFRange range, UniChar* buffer);
+TB_EXPORT CFIndex CFStringGetLength(CFStringRef theString);
+TB_EXPORT UniChar CFStringGetCharacterAtIndex(CFStringRef theString, CFIndex idx);
 
 // False, with an empty result where the buffer has room for one, when the
 // text does not fit in bufferSize - 1 bytes (at most 255 for a Pascal
 // string) or holds a character that the encoding lacks.
-Boolean CFStringGetPascalString(CFStringRef theString, StringPtr buffer, CFIndex bufferSize,
-                                CFStringEncoding encoding);
+TB_EXPORT Boolean CFStringGetPascalString(CFStringRef theString, StringPtr buffer, CFIndex bufferSize,
+                                          CFStringEncoding encoding);
 // As above, for a zero-terminated text in bufferSize bytes.
-Boolean CFStringGetCString(CFStringRef theString, char* buffer, CFIndex bufferSize,
-                           CFStringEncoding encoding);
+TB_EXPORT Boolean CFStringGetCString(CFStringRef theString, char* buffer, CFIndex bufferSize,
+                                     CFStringEncoding encoding);
 
-// Compares UTF-16 code units.
-CFComparisonResult CFStringCompare(CFStringRef theString1, CFStringRef theString2,
-                                   CFStringCompareFlags compareOptions);
 
 // For the toolbox libraries: the text as UTF-8 (nil gives an empty text;
 // unpaired surrogates become U+FFFD) and a new string from UTF-8 (nil when
 // the text is not valid UTF-8).
-std::string TBCFStringToUTF8(CFStringRef theString);
-CFStringRef TBCFStringCreateWithUTF8(const std::string& utf8);
+TB_EXPORT std::string TBCFStringToUTF8(CFStringRef theString);
+TB_EXPORT CFStringRef TBCFStringCreateWithUTF8(const std::string& utf8);
+
+// Used inside the toolbox only, so not exported.
+// True for the same object and for objects of equal value (strings with the
+// same characters); false when either is nil.
+Boolean CFEqual(CFTypeRef cf1, CFTypeRef cf2);
+// The range must lie inside the string; nothing is copied otherwise.
+void CFStringGetCharacters(CFStringRef theString, CFRange range, UniChar* buffer);
+// Compares UTF-16 code units.
+CFComparisonResult CFStringCompare(CFStringRef theString1, CFStringRef theString2,
+                                   CFStringCompareFlags compareOptions);

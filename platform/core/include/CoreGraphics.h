@@ -91,82 +91,62 @@ enum {
 };
 
 // Affine transforms
-CGAffineTransform CGAffineTransformMake(CGFloat a, CGFloat b, CGFloat c, CGFloat d, CGFloat tx,
-                                        CGFloat ty);
-extern const CGAffineTransform CGAffineTransformIdentity;
-CGPoint CGPointApplyAffineTransform(CGPoint point, CGAffineTransform t);
+extern TB_EXPORT const CGAffineTransform CGAffineTransformIdentity;
 
 // Colour spaces and colours. Every space is device RGB.
-CGColorSpaceRef CGColorSpaceCreateDeviceRGB();
-CGColorSpaceRef CGColorSpaceRetain(CGColorSpaceRef space);
-void CGColorSpaceRelease(CGColorSpaceRef space);
+TB_EXPORT CGColorSpaceRef CGColorSpaceCreateDeviceRGB();
+TB_EXPORT void CGColorSpaceRelease(CGColorSpaceRef space);
 // components: red, green, blue, alpha in 0..1 (clamped). Nil for a nil space
 // or nil components.
-CGColorRef CGColorCreate(CGColorSpaceRef space, const CGFloat components[]);
-CGColorRef CGColorRetain(CGColorRef color);
-void CGColorRelease(CGColorRef color);
-const CGFloat* CGColorGetComponents(CGColorRef color);
-size_t CGColorGetNumberOfComponents(CGColorRef color);
+TB_EXPORT CGColorRef CGColorCreate(CGColorSpaceRef space, const CGFloat components[]);
 
 // Images (immutable)
-CGImageRef CGImageRetain(CGImageRef image);
-void CGImageRelease(CGImageRef image);
-size_t CGImageGetWidth(CGImageRef image);
-size_t CGImageGetHeight(CGImageRef image);
-CGImageRef CGImageCreateCopy(CGImageRef image);
-// The part of the image inside rect, addressed from its top-left corner and
-// cut to the image; nil when nothing is left.
-CGImageRef CGImageCreateWithImageInRect(CGImageRef image, CGRect rect);
+TB_EXPORT CGImageRef CGImageRetain(CGImageRef image);
+TB_EXPORT void CGImageRelease(CGImageRef image);
+TB_EXPORT size_t CGImageGetWidth(CGImageRef image);
+TB_EXPORT size_t CGImageGetHeight(CGImageRef image);
+TB_EXPORT CGImageRef CGImageCreateCopy(CGImageRef image);
 // A new image from rows of premultiplied pixels, bytes alpha, red, green,
 // blue; the pixels are copied. Nil for sizes of 0 or above 32767, for a nil
 // pointer and for rowBytes below width × 4.
-CGImageRef TBCGImageCreateARGB(size_t width, size_t height, const void* pixels, size_t rowBytes);
+TB_EXPORT CGImageRef TBCGImageCreateARGB(size_t width, size_t height, const void* pixels, size_t rowBytes);
 // The image's pixels in the same layout, for reading.
-const UInt8* TBCGImageGetARGBData(CGImageRef image, size_t* rowBytes);
+TB_EXPORT const UInt8* TBCGImageGetARGBData(CGImageRef image, size_t* rowBytes);
 
 // Contexts
-CGContextRef CGContextRetain(CGContextRef c);
-void CGContextRelease(CGContextRef c);
-void CGContextFlush(CGContextRef c);
-void CGContextSaveGState(CGContextRef c);
-void CGContextRestoreGState(CGContextRef c);
-void CGContextTranslateCTM(CGContextRef c, CGFloat tx, CGFloat ty);
+TB_EXPORT void CGContextRelease(CGContextRef c);
+TB_EXPORT void CGContextFlush(CGContextRef c);
+TB_EXPORT void CGContextSaveGState(CGContextRef c);
+TB_EXPORT void CGContextRestoreGState(CGContextRef c);
+TB_EXPORT void CGContextTranslateCTM(CGContextRef c, CGFloat tx, CGFloat ty);
 // Positive angles turn counter-clockwise in y-up user space.
-void CGContextRotateCTM(CGContextRef c, CGFloat angle);
-void CGContextScaleCTM(CGContextRef c, CGFloat sx, CGFloat sy);
-void CGContextConcatCTM(CGContextRef c, CGAffineTransform transform);
-CGAffineTransform CGContextGetCTM(CGContextRef c);
+TB_EXPORT void CGContextRotateCTM(CGContextRef c, CGFloat angle);
 // Makes the rectangle (through the transform) fully transparent, whatever
 // the alpha and blend mode.
-void CGContextClearRect(CGContextRef c, CGRect rect);
-void CGContextSetRGBFillColor(CGContextRef c, CGFloat red, CGFloat green, CGFloat blue,
-                              CGFloat alpha);
-void CGContextSetFillColorWithColor(CGContextRef c, CGColorRef color);
-void CGContextFillRect(CGContextRef c, CGRect rect);
+TB_EXPORT void CGContextClearRect(CGContextRef c, CGRect rect);
+TB_EXPORT void CGContextSetRGBFillColor(CGContextRef c, CGFloat red, CGFloat green, CGFloat blue,
+                                        CGFloat alpha);
+TB_EXPORT void CGContextFillRect(CGContextRef c, CGRect rect);
 // Global opacity, 0..1, applied to fills and images.
-void CGContextSetAlpha(CGContextRef c, CGFloat alpha);
+TB_EXPORT void CGContextSetAlpha(CGContextRef c, CGFloat alpha);
 // Unknown modes draw as kCGBlendModeNormal.
-void CGContextSetBlendMode(CGContextRef c, CGBlendMode mode);
+TB_EXPORT void CGContextSetBlendMode(CGContextRef c, CGBlendMode mode);
 // The image's top row goes to the top of rect; scaled with a smoothing filter.
-void CGContextDrawImage(CGContextRef c, CGRect rect, CGImageRef image);
+TB_EXPORT void CGContextDrawImage(CGContextRef c, CGRect rect, CGImageRef image);
 
 // Bitmap contexts: 8 bits per component, 32 bits per pixel. Supported
 // layouts: premultiplied alpha or skipped alpha, first or last, default
 // (big-endian) or 32-bit little-endian byte order. With nil data the context
 // allocates and owns zeroed pixels (bytesPerRow 0 picks a row size).
-CGContextRef CGBitmapContextCreate(void* data, size_t width, size_t height,
-                                   size_t bitsPerComponent, size_t bytesPerRow,
-                                   CGColorSpaceRef space, CGBitmapInfo bitmapInfo);
+TB_EXPORT CGContextRef CGBitmapContextCreate(void* data, size_t width, size_t height,
+                                             size_t bitsPerComponent, size_t bytesPerRow,
+                                             CGColorSpaceRef space, CGBitmapInfo bitmapInfo);
 // A snapshot: later drawing into the context leaves the image unchanged.
-CGImageRef CGBitmapContextCreateImage(CGContextRef c);
-void* CGBitmapContextGetData(CGContextRef c);
-size_t CGBitmapContextGetWidth(CGContextRef c);
-size_t CGBitmapContextGetHeight(CGContextRef c);
-size_t CGBitmapContextGetBytesPerRow(CGContextRef c);
+TB_EXPORT CGImageRef CGBitmapContextCreateImage(CGContextRef c);
 
 // A context that draws straight into a QuickDraw port's pixels, its origin at
 // the port's bottom-left corner. QDEndCGContext ends the drawing, tells a
 // window port what changed, releases the context and sets *contextPtr to nil,
 // so a CGContextRelease after it does nothing.
-OSStatus QDBeginCGContext(CGrafPtr inPort, CGContextRef* outContext);
-OSStatus QDEndCGContext(CGrafPtr inPort, CGContextRef* inoutContext);
+TB_EXPORT OSStatus QDBeginCGContext(CGrafPtr inPort, CGContextRef* outContext);
+TB_EXPORT OSStatus QDEndCGContext(CGrafPtr inPort, CGContextRef* inoutContext);

@@ -67,14 +67,12 @@ typedef AlertStdCFStringAlertParamRec* AlertStdCFStringAlertParamPtr;
 
 // The alert is made with its own references to the texts, which it keeps
 // until it has run or is disposed of. param may be nil: one "OK" button.
-OSStatus CreateStandardAlert(AlertType alertType, CFStringRef error, CFStringRef explanation,
-                             const AlertStdCFStringAlertParamRec* param, DialogRef* outAlert);
+TB_EXPORT OSStatus CreateStandardAlert(AlertType alertType, CFStringRef error, CFStringRef explanation,
+                                       const AlertStdCFStringAlertParamRec* param, DialogRef* outAlert);
 // Runs the alert modally, then disposes of it. outItemHit gets the item of
 // the pressed button: 1 OK, 2 cancel, 3 other.
-OSStatus RunStandardAlert(DialogRef inAlert, ModalFilterUPP filterProc,
-                          DialogItemIndex* outItemHit);
-// Disposes of an alert that was not run.
-void DisposeDialog(DialogRef theDialog);
+TB_EXPORT OSStatus RunStandardAlert(DialogRef inAlert, ModalFilterUPP filterProc,
+                                    DialogItemIndex* outItemHit);
 
 // What an alert shows, in UTF-8.
 struct TBAlertRequest {
@@ -91,4 +89,8 @@ struct TBAlertRequest {
 // Installs the routine that shows alerts and returns the pressed item; nil
 // restores the console runner. Returns the runner that was installed.
 using TBAlertRunner = DialogItemIndex (*)(const TBAlertRequest& request);
-TBAlertRunner TBSetStandardAlertRunner(TBAlertRunner runner);
+TB_EXPORT TBAlertRunner TBSetStandardAlertRunner(TBAlertRunner runner);
+
+// Used inside the toolbox only, so not exported.
+// Disposes of an alert that was not run.
+void DisposeDialog(DialogRef theDialog);

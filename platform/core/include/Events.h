@@ -21,7 +21,7 @@ enum {
     controlKey = 1 << controlKeyBit,
 };
 
-UInt32 GetCurrentKeyModifiers();
+TB_EXPORT UInt32 GetCurrentKeyModifiers();
 
 struct OpaqueMenuRef;
 typedef OpaqueMenuRef* MenuRef;
@@ -35,10 +35,10 @@ struct HICommand {
 };
 
 // eventNotHandledErr when no one handles the command (or it is nil).
-OSStatus ProcessHICommand(const HICommand* inCommand);
+TB_EXPORT OSStatus ProcessHICommand(const HICommand* inCommand);
 
 // Hooks for the ui library; nil uninstalls. Each returns the previous hook.
 using TBKeyModifiersSource = UInt32 (*)();
 using TBHICommandProcessor = OSStatus (*)(const HICommand* command);
-TBKeyModifiersSource TBSetKeyModifiersSource(TBKeyModifiersSource source);
-TBHICommandProcessor TBSetHICommandProcessor(TBHICommandProcessor processor);
+TB_EXPORT TBKeyModifiersSource TBSetKeyModifiersSource(TBKeyModifiersSource source);
+TB_EXPORT TBHICommandProcessor TBSetHICommandProcessor(TBHICommandProcessor processor);

@@ -50,32 +50,29 @@ enum {
 
 // noErr when the file exists, fnfErr when only its folder exists (the file
 // specification is filled in both cases), dirNFErr or another error otherwise.
-OSErr FSMakeFSSpec(SInt16 vRefNum, SInt32 dirID, ConstStr255Param fileName, FSSpec* spec);
-OSErr FSpDelete(const FSSpec* spec);
+TB_EXPORT OSErr FSMakeFSSpec(SInt16 vRefNum, SInt32 dirID, ConstStr255Param fileName, FSSpec* spec);
+TB_EXPORT OSErr FSpDelete(const FSSpec* spec);
 // Makes an empty file; dupFNErr when it exists.
-OSErr FSpCreate(const FSSpec* spec, OSType creator, OSType fileType, ScriptCode scriptTag);
+TB_EXPORT OSErr FSpCreate(const FSSpec* spec, OSType creator, OSType fileType, ScriptCode scriptTag);
 
 // Type and creator of a file; zero when the file carries none.
-OSErr FSpGetFInfo(const FSSpec* spec, FInfo* fndrInfo);
+TB_EXPORT OSErr FSpGetFInfo(const FSSpec* spec, FInfo* fndrInfo);
 
-OSErr FSpOpenDF(const FSSpec* spec, SInt8 permission, SInt16* refNum);
-OSErr FSRead(SInt16 refNum, SInt32* count, void* buffPtr);
-OSErr FSWrite(SInt16 refNum, SInt32* count, const void* buffPtr);
-OSErr FSClose(SInt16 refNum);
-OSErr SetFPos(SInt16 refNum, SInt16 posMode, SInt32 posOff);
-OSErr GetFPos(SInt16 refNum, SInt32* filePos);
-OSErr GetEOF(SInt16 refNum, SInt32* logEOF);
+TB_EXPORT OSErr FSpOpenDF(const FSSpec* spec, SInt8 permission, SInt16* refNum);
+TB_EXPORT OSErr FSWrite(SInt16 refNum, SInt32* count, const void* buffPtr);
+TB_EXPORT OSErr SetFPos(SInt16 refNum, SInt16 posMode, SInt32 posOff);
+TB_EXPORT OSErr FSClose(SInt16 refNum);
 
 // Host and test support: conversion between file specifications and host
 // paths. Names are Mac OS Roman in an FSSpec and UTF-8 in a path.
-bool TBPathFromFSSpec(const FSSpec& spec, std::string& path);
-OSErr TBFSSpecFromPath(const std::string& path, FSSpec* spec);
+TB_EXPORT bool TBPathFromFSSpec(const FSSpec& spec, std::string& path);
+TB_EXPORT OSErr TBFSSpecFromPath(const std::string& path, FSSpec* spec);
 
 // Every save of a file (Resource Manager writes included) goes through one
 // hidden temporary file beside it, renamed over it when whole. This removes
 // the temporary files that interrupted saves of path left behind, and says
 // how many. Callers make sure no save of path runs at the same time.
-int TBRemoveStaleSaves(const std::string& path);
+TB_EXPORT int TBRemoveStaleSaves(const std::string& path);
 
 // ---- Catalogue information ---------------------------------------------------
 //
@@ -89,7 +86,7 @@ enum : SInt32 {
 };
 
 // The name of the one volume ("Linux").
-const char* TBVolumeName();
+TB_EXPORT const char* TBVolumeName();
 
 typedef UInt32 FSCatalogInfoBitmap;
 enum : FSCatalogInfoBitmap {
@@ -119,10 +116,10 @@ struct HFSUniStr255 {
 
 // Each out argument may be nil. fnfErr when the item is gone; bdNamErr when
 // its name cannot be a Mac name (longer than 63 characters or not Mac OS Roman).
-OSErr FSGetCatalogInfo(const FSRef* ref, FSCatalogInfoBitmap whichInfo,
-                       FSCatalogInfo* catalogInfo, HFSUniStr255* outName, FSSpec* fsSpec,
-                       FSRef* parentRef);
-OSErr FSpMakeFSRef(const FSSpec* source, FSRef* newRef);
+TB_EXPORT OSErr FSGetCatalogInfo(const FSRef* ref, FSCatalogInfoBitmap whichInfo,
+                                 FSCatalogInfo* catalogInfo, HFSUniStr255* outName, FSSpec* fsSpec,
+                                 FSRef* parentRef);
+TB_EXPORT OSErr FSpMakeFSRef(const FSSpec* source, FSRef* newRef);
 
 enum : SInt8 {
     kioFlAttribDirMask = 0x10,
@@ -165,4 +162,4 @@ typedef CInfoPBRec* CInfoPBPtr;
 // folder itself when the name is empty.
 // ioFDirIndex > 0: the n-th item of the folder ioDirID, by name; fnfErr
 // past the last. The result is also stored in ioResult.
-OSErr PBGetCatInfoSync(CInfoPBPtr paramBlock);
+TB_EXPORT OSErr PBGetCatInfoSync(CInfoPBPtr paramBlock);

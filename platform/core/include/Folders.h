@@ -16,5 +16,5 @@ constexpr OSType kPreferencesFolderType = FOUR_CHAR_CODE("pref");
 
 // The preferences folder is $XDG_CONFIG_HOME when set and non-empty, else
 // $HOME/.config. It is never created: a missing folder gives fnfErr.
-OSErr FindFolder(SInt16 vRefNum, OSType folderType, Boolean createFolder, SInt16* foundVRefNum,
-                 SInt32* foundDirID);
+TB_EXPORT OSErr FindFolder(SInt16 vRefNum, OSType folderType, Boolean createFolder, SInt16* foundVRefNum,
+                           SInt32* foundDirID);

@@ -7,31 +7,29 @@
 
 #include "MacTypes.h"
 
-Ptr NewPtr(Size byteCount);
-Ptr NewPtrClear(Size byteCount);
-void DisposePtr(Ptr p);
-Size GetPtrSize(Ptr p);
+TB_EXPORT Ptr NewPtr(Size byteCount);
+TB_EXPORT Ptr NewPtrClear(Size byteCount);
+TB_EXPORT void DisposePtr(Ptr p);
+TB_EXPORT Size GetPtrSize(Ptr p);
 
-Handle NewHandle(Size byteCount);
-Handle NewHandleClear(Size byteCount);
-void DisposeHandle(Handle h);
-Size GetHandleSize(Handle h);
-void SetHandleSize(Handle h, Size newSize);
-OSErr HandToHand(Handle* theHndl);
-void HLock(Handle h);
-void HUnlock(Handle h);
+TB_EXPORT Handle NewHandle(Size byteCount);
+TB_EXPORT Handle NewHandleClear(Size byteCount);
+TB_EXPORT void DisposeHandle(Handle h);
+TB_EXPORT Size GetHandleSize(Handle h);
+TB_EXPORT OSErr HandToHand(Handle* theHndl);
 
-void BlockMoveData(const void* srcPtr, void* destPtr, Size byteCount);
-void BlockZero(void* destPtr, Size byteCount);
+TB_EXPORT void BlockMoveData(const void* srcPtr, void* destPtr, Size byteCount);
 
-// Result of the most recent Memory Manager call.
-OSErr MemError();
 
 // Test support: make the n-th allocation from now on fail (1 = the next one),
 // 0 switches the failure off. Counts NewPtr*, NewHandle*, HandToHand and
 // SetHandleSize growth.
-void TBFailAllocationAfter(long n);
+TB_EXPORT void TBFailAllocationAfter(long n);
 // Whether the failure set up above has not happened yet.
-bool TBAllocationFailurePending();
+TB_EXPORT bool TBAllocationFailurePending();
 // Pointer and handle blocks allocated and not yet disposed of, for leak checks.
-long TBLiveBlockCount();
+TB_EXPORT long TBLiveBlockCount();
+
+// Used inside the toolbox only, so not exported.
+// Result of the most recent Memory Manager call.
+OSErr MemError();

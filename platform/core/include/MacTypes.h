@@ -4,6 +4,11 @@
 #include <cstddef>
 #include <cstdint>
 
+// The toolbox libraries are built with hidden symbols; what their headers
+// mark with TB_EXPORT is what the plug-in, the host and the other toolbox
+// library may call.
+#define TB_EXPORT __attribute__((visibility("default")))
+
 typedef uint8_t UInt8;
 typedef int8_t SInt8;
 typedef uint16_t UInt16;

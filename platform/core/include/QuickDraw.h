@@ -117,39 +117,35 @@ struct OpenCPicParams {
 };
 
 // Graphics worlds
-QDErr NewGWorld(GWorldPtr* offscreenGWorld, SInt16 pixelDepth, const Rect* boundsRect,
-                CTabHandle cTable, GDHandle aGDevice, GWorldFlags flags);
+TB_EXPORT QDErr NewGWorld(GWorldPtr* offscreenGWorld, SInt16 pixelDepth, const Rect* boundsRect,
+                          CTabHandle cTable, GDHandle aGDevice, GWorldFlags flags);
 // A graphics world over pixels that the caller owns and keeps alive until
 // the world is disposed of (which leaves the pixels alone). Only
 // k32ARGBPixelFormat; the rows must hold boundsRect's width × 4 bytes.
 enum { k32ARGBPixelFormat = 0x00000020 };
-QDErr NewGWorldFromPtr(GWorldPtr* offscreenGWorld, UInt32 pixelFormat, const Rect* boundsRect,
-                       CTabHandle cTable, GDHandle aGDevice, GWorldFlags flags, Ptr newBuffer,
-                       SInt32 rowBytes);
-void DisposeGWorld(GWorldPtr offscreenGWorld);
-PixMapHandle GetGWorldPixMap(GWorldPtr offscreenGWorld);
-void GetGWorld(CGrafPtr* port, GDHandle* gdh);
-void SetGWorld(CGrafPtr port, GDHandle gdh);
+TB_EXPORT QDErr NewGWorldFromPtr(GWorldPtr* offscreenGWorld, UInt32 pixelFormat,
+                                 const Rect* boundsRect, CTabHandle cTable, GDHandle aGDevice,
+                                 GWorldFlags flags, Ptr newBuffer, SInt32 rowBytes);
+TB_EXPORT void DisposeGWorld(GWorldPtr offscreenGWorld);
+TB_EXPORT PixMapHandle GetGWorldPixMap(GWorldPtr offscreenGWorld);
+TB_EXPORT void GetGWorld(CGrafPtr* port, GDHandle* gdh);
+TB_EXPORT void SetGWorld(CGrafPtr port, GDHandle gdh);
 
 // Pixel maps
-Boolean LockPixels(PixMapHandle pm);
-void UnlockPixels(PixMapHandle pm);
-GWorldFlags GetPixelsState(PixMapHandle pm);
-void SetPixelsState(PixMapHandle pm, GWorldFlags state);
-Ptr GetPixBaseAddr(PixMapHandle pm);
-SInt32 GetPixRowBytes(PixMapHandle pm);
-SInt16 GetPixDepth(PixMapHandle pm);
-Rect* GetPixBounds(PixMapHandle pm, Rect* bounds);
+TB_EXPORT Boolean LockPixels(PixMapHandle pm);
+TB_EXPORT GWorldFlags GetPixelsState(PixMapHandle pm);
+TB_EXPORT void SetPixelsState(PixMapHandle pm, GWorldFlags state);
+TB_EXPORT Ptr GetPixBaseAddr(PixMapHandle pm);
+TB_EXPORT SInt32 GetPixRowBytes(PixMapHandle pm);
+TB_EXPORT SInt16 GetPixDepth(PixMapHandle pm);
+TB_EXPORT Rect* GetPixBounds(PixMapHandle pm, Rect* bounds);
 
 // Ports
-void GetPort(GrafPtr* port);
-void SetPort(GrafPtr port);
-Boolean QDSwapPort(CGrafPtr inNewPort, CGrafPtr* outOldPort);
-Rect* GetPortBounds(CGrafPtr port, Rect* rect);
-void SetPortBounds(CGrafPtr port, const Rect* rect);
-const BitMap* GetPortBitMapForCopyBits(CGrafPtr port);
-PixMapHandle GetPortPixMap(CGrafPtr port);
-OSStatus QDFlushPortBuffer(CGrafPtr port, RgnHandle region);
+TB_EXPORT void GetPort(GrafPtr* port);
+TB_EXPORT void SetPort(GrafPtr port);
+TB_EXPORT Rect* GetPortBounds(CGrafPtr port, Rect* rect);
+TB_EXPORT const BitMap* GetPortBitMapForCopyBits(CGrafPtr port);
+TB_EXPORT OSStatus QDFlushPortBuffer(CGrafPtr port, RgnHandle region);
 
 // Copying pixels. srcCopy scales between any two rectangles: exact where the
 // sizes match, an area average where it shrinks, bilinear where it grows.
@@ -158,87 +154,56 @@ OSStatus QDFlushPortBuffer(CGrafPtr port, RgnHandle region);
 // left alone; the destination is clipped to its bitmap, the mask's bounds
 // and, when it is the current port's, the port's clip. QDError is paramErr
 // for bitmaps with unaligned or too short rows.
-void CopyBits(const BitMap* srcBits, const BitMap* dstBits, const Rect* srcRect,
-              const Rect* dstRect, SInt16 mode, RgnHandle maskRgn);
+TB_EXPORT void CopyBits(const BitMap* srcBits, const BitMap* dstBits, const Rect* srcRect,
+                        const Rect* dstRect, SInt16 mode, RgnHandle maskRgn);
 
 // Colours and pen of the current port
-void RGBForeColor(const RGBColor* color);
-void RGBBackColor(const RGBColor* color);
-void GetForeColor(RGBColor* color);
-void GetBackColor(RGBColor* color);
-void ForeColor(SInt32 color);
-void BackColor(SInt32 color);
-void PenMode(SInt16 mode);
-void PenSize(SInt16 width, SInt16 height);
-void PenNormal();
-void MoveTo(SInt16 h, SInt16 v);
-void Move(SInt16 dh, SInt16 dv);
-void LineTo(SInt16 h, SInt16 v);
-void Line(SInt16 dh, SInt16 dv);
-void GetPen(Point* pt);
-void ClipRect(const Rect* r);
-void GetClip(RgnHandle rgn);
-void SetClip(RgnHandle rgn);
-
-// Classic colour constants for ForeColor/BackColor.
-enum {
-    blackColor = 33,
-    whiteColor = 30,
-    redColor = 205,
-    greenColor = 341,
-    blueColor = 409,
-    cyanColor = 273,
-    magentaColor = 137,
-    yellowColor = 69,
-};
+TB_EXPORT void RGBForeColor(const RGBColor* color);
+TB_EXPORT void RGBBackColor(const RGBColor* color);
+TB_EXPORT void PenMode(SInt16 mode);
+TB_EXPORT void PenSize(SInt16 width, SInt16 height);
+TB_EXPORT void PenNormal();
+TB_EXPORT void MoveTo(SInt16 h, SInt16 v);
+TB_EXPORT void ClipRect(const Rect* r);
+TB_EXPORT void GetClip(RgnHandle rgn);
 
 // Drawing into the current port (clipped to its bounds and clip rectangle).
 // The pen is solid: patCopy, patOr and notPatBic paint the fore colour,
 // patBic and notPatCopy the back colour, patXor and srcXor invert, the other
 // not-modes draw nothing. Painted pixels get alpha 0xFF; inverting keeps it.
-void PaintRect(const Rect* r);
-void EraseRect(const Rect* r);
-void FrameRect(const Rect* r);
-void InvertRect(const Rect* r);
-void PaintOval(const Rect* r);
-void FrameOval(const Rect* r);
-void EraseOval(const Rect* r);
+TB_EXPORT void PaintRect(const Rect* r);
+TB_EXPORT void EraseRect(const Rect* r);
+TB_EXPORT void FrameRect(const Rect* r);
+TB_EXPORT void InvertRect(const Rect* r);
+TB_EXPORT void FrameOval(const Rect* r);
 
 // Text: measured and drawn by the ui library where it is loaded; without it,
 // text has no width and draws nothing.
-void TextFont(SInt16 font);
-void TextSize(SInt16 size);
-void TextFace(SInt16 face);
-void DrawString(ConstStr255Param s);
-SInt16 StringWidth(ConstStr255Param s);
+TB_EXPORT void DrawString(ConstStr255Param s);
+TB_EXPORT SInt16 StringWidth(ConstStr255Param s);
 
 // Rectangle and point utilities
-void SetRect(Rect* r, SInt16 left, SInt16 top, SInt16 right, SInt16 bottom);
-void OffsetRect(Rect* r, SInt16 dh, SInt16 dv);
-void InsetRect(Rect* r, SInt16 dh, SInt16 dv);
-Boolean SectRect(const Rect* src1, const Rect* src2, Rect* dstRect);
-void UnionRect(const Rect* src1, const Rect* src2, Rect* dstRect);
-Boolean EqualRect(const Rect* rect1, const Rect* rect2);
-Boolean EmptyRect(const Rect* r);
-void Pt2Rect(Point pt1, Point pt2, Rect* dstRect);
-Boolean PtInRect(Point pt, const Rect* r);
-void SetPt(Point* pt, SInt16 h, SInt16 v);
+TB_EXPORT void SetRect(Rect* r, SInt16 left, SInt16 top, SInt16 right, SInt16 bottom);
+TB_EXPORT void OffsetRect(Rect* r, SInt16 dh, SInt16 dv);
+TB_EXPORT void InsetRect(Rect* r, SInt16 dh, SInt16 dv);
+TB_EXPORT Boolean SectRect(const Rect* src1, const Rect* src2, Rect* dstRect);
+TB_EXPORT Boolean EqualRect(const Rect* rect1, const Rect* rect2);
+TB_EXPORT void Pt2Rect(Point pt1, Point pt2, Rect* dstRect);
+TB_EXPORT Boolean PtInRect(Point pt, const Rect* r);
 
 // Regions
-RgnHandle NewRgn();
-void DisposeRgn(RgnHandle rgn);
-void RectRgn(RgnHandle rgn, const Rect* r);
-void SetRectRgn(RgnHandle rgn, SInt16 left, SInt16 top, SInt16 right, SInt16 bottom);
-Rect* GetRegionBounds(RgnHandle region, Rect* bounds);
-Boolean EmptyRgn(RgnHandle rgn);
+TB_EXPORT RgnHandle NewRgn();
+TB_EXPORT void DisposeRgn(RgnHandle rgn);
+TB_EXPORT void RectRgn(RgnHandle rgn, const Rect* r);
 
 // Pictures: while a picture is open on the current port, CopyBits into that
 // port records the copied pixels into the picture.
-PicHandle OpenCPicture(const OpenCPicParams* newHeader);
-void ClosePicture();
-void DrawPicture(PicHandle myPicture, const Rect* dstRect);
-void KillPicture(PicHandle myPicture);
-Rect* QDGetPictureBounds(PicHandle picH, Rect* outRect);
+TB_EXPORT PicHandle OpenCPicture(const OpenCPicParams* newHeader);
+TB_EXPORT void ClosePicture();
+TB_EXPORT void DrawPicture(PicHandle myPicture, const Rect* dstRect);
+TB_EXPORT void KillPicture(PicHandle myPicture);
+TB_EXPORT Rect* QDGetPictureBounds(PicHandle picH, Rect* outRect);
 
-// Result of the most recent QuickDraw call.
-OSErr QDError();
+TB_EXPORT PixMapHandle GetPortPixMap(CGrafPtr port);
+TB_EXPORT Rect* GetRegionBounds(RgnHandle region, Rect* bounds);
+TB_EXPORT Boolean EmptyRect(const Rect* r);

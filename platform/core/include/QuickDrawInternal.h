@@ -32,23 +32,20 @@ constexpr UInt32 kPortMagic = 0x47577264;  // "GWrd"
 
 // Makes a port over pixels that the caller owns (a window's back buffer).
 // The rows must hold bounds' width × 4 bytes at least.
-GrafPtr TBNewPortOnPixels(Ptr baseAddr, SInt32 rowBytes, const Rect* bounds);
-void TBDisposePort(GrafPtr port);
+TB_EXPORT GrafPtr TBNewPortOnPixels(Ptr baseAddr, SInt32 rowBytes, const Rect* bounds);
+TB_EXPORT void TBDisposePort(GrafPtr port);
 // Points an existing port at new pixels (after a window resize).
-void TBSetPortPixels(GrafPtr port, Ptr baseAddr, SInt32 rowBytes, const Rect* bounds);
+TB_EXPORT void TBSetPortPixels(GrafPtr port, Ptr baseAddr, SInt32 rowBytes, const Rect* bounds);
 
 // Text drawing is done by the ui library; it installs these hooks.
 struct TBTextHooks {
     SInt16 (*stringWidth)(GrafPtr port, ConstStr255Param s);
     void (*drawString)(GrafPtr port, ConstStr255Param s);  // at port->penLoc, advances it
 };
-void TBSetTextHooks(const TBTextHooks* hooks);
+TB_EXPORT void TBSetTextHooks(const TBTextHooks* hooks);
 
 // Tells the toolbox that pixels of the given bitmap changed inside `changed`
 // (bounds coordinates): a picture open on a port over these pixels records
 // them, and every such port's pixelsChanged is called. Drawing code outside
 // QuickDraw (Core Graphics, the text hooks) calls it after writing pixels.
-void TBPortPixelsChanged(const BitMap* bits, const Rect* changed);
-
-// Sets the result that QDError reports.
-void TBSetQDError(OSErr err);
+TB_EXPORT void TBPortPixelsChanged(const BitMap* bits, const Rect* changed);

@@ -16,39 +16,30 @@ enum {
     resChanged = 2,
 };
 
-SInt16 FSpOpenResFile(const FSSpec* spec, SInt8 permission);
-void FSpCreateResFile(const FSSpec* spec, OSType creator, OSType fileType, ScriptCode scriptTag);
-void UseResFile(SInt16 refNum);
-SInt16 CurResFile();
-void CloseResFile(SInt16 refNum);
-void UpdateResFile(SInt16 refNum);
-OSErr ResError();
+TB_EXPORT SInt16 FSpOpenResFile(const FSSpec* spec, SInt8 permission);
+TB_EXPORT void FSpCreateResFile(const FSSpec* spec, OSType creator, OSType fileType, ScriptCode scriptTag);
+TB_EXPORT void UseResFile(SInt16 refNum);
+TB_EXPORT SInt16 CurResFile();
+TB_EXPORT void CloseResFile(SInt16 refNum);
+TB_EXPORT void UpdateResFile(SInt16 refNum);
+TB_EXPORT OSErr ResError();
 
-Handle Get1Resource(ResType theType, SInt16 theID);
-Handle GetResource(ResType theType, SInt16 theID);
-Handle Get1NamedResource(ResType theType, ConstStr255Param name);
-Handle GetNamedResource(ResType theType, ConstStr255Param name);
-SInt16 Count1Resources(ResType theType);
-Handle Get1IndResource(ResType theType, SInt16 index);
-SInt16 HomeResFile(Handle theResource);
+TB_EXPORT Handle Get1Resource(ResType theType, SInt16 theID);
 
-void DetachResource(Handle theResource);
-void AddResource(Handle theData, ResType theType, SInt16 theID, ConstStr255Param name);
-void RemoveResource(Handle theResource);
-void ReleaseResource(Handle theResource);
-void ChangedResource(Handle theResource);
-void WriteResource(Handle theResource);
-void GetResInfo(Handle theResource, SInt16* theID, ResType* theType, Str255 name);
-void SetResInfo(Handle theResource, SInt16 theID, ConstStr255Param name);
+TB_EXPORT void DetachResource(Handle theResource);
+TB_EXPORT void AddResource(Handle theData, ResType theType, SInt16 theID, ConstStr255Param name);
+TB_EXPORT void RemoveResource(Handle theResource);
+TB_EXPORT void ReleaseResource(Handle theResource);
+TB_EXPORT void GetResInfo(Handle theResource, SInt16* theID, ResType* theType, Str255 name);
 
 // The index-th string (from 1) of 'STR#' list strListID; empty when missing.
-void GetIndString(Str255 theString, SInt16 strListID, SInt16 index);
+TB_EXPORT void GetIndString(Str255 theString, SInt16 strListID, SInt16 index);
 
 // Host support: opens a resource file by host path, e.g. the bundle's
 // Brimtone.rsrc, and makes it current. -1 on failure; ResError tells.
-SInt16 TBOpenResFileAtPath(const char* path, SInt8 permission);
+TB_EXPORT SInt16 TBOpenResFileAtPath(const char* path, SInt8 permission);
 // Host support: an empty resource file for the absolute path, kept in memory
 // and made current. UpdateResFile puts the whole file at path in one rename,
 // replacing the regular file there, so a file rebuilt from scratch costs one
 // save like any other change; closing it before that discards it.
-SInt16 TBOpenNewResFileAtPath(const char* path, OSType creator, OSType fileType);
+TB_EXPORT SInt16 TBOpenNewResFileAtPath(const char* path, OSType creator, OSType fileType);

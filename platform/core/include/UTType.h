@@ -32,10 +32,10 @@
 // gives its dynamic identifier when that conforms. A new string that the
 // caller releases; nil for a nil or empty tag, an unknown tag class or no
 // conforming type.
-CFStringRef UTTypeCreatePreferredIdentifierForTag(CFStringRef inTagClass, CFStringRef inTag,
-                                                  CFStringRef inConformingToUTI);
+TB_EXPORT CFStringRef UTTypeCreatePreferredIdentifierForTag(CFStringRef inTagClass, CFStringRef inTag,
+                                                            CFStringRef inConformingToUTI);
 // The four characters of the code as a new string; empty for 0.
-CFStringRef UTCreateStringForOSType(OSType inOSType);
+TB_EXPORT CFStringRef UTCreateStringForOSType(OSType inOSType);
 // True when inUTI is inConformsToUTI or conforms to it through its chain;
 // false when either is nil.
-Boolean UTTypeConformsTo(CFStringRef inUTI, CFStringRef inConformsToUTI);
+TB_EXPORT Boolean UTTypeConformsTo(CFStringRef inUTI, CFStringRef inConformsToUTI);

@@ -219,21 +219,6 @@ CFBundleRef CFBundleGetMainBundle()
     return table.main;
 }
 
-CFStringRef CFBundleGetIdentifier(CFBundleRef bundle)
-{
-    return bundle != nullptr ? bundle->identifier : nullptr;
-}
-
-CFURLRef CFBundleCopyBundleURL(CFBundleRef bundle)
-{
-    return bundle != nullptr ? TBCFURLCreateWithPath(bundle->path, true) : nullptr;
-}
-
-CFURLRef CFBundleCopyResourcesDirectoryURL(CFBundleRef bundle)
-{
-    return bundle != nullptr ? TBCFURLCreateWithPath(bundle->resources, true) : nullptr;
-}
-
 CFURLRef CFBundleCopyResourceURL(CFBundleRef bundle, CFStringRef resourceName,
                                  CFStringRef resourceType, CFStringRef subDirName)
 {

@@ -171,21 +171,6 @@ OSStatus MakeRef(const std::string& rawPath, FSRef* ref, Boolean* isDirectory)
 
 }  // namespace
 
-CFURLRef CFURLCreateWithFileSystemPath(CFAllocatorRef, CFStringRef filePath, CFURLPathStyle pathStyle,
-                                       Boolean isDirectory)
-{
-    if (filePath == nullptr || pathStyle != kCFURLPOSIXPathStyle) return nullptr;
-    return MakeFileURL(Absolute(TBCFStringToUTF8(filePath)), isDirectory);
-}
-
-CFURLRef CFURLCreateFromFileSystemRepresentation(CFAllocatorRef, const UInt8* buffer, CFIndex bufLen,
-                                                 Boolean isDirectory)
-{
-    if (buffer == nullptr || bufLen < 0) return nullptr;
-    const std::string path(reinterpret_cast<const char*>(buffer), size_t(bufLen));
-    return MakeFileURL(Absolute(path), isDirectory);
-}
-
 CFURLRef CFURLCreateWithString(CFAllocatorRef, CFStringRef URLString, CFURLRef baseURL)
 {
     if (URLString == nullptr || baseURL != nullptr) return nullptr;
@@ -209,21 +194,6 @@ CFStringRef CFURLGetString(CFURLRef anURL)
     return anURL != nullptr ? AsURL(anURL)->text : nullptr;
 }
 
-CFStringRef CFURLCopyFileSystemPath(CFURLRef anURL, CFURLPathStyle pathStyle)
-{
-    if (anURL == nullptr || pathStyle != kCFURLPOSIXPathStyle || anURL->path.empty()) return nullptr;
-    return TBCFStringCreateWithUTF8(anURL->path);
-}
-
-Boolean CFURLGetFileSystemRepresentation(CFURLRef url, Boolean, UInt8* buffer, CFIndex maxBufLen)
-{
-    if (url == nullptr || buffer == nullptr || url->path.empty() ||
-        maxBufLen <= CFIndex(url->path.size()))
-        return false;
-    std::memcpy(buffer, url->path.c_str(), url->path.size() + 1);
-    return true;
-}
-
 Boolean CFURLGetFSRef(CFURLRef url, FSRef* fsRef)
 {
     if (url == nullptr || url->path.empty()) return false;
@@ -243,16 +213,6 @@ OSStatus FSPathMakeRef(const UInt8* path, FSRef* ref, Boolean* isDirectory)
 {
     if (path == nullptr) return paramErr;
     return MakeRef(reinterpret_cast<const char*>(path), ref, isDirectory);
-}
-
-OSStatus FSRefMakePath(const FSRef* ref, UInt8* path, UInt32 maxPathSize)
-{
-    std::string text;
-    if (path == nullptr) return paramErr;
-    if (!TBFSRefGetPath(ref, text)) return fnfErr;
-    if (text.size() + 1 > maxPathSize) return paramErr;
-    std::memcpy(path, text.c_str(), text.size() + 1);
-    return noErr;
 }
 
 std::string TBCFURLGetPath(CFURLRef url)

@@ -199,10 +199,8 @@ void CopyBits(const BitMap* srcBits, const BitMap* dstBits, const Rect* srcRect,
 {
     if (!UsableBitMap(srcBits) || !UsableBitMap(dstBits) || srcRect == nullptr ||
         dstRect == nullptr) {
-        TBSetQDError(paramErr);
         return;
     }
-    TBSetQDError(noErr);
     const IRect from = ToIRect(*srcRect);
     const IRect to = ToIRect(*dstRect);
     if (from.Empty() || to.Empty())
@@ -237,10 +235,8 @@ void CopyBits(const BitMap* srcBits, const BitMap* dstBits, const Rect* srcRect,
         std::unique_ptr<UInt8, FreeDeleter> copy;
         if (Overlap(source, width, height, target, width, height)) {
             copy.reset(static_cast<UInt8*>(std::malloc(size_t(width) * 4 * size_t(height))));
-            if (!copy) {
-                TBSetQDError(memFullErr);
+            if (!copy)
                 return;
-            }
             const Pixels packed{copy.get(), std::ptrdiff_t(width) * 4};
             CombineBlock(source, packed, width, height, srcCopy);
             source = packed;
@@ -257,18 +253,14 @@ void CopyBits(const BitMap* srcBits, const BitMap* dstBits, const Rect* srcRect,
         Pixels scaled = target;
         if (!direct) {
             scratch.reset(static_cast<UInt8*>(std::malloc(size_t(width) * 4 * size_t(height))));
-            if (!scratch) {
-                TBSetQDError(memFullErr);
+            if (!scratch)
                 return;
-            }
             scaled = Pixels{scratch.get(), std::ptrdiff_t(width) * 4};
         }
         const OSErr scaleErr =
             ScaleBlock(source, srcArea, scaled, width, height, from, to, area.left, area.top);
-        if (scaleErr != noErr) {
-            TBSetQDError(scaleErr);
+        if (scaleErr != noErr)
             return;
-        }
         if (!direct)
             CombineBlock(scaled, target, width, height, mode);
     }

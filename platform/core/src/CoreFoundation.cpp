@@ -257,15 +257,6 @@ void CFRelease(CFTypeRef cf)
         delete object;
 }
 
-CFIndex CFGetRetainCount(CFTypeRef cf)
-{
-    if (cf == nullptr)
-        return 0;
-    if (AsObject(cf)->immortal)
-        return 0x7FFFFFFF;
-    return AsObject(cf)->retainCount.load(std::memory_order_relaxed);
-}
-
 Boolean CFEqual(CFTypeRef cf1, CFTypeRef cf2)
 {
     if (cf1 == nullptr || cf2 == nullptr)
@@ -309,13 +300,6 @@ CFStringRef CFStringCreateWithCString(CFAllocatorRef, const char* cStr, CFString
         return nullptr;
     return CreateFromBytes(reinterpret_cast<const unsigned char*>(cStr), std::strlen(cStr),
                            encoding);
-}
-
-CFStringRef CFStringCreateWithCharacters(CFAllocatorRef, const UniChar* chars, CFIndex numChars)
-{
-    if (numChars < 0 || (chars == nullptr && numChars > 0))
-        return nullptr;
-    return NewString(std::u16string(chars, chars + numChars));
 }
 
 CFStringRef CFStringCreateCopy(CFAllocatorRef, CFStringRef theString)

@@ -551,25 +551,9 @@ CGContextRef NewContext(void* data, size_t width, size_t height, size_t bytesPer
 
 const CGAffineTransform CGAffineTransformIdentity = {1, 0, 0, 1, 0, 0};
 
-CGAffineTransform CGAffineTransformMake(CGFloat a, CGFloat b, CGFloat c, CGFloat d, CGFloat tx,
-                                        CGFloat ty)
-{
-    return CGAffineTransform{a, b, c, d, tx, ty};
-}
-
-CGPoint CGPointApplyAffineTransform(CGPoint point, CGAffineTransform t)
-{
-    return CGPoint{t.a * point.x + t.c * point.y + t.tx, t.b * point.x + t.d * point.y + t.ty};
-}
-
 CGColorSpaceRef CGColorSpaceCreateDeviceRGB()
 {
     return new (std::nothrow) CGColorSpace;
-}
-
-CGColorSpaceRef CGColorSpaceRetain(CGColorSpaceRef space)
-{
-    return Retain(space);
 }
 
 void CGColorSpaceRelease(CGColorSpaceRef space)
@@ -587,26 +571,6 @@ CGColorRef CGColorCreate(CGColorSpaceRef space, const CGFloat components[])
             color->components[i] = CGFloat(Clamp01(components[i]));
     }
     return color;
-}
-
-CGColorRef CGColorRetain(CGColorRef color)
-{
-    return Retain(color);
-}
-
-void CGColorRelease(CGColorRef color)
-{
-    Release(color);
-}
-
-const CGFloat* CGColorGetComponents(CGColorRef color)
-{
-    return color == nullptr ? nullptr : color->components;
-}
-
-size_t CGColorGetNumberOfComponents(CGColorRef color)
-{
-    return color == nullptr ? 0 : 4;
 }
 
 CGImageRef CGImageRetain(CGImageRef image)
@@ -637,27 +601,6 @@ CGImageRef CGImageCreateCopy(CGImageRef image)
                                image->rowBytes);
 }
 
-CGImageRef CGImageCreateWithImageInRect(CGImageRef image, CGRect rect)
-{
-    if (image == nullptr)
-        return nullptr;
-    double x0 = rect.origin.x, y0 = rect.origin.y;
-    double x1 = x0 + rect.size.width, y1 = y0 + rect.size.height;
-    if (!std::isfinite(x0) || !std::isfinite(y0) || !std::isfinite(x1) || !std::isfinite(y1))
-        return nullptr;
-    const auto cut = [](double v, size_t limit) {
-        return size_t(std::clamp(v, 0.0, double(limit)));
-    };
-    const size_t left = cut(std::floor(std::min(x0, x1)), image->width);
-    const size_t right = cut(std::ceil(std::max(x0, x1)), image->width);
-    const size_t top = cut(std::floor(std::min(y0, y1)), image->height);
-    const size_t bottom = cut(std::ceil(std::max(y0, y1)), image->height);
-    if (right <= left || bottom <= top)
-        return nullptr;
-    return TBCGImageCreateARGB(right - left, bottom - top,
-                               image->Bytes() + top * image->rowBytes + left * 4, image->rowBytes);
-}
-
 CGImageRef TBCGImageCreateARGB(size_t width, size_t height, const void* pixels, size_t rowBytes)
 {
     if (pixels == nullptr || rowBytes / 4 < width)
@@ -678,11 +621,6 @@ const UInt8* TBCGImageGetARGBData(CGImageRef image, size_t* rowBytes)
     if (rowBytes != nullptr)
         *rowBytes = image->rowBytes;
     return image->Bytes();
-}
-
-CGContextRef CGContextRetain(CGContextRef c)
-{
-    return Retain(c);
 }
 
 void CGContextRelease(CGContextRef c)
@@ -723,27 +661,6 @@ void CGContextRotateCTM(CGContextRef c, CGFloat angle)
     c->state.ctm = Compose(Affine{cosine, sine, -sine, cosine, 0, 0}, c->state.ctm);
 }
 
-void CGContextScaleCTM(CGContextRef c, CGFloat sx, CGFloat sy)
-{
-    if (c != nullptr)
-        c->state.ctm = Compose(Affine{sx, 0, 0, sy, 0, 0}, c->state.ctm);
-}
-
-void CGContextConcatCTM(CGContextRef c, CGAffineTransform t)
-{
-    if (c != nullptr)
-        c->state.ctm = Compose(Affine{t.a, t.b, t.c, t.d, t.tx, t.ty}, c->state.ctm);
-}
-
-CGAffineTransform CGContextGetCTM(CGContextRef c)
-{
-    if (c == nullptr)
-        return CGAffineTransformIdentity;
-    const Affine& m = c->state.ctm;
-    return CGAffineTransform{CGFloat(m.a), CGFloat(m.b), CGFloat(m.c),
-                             CGFloat(m.d), CGFloat(m.tx), CGFloat(m.ty)};
-}
-
 void CGContextClearRect(CGContextRef c, CGRect rect)
 {
     if (!CanDraw(c))
@@ -766,13 +683,6 @@ void CGContextSetRGBFillColor(CGContextRef c, CGFloat red, CGFloat green, CGFloa
     c->state.fill[1] = Clamp01(green);
     c->state.fill[2] = Clamp01(blue);
     c->state.fill[3] = Clamp01(alpha);
-}
-
-void CGContextSetFillColorWithColor(CGContextRef c, CGColorRef color)
-{
-    if (color != nullptr)
-        CGContextSetRGBFillColor(c, color->components[0], color->components[1],
-                                 color->components[2], color->components[3]);
 }
 
 void CGContextFillRect(CGContextRef c, CGRect rect)
@@ -862,26 +772,6 @@ CGImageRef CGBitmapContextCreateImage(CGContextRef c)
     pixman_image_composite32(PIXMAN_OP_SRC, c->target.get(), nullptr, copy.get(), 0, 0, 0, 0, 0,
                              0, int(c->width), int(c->height));
     return image;
-}
-
-void* CGBitmapContextGetData(CGContextRef c)
-{
-    return c == nullptr ? nullptr : c->data;
-}
-
-size_t CGBitmapContextGetWidth(CGContextRef c)
-{
-    return c == nullptr ? 0 : c->width;
-}
-
-size_t CGBitmapContextGetHeight(CGContextRef c)
-{
-    return c == nullptr ? 0 : c->height;
-}
-
-size_t CGBitmapContextGetBytesPerRow(CGContextRef c)
-{
-    return c == nullptr ? 0 : c->bytesPerRow;
 }
 
 OSStatus QDBeginCGContext(CGrafPtr inPort, CGContextRef* outContext)

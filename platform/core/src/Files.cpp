@@ -512,31 +512,6 @@ int DataForkFD(SInt16 refNum)
 
 } // namespace
 
-OSErr FSRead(SInt16 refNum, SInt32* count, void* buffPtr)
-{
-    const int fd = DataForkFD(refNum);
-    if (fd < 0)
-        return rfNumErr;
-    if (!count || *count < 0 || (*count > 0 && !buffPtr))
-        return paramErr;
-    SInt32 done = 0;
-    while (done < *count) {
-        const ssize_t got = read(fd, static_cast<char*>(buffPtr) + done, size_t(*count - done));
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0) {
-            *count = done;
-            return TBOSErrFromErrno(errno);
-        }
-        if (got == 0)
-            break;
-        done += SInt32(got);
-    }
-    const bool short_ = done < *count;
-    *count = done;
-    return short_ ? OSErr(eofErr) : OSErr(noErr);
-}
-
 OSErr FSWrite(SInt16 refNum, SInt32* count, const void* buffPtr)
 {
     const int fd = DataForkFD(refNum);
@@ -591,32 +566,4 @@ OSErr SetFPos(SInt16 refNum, SInt16 posMode, SInt32 posOff)
     if (lseek(fd, beyond ? info.st_size : target, SEEK_SET) < 0)
         return ioErr;
     return beyond ? OSErr(eofErr) : OSErr(noErr);
-}
-
-OSErr GetFPos(SInt16 refNum, SInt32* filePos)
-{
-    const int fd = DataForkFD(refNum);
-    if (fd < 0)
-        return rfNumErr;
-    if (!filePos)
-        return paramErr;
-    const off_t current = lseek(fd, 0, SEEK_CUR);
-    if (current < 0 || current > INT32_MAX)
-        return ioErr;
-    *filePos = SInt32(current);
-    return noErr;
-}
-
-OSErr GetEOF(SInt16 refNum, SInt32* logEOF)
-{
-    const int fd = DataForkFD(refNum);
-    if (fd < 0)
-        return rfNumErr;
-    if (!logEOF)
-        return paramErr;
-    struct stat info;
-    if (fstat(fd, &info) != 0 || info.st_size > INT32_MAX)
-        return ioErr;
-    *logEOF = SInt32(info.st_size);
-    return noErr;
 }

@@ -230,27 +230,6 @@ Size GetHandleSize(Handle h)
     return HeaderOf(master->data)->size;
 }
 
-void SetHandleSize(Handle h, Size newSize)
-{
-    MasterPointer* master = CheckedMaster(h);
-    if (master == nullptr)
-        return;
-    BlockHeader* header = HeaderOf(master->data);
-    if (!ValidSize(newSize) || (newSize > header->size && InjectedFailure())) {
-        SetMemError(memFullErr);
-        return;
-    }
-    void* moved = std::realloc(header, sizeof(BlockHeader) + size_t(newSize));
-    if (moved == nullptr) {
-        SetMemError(memFullErr);
-        return;
-    }
-    header = static_cast<BlockHeader*>(moved);
-    header->size = newSize;
-    master->data = DataOf(header);
-    SetMemError(noErr);
-}
-
 OSErr HandToHand(Handle* theHndl)
 {
     if (theHndl == nullptr) {
@@ -272,30 +251,11 @@ OSErr HandToHand(Handle* theHndl)
     return noErr;
 }
 
-void HLock(Handle h)
-{
-    if (CheckedMaster(h) != nullptr)
-        SetMemError(noErr);
-}
-
-void HUnlock(Handle h)
-{
-    if (CheckedMaster(h) != nullptr)
-        SetMemError(noErr);
-}
-
 void BlockMoveData(const void* srcPtr, void* destPtr, Size byteCount)
 {
     if (srcPtr == nullptr || destPtr == nullptr || byteCount <= 0)
         return;
     std::memmove(destPtr, srcPtr, size_t(byteCount));
-}
-
-void BlockZero(void* destPtr, Size byteCount)
-{
-    if (destPtr == nullptr || byteCount <= 0)
-        return;
-    std::memset(destPtr, 0, size_t(byteCount));
 }
 
 OSErr MemError()

@@ -45,13 +45,6 @@ Boolean SectRect(const Rect* src1, const Rect* src2, Rect* dstRect)
     return !section.Empty();
 }
 
-void UnionRect(const Rect* src1, const Rect* src2, Rect* dstRect)
-{
-    if (src1 == nullptr || src2 == nullptr || dstRect == nullptr)
-        return;
-    *dstRect = ToRect(Union(ToIRect(*src1), ToIRect(*src2)));
-}
-
 Boolean EqualRect(const Rect* rect1, const Rect* rect2)
 {
     if (rect1 == nullptr || rect2 == nullptr)
@@ -79,12 +72,6 @@ Boolean PtInRect(Point pt, const Rect* r)
            pt.v < r->bottom;
 }
 
-void SetPt(Point* pt, SInt16 h, SInt16 v)
-{
-    if (pt != nullptr)
-        *pt = Point{v, h};
-}
-
 // ---- Regions (rectangles) ----
 
 RgnHandle NewRgn()
@@ -105,23 +92,12 @@ void RectRgn(RgnHandle rgn, const Rect* r)
     (*rgn)->rgnBBox = EmptyRect(r) ? Rect{0, 0, 0, 0} : *r;
 }
 
-void SetRectRgn(RgnHandle rgn, SInt16 left, SInt16 top, SInt16 right, SInt16 bottom)
-{
-    const Rect r = {top, left, bottom, right};
-    RectRgn(rgn, &r);
-}
-
 Rect* GetRegionBounds(RgnHandle region, Rect* bounds)
 {
     if (bounds == nullptr)
         return nullptr;
     *bounds = (region != nullptr && *region != nullptr) ? (*region)->rgnBBox : Rect{0, 0, 0, 0};
     return bounds;
-}
-
-Boolean EmptyRgn(RgnHandle rgn)
-{
-    return rgn == nullptr || *rgn == nullptr || EmptyRect(&(*rgn)->rgnBBox);
 }
 
 // ---- Pictures ----
@@ -174,21 +150,16 @@ void QDRecordPixels(GrafPtr port, PicHandle picture, const Rect& changed)
 
 PicHandle OpenCPicture(const OpenCPicParams* newHeader)
 {
-    if (newHeader == nullptr || EmptyRect(&newHeader->srcRect)) {
-        TBSetQDError(paramErr);
+    if (newHeader == nullptr || EmptyRect(&newHeader->srcRect))
         return nullptr;
-    }
     const IRect frame = ToIRect(newHeader->srcRect);
     const Int64 rowBytes = Int64(frame.Width()) * 4;
     const Int64 total = Int64(sizeof(Picture)) + rowBytes * frame.Height();
     auto pic = reinterpret_cast<PicHandle>(NewHandleClear(Size(total)));
-    if (pic == nullptr) {
-        TBSetQDError(memFullErr);
+    if (pic == nullptr)
         return nullptr;
-    }
     **pic = Picture{newHeader->srcRect, frame.Width(), frame.Height(), SInt32(rowBytes)};
     QDStartRecording(QDCurrentPort(), pic);
-    TBSetQDError(noErr);
     return pic;
 }
 
@@ -199,10 +170,8 @@ void ClosePicture()
 
 void DrawPicture(PicHandle myPicture, const Rect* dstRect)
 {
-    if (dstRect == nullptr || !ValidPicture(myPicture)) {
-        TBSetQDError(paramErr);
+    if (dstRect == nullptr || !ValidPicture(myPicture))
         return;
-    }
     const Picture& record = **myPicture;
     const Rect frame = record.picFrame;
     const BitMap source = {reinterpret_cast<Ptr>(PicturePixels(myPicture)), record.rowBytes,

@@ -22,7 +22,6 @@ constexpr Rect kWideOpen = {-32768, -32768, 32767, 32767};
 struct QDState {
     GrafPtr current = nullptr;
     GDHandle device = nullptr;
-    OSErr error = noErr;
     TBTextHooks textHooks{};
     std::vector<GrafPtr> livePorts;
     GrafPtr recordingPort = nullptr;
@@ -260,34 +259,9 @@ void PaintClippedSpan(GrafPtr port, const IRect& clip, int y, int x0, int x1, co
     Include(changed, IRect{x0, y, x1, y + 1});
 }
 
-void DrawOval(const Rect* r, bool erase)
-{
-    if (r == nullptr)
-        return;
-    GrafPtr port = CurrentPort();
-    const Paint paint = erase ? SolidPaint(port->backColor) : PenPaint(port);
-    const IRect box = ToIRect(*r);
-    const IRect clip = DrawingClip(port);
-    const IRect rows = Intersect(box, clip);
-    if (rows.Empty() || paint.op == PaintOp::Nothing)
-        return;
-    IRect changed{};
-    for (int y = rows.top; y < rows.bottom; ++y) {
-        int x0 = 0, x1 = 0;
-        if (OvalSpan(box, y, x0, x1))
-            PaintClippedSpan(port, clip, y, x0, x1, paint, changed);
-    }
-    Announce(port, changed);
-}
-
 }  // namespace
 
 // ---- Shared with the other QuickDraw sources ----
-
-void TBSetQDError(OSErr err)
-{
-    State().error = err;
-}
 
 GrafPtr QDCurrentPort()
 {
@@ -333,7 +307,6 @@ QDErr NewGWorld(GWorldPtr* offscreenGWorld, SInt16 pixelDepth, const Rect* bound
     auto fail = [&](QDErr err) {
         if (offscreenGWorld != nullptr)
             *offscreenGWorld = nullptr;
-        TBSetQDError(err);
         return err;
     };
     if (offscreenGWorld == nullptr || (pixelDepth != 0 && pixelDepth != 32) ||
@@ -362,24 +335,21 @@ QDErr NewGWorld(GWorldPtr* offscreenGWorld, SInt16 pixelDepth, const Rect* bound
         port->pixMap.pixelsState |= pixelsPurgeable;
     Register(port);
     *offscreenGWorld = port;
-    TBSetQDError(noErr);
     return noErr;
 }
 
 QDErr NewGWorldFromPtr(GWorldPtr* offscreenGWorld, UInt32 pixelFormat, const Rect* boundsRect,
                        CTabHandle, GDHandle, GWorldFlags, Ptr newBuffer, SInt32 rowBytes)
 {
-    if (offscreenGWorld == nullptr) {
-        TBSetQDError(paramErr);
+    if (offscreenGWorld == nullptr)
         return paramErr;
-    }
     *offscreenGWorld = nullptr;
-    if (pixelFormat != k32ARGBPixelFormat) {
-        TBSetQDError(paramErr);
+    if (pixelFormat != k32ARGBPixelFormat || !ValidPixels(newBuffer, rowBytes, boundsRect))
         return paramErr;
-    }
     *offscreenGWorld = TBNewPortOnPixels(newBuffer, rowBytes, boundsRect);
-    return QDError();
+    if (*offscreenGWorld == nullptr)
+        return memFullErr;
+    return noErr;
 }
 
 void DisposeGWorld(GWorldPtr offscreenGWorld)
@@ -424,12 +394,6 @@ Boolean LockPixels(PixMapHandle pm)
         return false;
     map->pixelsState |= pixelsLocked;
     return true;
-}
-
-void UnlockPixels(PixMapHandle pm)
-{
-    if (PixMapPtr map = DerefPixMap(pm))
-        map->pixelsState &= ~GWorldFlags(pixelsLocked);
 }
 
 GWorldFlags GetPixelsState(PixMapHandle pm)
@@ -485,37 +449,12 @@ void SetPort(GrafPtr port)
         State().current = port;
 }
 
-Boolean QDSwapPort(CGrafPtr inNewPort, CGrafPtr* outOldPort)
-{
-    GrafPtr old = CurrentPort();
-    if (outOldPort != nullptr)
-        *outOldPort = old;
-    SetPort(inNewPort);
-    return old != CurrentPort();
-}
-
 Rect* GetPortBounds(CGrafPtr port, Rect* rect)
 {
     if (rect == nullptr)
         return nullptr;
     *rect = LivePort(port) ? port->pixMap.bounds : Rect{0, 0, 0, 0};
     return rect;
-}
-
-void SetPortBounds(CGrafPtr port, const Rect* rect)
-{
-    if (!LivePort(port) || rect == nullptr || EmptyRect(rect)) {
-        TBSetQDError(paramErr);
-        return;
-    }
-    const IRect area = ToIRect(*rect);
-    if (area.Width() > port->pixelsWide || area.Height() > port->pixelsHigh) {
-        TBSetQDError(paramErr);
-        return;
-    }
-    port->pixMap.bounds = *rect;
-    SyncBitMap(port);
-    TBSetQDError(noErr);
 }
 
 const BitMap* GetPortBitMapForCopyBits(CGrafPtr port)
@@ -553,18 +492,13 @@ OSStatus QDFlushPortBuffer(CGrafPtr port, RgnHandle region)
 
 GrafPtr TBNewPortOnPixels(Ptr baseAddr, SInt32 rowBytes, const Rect* bounds)
 {
-    if (!ValidPixels(baseAddr, rowBytes, bounds)) {
-        TBSetQDError(paramErr);
+    if (!ValidPixels(baseAddr, rowBytes, bounds))
         return nullptr;
-    }
     auto* port = reinterpret_cast<GrafPtr>(NewPtrClear(sizeof(OpaqueGrafPtr)));
-    if (port == nullptr) {
-        TBSetQDError(memFullErr);
+    if (port == nullptr)
         return nullptr;
-    }
     InitPort(port, baseAddr, rowBytes, *bounds);
     Register(port);
-    TBSetQDError(noErr);
     return port;
 }
 
@@ -575,10 +509,8 @@ void TBDisposePort(GrafPtr port)
 
 void TBSetPortPixels(GrafPtr port, Ptr baseAddr, SInt32 rowBytes, const Rect* bounds)
 {
-    if (!LivePort(port) || port == ScreenPort() || !ValidPixels(baseAddr, rowBytes, bounds)) {
-        TBSetQDError(paramErr);
+    if (!LivePort(port) || port == ScreenPort() || !ValidPixels(baseAddr, rowBytes, bounds))
         return;
-    }
     // The new pixels belong to the caller; pixels the port owned go.
     if (port->pixelStorage != nullptr) {
         DisposePtr(static_cast<Ptr>(port->pixelStorage));
@@ -591,7 +523,6 @@ void TBSetPortPixels(GrafPtr port, Ptr baseAddr, SInt32 rowBytes, const Rect* bo
     port->pixelsWide = area.Width();
     port->pixelsHigh = area.Height();
     SyncBitMap(port);
-    TBSetQDError(noErr);
 }
 
 // ---- Colours and pen ----
@@ -606,52 +537,6 @@ void RGBBackColor(const RGBColor* color)
 {
     if (color != nullptr)
         CurrentPort()->backColor = *color;
-}
-
-void GetForeColor(RGBColor* color)
-{
-    if (color != nullptr)
-        *color = CurrentPort()->foreColor;
-}
-
-void GetBackColor(RGBColor* color)
-{
-    if (color != nullptr)
-        *color = CurrentPort()->backColor;
-}
-
-namespace {
-
-bool ClassicColor(SInt32 color, RGBColor& out)
-{
-    constexpr UInt16 kOn = 0xFFFF;
-    switch (color) {
-    case blackColor: out = {0, 0, 0}; return true;
-    case whiteColor: out = {kOn, kOn, kOn}; return true;
-    case redColor: out = {kOn, 0, 0}; return true;
-    case greenColor: out = {0, kOn, 0}; return true;
-    case blueColor: out = {0, 0, kOn}; return true;
-    case cyanColor: out = {0, kOn, kOn}; return true;
-    case magentaColor: out = {kOn, 0, kOn}; return true;
-    case yellowColor: out = {kOn, kOn, 0}; return true;
-    default: return false;
-    }
-}
-
-}  // namespace
-
-void ForeColor(SInt32 color)
-{
-    RGBColor rgb;
-    if (ClassicColor(color, rgb))
-        RGBForeColor(&rgb);
-}
-
-void BackColor(SInt32 color)
-{
-    RGBColor rgb;
-    if (ClassicColor(color, rgb))
-        RGBBackColor(&rgb);
 }
 
 void PenMode(SInt16 mode)
@@ -676,76 +561,6 @@ void MoveTo(SInt16 h, SInt16 v)
     CurrentPort()->penLoc = Point{v, h};
 }
 
-void Move(SInt16 dh, SInt16 dv)
-{
-    GrafPtr port = CurrentPort();
-    port->penLoc = Point{SInt16(port->penLoc.v + dv), SInt16(port->penLoc.h + dh)};
-}
-
-void GetPen(Point* pt)
-{
-    if (pt != nullptr)
-        *pt = CurrentPort()->penLoc;
-}
-
-// The pen's rectangle hangs below and right of each point of the line. For
-// one row, the covered columns are one run: the points whose pen covers the
-// row are consecutive and step by at most one column.
-void LineTo(SInt16 h, SInt16 v)
-{
-    GrafPtr port = CurrentPort();
-    const int x0 = port->penLoc.h, y0 = port->penLoc.v;
-    const int x1 = h, y1 = v;
-    port->penLoc = Point{v, h};
-    const int penW = port->penSize.h, penH = port->penSize.v;
-    const Paint paint = PenPaint(port);
-    if (penW <= 0 || penH <= 0 || paint.op == PaintOp::Nothing)
-        return;
-
-    // Column range of the line's points on each of its rows.
-    const int top = std::min(y0, y1), bottom = std::max(y0, y1);
-    std::vector<int> minX(size_t(bottom - top + 1), INT32_MAX);
-    std::vector<int> maxX(size_t(bottom - top + 1), INT32_MIN);
-    const int dx = std::abs(x1 - x0), dy = -std::abs(y1 - y0);
-    const int stepX = x0 < x1 ? 1 : -1, stepY = y0 < y1 ? 1 : -1;
-    int x = x0, y = y0, error = dx + dy;
-    for (;;) {
-        const size_t row = size_t(y - top);
-        minX[row] = std::min(minX[row], x);
-        maxX[row] = std::max(maxX[row], x);
-        if (x == x1 && y == y1)
-            break;
-        const int twice = 2 * error;
-        if (twice >= dy) {
-            error += dy;
-            x += stepX;
-        }
-        if (twice <= dx) {
-            error += dx;
-            y += stepY;
-        }
-    }
-
-    const IRect clip = DrawingClip(port);
-    const int firstRow = std::max(top, clip.top);
-    const int lastRow = std::min(bottom + penH, clip.bottom);  // exclusive
-    IRect changed{};
-    for (int row = firstRow; row < lastRow; ++row) {
-        const int lo = std::max(row - penH + 1, top) - top;
-        const int hi = std::min(row, bottom) - top;
-        const int spanLeft = std::min(minX[size_t(lo)], minX[size_t(hi)]);
-        const int spanRight = std::max(maxX[size_t(lo)], maxX[size_t(hi)]) + penW;
-        PaintClippedSpan(port, clip, row, spanLeft, spanRight, paint, changed);
-    }
-    Announce(port, changed);
-}
-
-void Line(SInt16 dh, SInt16 dv)
-{
-    const Point pen = CurrentPort()->penLoc;
-    LineTo(SInt16(pen.h + dh), SInt16(pen.v + dv));
-}
-
 void ClipRect(const Rect* r)
 {
     if (r == nullptr)
@@ -756,13 +571,6 @@ void ClipRect(const Rect* r)
 void GetClip(RgnHandle rgn)
 {
     RectRgn(rgn, &CurrentPort()->clipRect);
-}
-
-void SetClip(RgnHandle rgn)
-{
-    Rect bounds;
-    if (rgn != nullptr && *rgn != nullptr)
-        ClipRect(GetRegionBounds(rgn, &bounds));
 }
 
 // ---- Drawing ----
@@ -805,16 +613,6 @@ void FrameRect(const Rect* r)
     Announce(port, changed);
 }
 
-void PaintOval(const Rect* r)
-{
-    DrawOval(r, false);
-}
-
-void EraseOval(const Rect* r)
-{
-    DrawOval(r, true);
-}
-
 void FrameOval(const Rect* r)
 {
     if (r == nullptr)
@@ -846,21 +644,6 @@ void FrameOval(const Rect* r)
 
 // ---- Text ----
 
-void TextFont(SInt16 font)
-{
-    CurrentPort()->textFont = font;
-}
-
-void TextSize(SInt16 size)
-{
-    CurrentPort()->textSize = size;
-}
-
-void TextFace(SInt16 face)
-{
-    CurrentPort()->textFace = face;
-}
-
 void TBSetTextHooks(const TBTextHooks* hooks)
 {
     State().textHooks = hooks != nullptr ? *hooks : TBTextHooks{};
@@ -879,9 +662,4 @@ SInt16 StringWidth(ConstStr255Param s)
     if (s == nullptr || hooks.stringWidth == nullptr)
         return 0;
     return hooks.stringWidth(CurrentPort(), s);
-}
-
-OSErr QDError()
-{
-    return State().error;
 }

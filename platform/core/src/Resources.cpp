@@ -360,15 +360,6 @@ ResourceEntry* FindEntry(ResourceFile& file, ResType type, SInt16 id)
     return nullptr;
 }
 
-ResourceEntry* FindNamedEntry(ResourceFile& file, ResType type, const std::string& name)
-{
-    for (auto& entry : file.entries) {
-        if (entry->type == type && entry->name == name)
-            return entry.get();
-    }
-    return nullptr;
-}
-
 ResourceEntry* EntryOf(Handle h)
 {
     const auto found = State().handles.find(h);
@@ -666,54 +657,6 @@ Handle Get1Resource(ResType theType, SInt16 theID)
     return LoadEntry(file ? FindEntry(*file, theType, theID) : nullptr);
 }
 
-Handle GetResource(ResType theType, SInt16 theID)
-{
-    return LoadEntry(SearchChain([&](ResourceFile& file) { return FindEntry(file, theType, theID); }));
-}
-
-Handle Get1NamedResource(ResType theType, ConstStr255Param name)
-{
-    ResourceFile* file = CurrentFile();
-    return LoadEntry(file ? FindNamedEntry(*file, theType, NameFrom(name)) : nullptr);
-}
-
-Handle GetNamedResource(ResType theType, ConstStr255Param name)
-{
-    const std::string wanted = NameFrom(name);
-    return LoadEntry(SearchChain([&](ResourceFile& file) { return FindNamedEntry(file, theType, wanted); }));
-}
-
-SInt16 Count1Resources(ResType theType)
-{
-    SetError(noErr);
-    ResourceFile* file = CurrentFile();
-    if (!file)
-        return 0;
-    return SInt16(std::count_if(file->entries.begin(), file->entries.end(),
-                                [&](const auto& entry) { return entry->type == theType; }));
-}
-
-Handle Get1IndResource(ResType theType, SInt16 index)
-{
-    ResourceFile* file = CurrentFile();
-    if (file && index >= 1) {
-        SInt16 seen = 0;
-        for (auto& entry : file->entries) {
-            if (entry->type == theType && ++seen == index)
-                return LoadEntry(entry.get());
-        }
-    }
-    SetError(resNotFound);
-    return nullptr;
-}
-
-SInt16 HomeResFile(Handle theResource)
-{
-    const ResourceEntry* entry = EntryOf(theResource);
-    SetError(entry ? OSErr(noErr) : OSErr(resNotFound));
-    return entry ? entry->file->refNum : SInt16(-1);
-}
-
 void DetachResource(Handle theResource)
 {
     ResourceEntry* entry = EntryOf(theResource);
@@ -774,37 +717,6 @@ void RemoveResource(Handle theResource)
     SetError(noErr);
 }
 
-void ChangedResource(Handle theResource)
-{
-    ResourceEntry* entry = EntryOf(theResource);
-    if (!entry) {
-        SetError(resNotFound);
-        return;
-    }
-    if (entry->attributes & resProtected) {
-        SetError(resAttrErr);
-        return;
-    }
-    if (!entry->file->writable) {
-        SetError(wrPermErr);
-        return;
-    }
-    entry->changed = true;
-    entry->file->dirty = true;
-    SetError(noErr);
-}
-
-void WriteResource(Handle theResource)
-{
-    ResourceEntry* entry = EntryOf(theResource);
-    if (!entry) {
-        SetError(resNotFound);
-        return;
-    }
-    // The file is always written whole, so this writes its other changes too.
-    SetError(entry->changed ? WriteResourceFile(*entry->file) : OSErr(noErr));
-}
-
 void GetResInfo(Handle theResource, SInt16* theID, ResType* theType, Str255 name)
 {
     const ResourceEntry* entry = EntryOf(theResource);
@@ -820,25 +732,6 @@ void GetResInfo(Handle theResource, SInt16* theID, ResType* theType, Str255 name
         name[0] = UInt8(entry->name.size());
         std::memcpy(name + 1, entry->name.data(), entry->name.size());
     }
-    SetError(noErr);
-}
-
-void SetResInfo(Handle theResource, SInt16 theID, ConstStr255Param name)
-{
-    ResourceEntry* entry = EntryOf(theResource);
-    if (!entry) {
-        SetError(resNotFound);
-        return;
-    }
-    const ResourceEntry* clash = FindEntry(*entry->file, entry->type, theID);
-    if ((clash && clash != entry) || (entry->attributes & resProtected) || !entry->file->writable) {
-        SetError(resAttrErr);
-        return;
-    }
-    entry->id = theID;
-    if (name)
-        entry->name = NameFrom(name);
-    entry->file->dirty = true;
     SetError(noErr);
 }
 

@@ -23,7 +23,7 @@ enum : ThemeCursor {
     kThemeMoveCursor = 1002,  // arrows to all four sides
 };
 
-OSStatus SetThemeCursor(ThemeCursor inCursor);
+TB_EXPORT OSStatus SetThemeCursor(ThemeCursor inCursor);
 
 typedef SInt16 ThemeBrush;
 enum : ThemeBrush {
@@ -32,4 +32,4 @@ enum : ThemeBrush {
 
 // Makes the current port's background colour that of the brush (the
 // desktop's window colour for dialogs), so that EraseRect paints in it.
-OSStatus SetThemeBackground(ThemeBrush inBrush, SInt16 inDepth, Boolean inIsColorDevice);
+TB_EXPORT OSStatus SetThemeBackground(ThemeBrush inBrush, SInt16 inDepth, Boolean inIsColorDevice);

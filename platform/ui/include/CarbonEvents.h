@@ -186,23 +186,17 @@ enum : EventAttributes {
 };
 
 // Events
-OSStatus CreateEvent(CFAllocatorRef inAllocator, UInt32 inClassID, UInt32 inKind, EventTime inWhen,
-                     EventAttributes inAttributes, EventRef* outEvent);
-EventRef RetainEvent(EventRef inEvent);
-void ReleaseEvent(EventRef inEvent);
-UInt32 GetEventClass(EventRef inEvent);
-UInt32 GetEventKind(EventRef inEvent);
-EventTime GetCurrentEventTime();
+TB_EXPORT UInt32 GetEventKind(EventRef inEvent);
 // The value is copied. typeWildCard is not a valid type to store.
-OSStatus SetEventParameter(EventRef inEvent, EventParamName inName, EventParamType inType,
-                           ByteCount inSize, const void* inPtr);
+TB_EXPORT OSStatus SetEventParameter(EventRef inEvent, EventParamName inName, EventParamType inType,
+                                     ByteCount inSize, const void* inPtr);
 // eventParameterNotFoundErr when the event lacks the parameter; the stored
 // type must match desiredType (typeWildCard takes any; signed and unsigned
 // 32-bit and 16-bit part codes convert). At most inBufferSize bytes are
 // copied; outActualSize gets the stored size. Each out pointer may be nil.
-OSStatus GetEventParameter(EventRef inEvent, EventParamName inName, EventParamType inDesiredType,
-                           EventParamType* outActualType, ByteCount inBufferSize,
-                           ByteCount* outActualSize, void* outData);
+TB_EXPORT OSStatus GetEventParameter(EventRef inEvent, EventParamName inName, EventParamType inDesiredType,
+                                     EventParamType* outActualType, ByteCount inBufferSize,
+                                     ByteCount* outActualSize, void* outData);
 
 // Handlers
 inline EventHandlerUPP NewEventHandlerUPP(EventHandlerProcPtr userRoutine)
@@ -211,34 +205,25 @@ inline EventHandlerUPP NewEventHandlerUPP(EventHandlerProcPtr userRoutine)
 }
 inline void DisposeEventHandlerUPP(EventHandlerUPP) {}
 
-EventTargetRef GetApplicationEventTarget();
-EventTargetRef GetWindowEventTarget(WindowRef inWindow);
-EventTargetRef GetControlEventTarget(ControlRef inControl);
-EventTargetRef GetMenuEventTarget(MenuRef inMenu);
-EventTargetRef GetUserFocusEventTarget();
+TB_EXPORT EventTargetRef GetApplicationEventTarget();
+TB_EXPORT EventTargetRef GetWindowEventTarget(WindowRef inWindow);
+TB_EXPORT EventTargetRef GetControlEventTarget(ControlRef inControl);
+TB_EXPORT EventTargetRef GetMenuEventTarget(MenuRef inMenu);
 
-OSStatus InstallEventHandler(EventTargetRef inTarget, EventHandlerUPP inHandler, ItemCount inNumTypes,
-                             const EventTypeSpec* inList, void* inUserData,
-                             EventHandlerRef* outRef);
-// A handler whose target is gone was removed with it: paramErr.
-OSStatus RemoveEventHandler(EventHandlerRef inHandlerRef);
-OSStatus AddEventTypesToHandler(EventHandlerRef inHandlerRef, ItemCount inNumTypes,
-                                const EventTypeSpec* inList);
+TB_EXPORT OSStatus InstallEventHandler(EventTargetRef inTarget, EventHandlerUPP inHandler, ItemCount inNumTypes,
+                                       const EventTypeSpec* inList, void* inUserData,
+                                       EventHandlerRef* outRef);
 
-// Calls the handlers that come after the calling one; eventNotHandledErr
-// when none of them handles the event.
-OSStatus CallNextEventHandler(EventHandlerCallRef inCallRef, EventRef inEvent);
-OSStatus SendEventToEventTarget(EventRef inEvent, EventTargetRef inTarget);
 
 // Toolbox object classes: a control in a nib whose toolboxClass property
 // names a registered class id gets the class's handler for the listed
 // events. A class stays usable by its existing controls after it is
 // unregistered. The base class must be nil.
-OSStatus RegisterToolboxObjectClass(CFStringRef inClassID, ToolboxObjectClassRef inBaseClass,
-                                    ItemCount inNumEvents, const EventTypeSpec* inEventList,
-                                    EventHandlerUPP inEventHandler, void* inEventHandlerData,
-                                    ToolboxObjectClassRef* outClassRef);
-OSStatus UnregisterToolboxObjectClass(ToolboxObjectClassRef inClassRef);
+TB_EXPORT OSStatus RegisterToolboxObjectClass(CFStringRef inClassID, ToolboxObjectClassRef inBaseClass,
+                                              ItemCount inNumEvents, const EventTypeSpec* inEventList,
+                                              EventHandlerUPP inEventHandler, void* inEventHandlerData,
+                                              ToolboxObjectClassRef* outClassRef);
+TB_EXPORT OSStatus UnregisterToolboxObjectClass(ToolboxObjectClassRef inClassRef);
 
 // Mouse tracking inside a control's click: each call waits for the next
 // mouse movement or the release of the button and reports it in the port's
@@ -257,11 +242,17 @@ enum : MouseTrackingResult {
     kMouseTrackingTimedOut = 8,
     kMouseTrackingMouseMoved = 9,
 };
-OSStatus TrackMouseLocation(GrafPtr inPort, Point* outPt, MouseTrackingResult* outResult);
+TB_EXPORT OSStatus TrackMouseLocation(GrafPtr inPort, Point* outPt, MouseTrackingResult* outResult);
 
-// Point from global to the current port's local coordinates and back.
+// Used inside the toolbox only, so not exported.
+OSStatus CreateEvent(CFAllocatorRef inAllocator, UInt32 inClassID, UInt32 inKind, EventTime inWhen,
+                     EventAttributes inAttributes, EventRef* outEvent);
+EventRef RetainEvent(EventRef inEvent);
+void ReleaseEvent(EventRef inEvent);
+UInt32 GetEventClass(EventRef inEvent);
+EventTime GetCurrentEventTime();
+EventTargetRef GetUserFocusEventTarget();
+OSStatus SendEventToEventTarget(EventRef inEvent, EventTargetRef inTarget);
+// Point from global to the current port's local coordinates.
 void GlobalToLocal(Point* pt);
-void LocalToGlobal(Point* pt);
 void GetMouse(Point* mouseLoc);
-Boolean Button();
-Boolean StillDown();

@@ -74,6 +74,4 @@ struct NColorPickerInfo {
 // Runs the colour dialog modally on theColor.color.rgb. noErr in both
 // cases; newColorChosen tells whether the user chose a colour, which is
 // then in theColor.color.rgb (8-bit channels v become v × 257).
-OSErr NPickColor(NColorPickerInfo* theColorInfo);
-// The classic call: true with outColor set when the user chose a colour.
-Boolean GetColor(Point where, ConstStr255Param prompt, const RGBColor* inColor, RGBColor* outColor);
+TB_EXPORT OSErr NPickColor(NColorPickerInfo* theColorInfo);

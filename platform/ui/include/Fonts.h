@@ -9,4 +9,4 @@ enum { kInvalidFontFamily = -1 };
 // A number for the named family (0 is the system font, "System"); the same
 // name gives the same number within the process; kInvalidFontFamily for an
 // unknown name.
-FMFontFamily FMGetFontFamilyFromName(ConstStr255Param iName);
+TB_EXPORT FMFontFamily FMGetFontFamilyFromName(ConstStr255Param iName);

@@ -23,11 +23,11 @@ enum {
     kIBCarbonRuntimeCantFindObject = -10962,
 };
 
-OSStatus CreateNibReference(CFStringRef inNibName, IBNibRef* outNibRef);
-OSStatus CreateNibReferenceWithCFBundle(CFBundleRef inBundle, CFStringRef inNibName,
-                                        IBNibRef* outNibRef);
-void DisposeNibReference(IBNibRef inNibRef);
+TB_EXPORT OSStatus CreateNibReference(CFStringRef inNibName, IBNibRef* outNibRef);
+TB_EXPORT OSStatus CreateNibReferenceWithCFBundle(CFBundleRef inBundle, CFStringRef inNibName,
+                                                  IBNibRef* outNibRef);
+TB_EXPORT void DisposeNibReference(IBNibRef inNibRef);
 // kIBCarbonRuntimeCantFindObject when the nib has no such window,
 // kIBCarbonRuntimeObjectNotOfRequestedType when its file is not a window.
 // The window is made hidden.
-OSStatus CreateWindowFromNib(IBNibRef inNibRef, CFStringRef inName, WindowRef* outWindow);
+TB_EXPORT OSStatus CreateWindowFromNib(IBNibRef inNibRef, CFStringRef inName, WindowRef* outWindow);

@@ -24,15 +24,13 @@ enum : UInt32 {
 
 // An importer for a file that a reader knows; noCodecErr (and nil) for
 // other files, fnfErr for a missing one. Closed with CloseComponent.
-OSErr GetGraphicsImporterForFile(const FSSpec* theFile, ComponentInstance* gi);
-// The image's size at (0,0).
-ComponentResult GraphicsImportGetNaturalBounds(GraphicsImportComponent ci, Rect* naturalBounds);
+TB_EXPORT OSErr GetGraphicsImporterForFile(const FSSpec* theFile, ComponentInstance* gi);
 // A new picture of the image's size whose frame starts at (0,0), recorded
 // from a 32-bit buffer holding the image's pixels; the caller kills it.
 // codecErr when the file does not decode, memFullErr without memory.
-ComponentResult GraphicsImportGetAsPicture(GraphicsImportComponent ci, PicHandle* picture);
+TB_EXPORT ComponentResult GraphicsImportGetAsPicture(GraphicsImportComponent ci, PicHandle* picture);
 // A new image that the caller releases; flags are accepted and ignored.
-ComponentResult GraphicsImportCreateCGImage(GraphicsImportComponent ci, CGImageRef* imageRef,
-                                            UInt32 flags);
+TB_EXPORT ComponentResult GraphicsImportCreateCGImage(GraphicsImportComponent ci, CGImageRef* imageRef,
+                                                      UInt32 flags);
 // invalidComponentID for nil or a closed importer.
-OSErr CloseComponent(ComponentInstance aComponentInstance);
+TB_EXPORT OSErr CloseComponent(ComponentInstance aComponentInstance);

@@ -12,7 +12,7 @@ typedef const OpaqueCGImageSource* CGImageSourceRef;
 
 // Nil when the URL is not a file or no reader knows its format. Released
 // with CFRelease.
-CGImageSourceRef CGImageSourceCreateWithURL(CFURLRef url, CFDictionaryRef options);
-size_t CGImageSourceGetCount(CGImageSourceRef isrc);
+TB_EXPORT CGImageSourceRef CGImageSourceCreateWithURL(CFURLRef url, CFDictionaryRef options);
+TB_EXPORT size_t CGImageSourceGetCount(CGImageSourceRef isrc);
 // Nil for an index past the count or an image that does not decode.
-CGImageRef CGImageSourceCreateImageAtIndex(CGImageSourceRef isrc, size_t index, CFDictionaryRef options);
+TB_EXPORT CGImageRef CGImageSourceCreateImageAtIndex(CGImageSourceRef isrc, size_t index, CFDictionaryRef options);

@@ -62,8 +62,8 @@ struct LSItemInfoRecord {
     UInt32 kindID;
 };
 
-OSStatus LSOpenCFURLRef(CFURLRef inURL, CFURLRef* outLaunchedURL);
-OSStatus LSOpenFSRef(const FSRef* inRef, FSRef* outLaunchedRef);
-OSStatus LSOpenFromRefSpec(const LSLaunchFSRefSpec* inLaunchSpec, FSRef* outLaunchedRef);
-OSStatus LSCopyItemInfoForRef(const FSRef* inItemRef, LSRequestedInfo inWhichInfo,
-                              LSItemInfoRecord* outItemInfo);
+TB_EXPORT OSStatus LSOpenCFURLRef(CFURLRef inURL, CFURLRef* outLaunchedURL);
+TB_EXPORT OSStatus LSOpenFSRef(const FSRef* inRef, FSRef* outLaunchedRef);
+TB_EXPORT OSStatus LSOpenFromRefSpec(const LSLaunchFSRefSpec* inLaunchSpec, FSRef* outLaunchedRef);
+TB_EXPORT OSStatus LSCopyItemInfoForRef(const FSRef* inItemRef, LSRequestedInfo inWhichInfo,
+                                        LSItemInfoRecord* outItemInfo);

@@ -27,31 +27,23 @@ enum {
     errWindowDoesNotHaveProxy = -5622,
 };
 
-void ShowWindow(WindowRef window);
-void HideWindow(WindowRef window);
-Boolean IsWindowVisible(WindowRef window);
+TB_EXPORT void ShowWindow(WindowRef window);
 // Ends the window's modal loop if one runs, sends kEventWindowClosed and
 // frees the window, its port, its controls and their handlers.
-void DisposeWindow(WindowRef window);
-void BringToFront(WindowRef window);
-void SelectWindow(WindowRef window);
-WindowRef FrontWindow();
+TB_EXPORT void DisposeWindow(WindowRef window);
+TB_EXPORT void BringToFront(WindowRef window);
 // Nil for a window that is not alive.
-CGrafPtr GetWindowPort(WindowRef window);
-WindowRef GetWindowFromPort(CGrafPtr port);
-void SetPortWindowPort(WindowRef window);
-Rect* GetWindowPortBounds(WindowRef window, Rect* bounds);
+TB_EXPORT CGrafPtr GetWindowPort(WindowRef window);
 // Global coordinates: the structure region includes the frame, the content
 // region is the content alone.
-OSStatus GetWindowBounds(WindowRef window, WindowRegionCode regionCode, Rect* globalBounds);
-OSStatus SetWindowBounds(WindowRef window, WindowRegionCode regionCode, const Rect* globalBounds);
-OSStatus SetWindowTitleWithCFString(WindowRef inWindow, CFStringRef inString);
-OSStatus CopyWindowTitleAsCFString(WindowRef inWindow, CFStringRef* outString);
-// Redraws every control of the window (custom controls at once).
-void DrawControls(WindowRef window);
+TB_EXPORT OSStatus GetWindowBounds(WindowRef window, WindowRegionCode regionCode, Rect* globalBounds);
+TB_EXPORT OSStatus SetWindowBounds(WindowRef window, WindowRegionCode regionCode, const Rect* globalBounds);
 
 // Application-modal loops: other windows get no input while the loop runs.
 // Loops nest; QuitAppModalLoopForWindow ends the loop of that window
 // (errInvalidWindowRef when none runs for it).
-OSStatus RunAppModalLoopForWindow(WindowRef inWindow);
-OSStatus QuitAppModalLoopForWindow(WindowRef inWindow);
+TB_EXPORT OSStatus RunAppModalLoopForWindow(WindowRef inWindow);
+TB_EXPORT OSStatus QuitAppModalLoopForWindow(WindowRef inWindow);
+
+// Used inside the toolbox only, so not exported.
+void HideWindow(WindowRef window);

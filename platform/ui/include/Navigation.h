@@ -30,11 +30,10 @@ struct AEDesc {
 };
 typedef AEDesc AEDescList;
 
-OSErr AECountItems(const AEDescList* theAEDescList, long* theCount);
+TB_EXPORT OSErr AECountItems(const AEDescList* theAEDescList, long* theCount);
 // typeFSS and typeFSRef items; index from 1.
-OSErr AEGetNthPtr(const AEDescList* theAEDescList, long index, DescType desiredType, AEKeyword* theAEKeyword,
-                  DescType* typeCode, void* dataPtr, Size maximumSize, Size* actualSize);
-OSErr AEDisposeDesc(AEDesc* theAEDesc);
+TB_EXPORT OSErr AEGetNthPtr(const AEDescList* theAEDescList, long index, DescType desiredType, AEKeyword* theAEKeyword,
+                            DescType* typeCode, void* dataPtr, Size maximumSize, Size* actualSize);
 
 typedef UInt32 NavDialogOptionFlags;
 enum : NavDialogOptionFlags {
@@ -93,12 +92,15 @@ typedef void* NavEventUPP;
 typedef void* NavPreviewUPP;
 typedef void* NavObjectFilterUPP;
 
-OSErr NavGetDefaultDialogOptions(NavDialogOptions* dialogOptions);
+TB_EXPORT OSErr NavGetDefaultDialogOptions(NavDialogOptions* dialogOptions);
 // userCanceledErr when the user cancels. Files are offered whatever their
 // type (files here carry no type for the list to match).
-OSErr NavGetFile(AEDesc* defaultLocation, NavReplyRecord* reply, NavDialogOptions* dialogOptions,
-                 NavEventUPP eventProc, NavPreviewUPP previewProc, NavObjectFilterUPP filterProc,
-                 NavTypeListHandle typeList, void* callBackUD);
-OSErr NavPutFile(AEDesc* defaultLocation, NavReplyRecord* reply, NavDialogOptions* dialogOptions,
-                 NavEventUPP eventProc, OSType fileType, OSType fileCreator, void* callBackUD);
-OSErr NavDisposeReply(NavReplyRecord* reply);
+TB_EXPORT OSErr NavGetFile(AEDesc* defaultLocation, NavReplyRecord* reply, NavDialogOptions* dialogOptions,
+                           NavEventUPP eventProc, NavPreviewUPP previewProc, NavObjectFilterUPP filterProc,
+                           NavTypeListHandle typeList, void* callBackUD);
+TB_EXPORT OSErr NavPutFile(AEDesc* defaultLocation, NavReplyRecord* reply, NavDialogOptions* dialogOptions,
+                           NavEventUPP eventProc, OSType fileType, OSType fileCreator, void* callBackUD);
+TB_EXPORT OSErr NavDisposeReply(NavReplyRecord* reply);
+
+// Used inside the toolbox only, so not exported.
+OSErr AEDisposeDesc(AEDesc* theAEDesc);

@@ -10,24 +10,21 @@ class QWidget;
 
 // Makes the QApplication when the process has none. Without a display and
 // without QT_QPA_PLATFORM, Qt's "offscreen" platform is chosen.
-void TBEnsureApplication();
-// True when alerts and pickers can be shown to a person: a QApplication
-// exists or a display (or QT_QPA_PLATFORM) is set.
-bool TBHasDisplay();
+TB_EXPORT void TBEnsureApplication();
 
 // Routes the core's text drawing, keyboard modifiers, HI commands and
 // alerts through Qt (message boxes when a display or QApplication is there,
 // standard error otherwise). Loading the library routes nothing: the host
 // and the tests that want this call it, then install their own hooks over it.
-void TBInstallUIHooks();
+TB_EXPORT void TBInstallUIHooks();
 
 // The top-level widget of a window, the widget of a control; nil for dead
 // references.
-QWidget* TBGetWindowWidget(WindowRef window);
-QWidget* TBGetControlWidget(ControlRef control);
+TB_EXPORT QWidget* TBGetWindowWidget(WindowRef window);
+TB_EXPORT QWidget* TBGetControlWidget(ControlRef control);
 
 // Launch Services hands documents to this routine; nil restores the
 // desktop's default (QDesktopServices, then xdg-open). It returns noErr or
 // a Launch Services error. Returns the routine that was installed.
 using TBDocumentOpener = OSStatus (*)(const std::string& url);
-TBDocumentOpener TBSetDocumentOpener(TBDocumentOpener opener);
+TB_EXPORT TBDocumentOpener TBSetDocumentOpener(TBDocumentOpener opener);

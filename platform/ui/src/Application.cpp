@@ -291,12 +291,6 @@ void NoteModifiers(Qt::KeyboardModifiers modifiers)
 
 }  // namespace tbui
 
-bool TBHasDisplay()
-{
-    return QApplication::instance() != nullptr || EnvSet("DISPLAY") || EnvSet("WAYLAND_DISPLAY") ||
-           EnvSet("QT_QPA_PLATFORM");
-}
-
 void TBEnsureApplication()
 {
     if (QCoreApplication::instance() == nullptr) {

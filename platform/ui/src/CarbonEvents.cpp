@@ -287,34 +287,6 @@ OSStatus InstallEventHandler(EventTargetRef inTarget, EventHandlerUPP inHandler,
     return noErr;
 }
 
-OSStatus RemoveEventHandler(EventHandlerRef inHandlerRef)
-{
-    auto& live = Handlers().live;
-    if (inHandlerRef == nullptr || live.find(inHandlerRef) == live.end()) return paramErr;
-    auto& handlers = inHandlerRef->target->handlers;
-    handlers.erase(std::remove(handlers.begin(), handlers.end(), inHandlerRef), handlers.end());
-    live.erase(inHandlerRef);
-    delete inHandlerRef;
-    return noErr;
-}
-
-OSStatus AddEventTypesToHandler(EventHandlerRef inHandlerRef, ItemCount inNumTypes,
-                                const EventTypeSpec* inList)
-{
-    auto& live = Handlers().live;
-    if (inHandlerRef == nullptr || live.find(inHandlerRef) == live.end() ||
-        (inNumTypes > 0 && inList == nullptr))
-        return paramErr;
-    inHandlerRef->types.insert(inHandlerRef->types.end(), inList, inList + inNumTypes);
-    return noErr;
-}
-
-OSStatus CallNextEventHandler(EventHandlerCallRef inCallRef, EventRef inEvent)
-{
-    if (inCallRef == nullptr || inEvent == nullptr) return paramErr;
-    return RunSteps(inCallRef, inEvent);
-}
-
 OSStatus SendEventToEventTarget(EventRef inEvent, EventTargetRef inTarget)
 {
     if (inEvent == nullptr || inTarget == nullptr) return paramErr;

@@ -699,31 +699,12 @@ void GlobalToLocal(Point* pt)
     *pt = Point{Clamp16(local.y()), Clamp16(local.x())};
 }
 
-void LocalToGlobal(Point* pt)
-{
-    QWidget* widget = CurrentPortWidget();
-    if (pt == nullptr || widget == nullptr) return;
-    const QPoint global = widget->mapToGlobal(QPoint(pt->h, pt->v));
-    *pt = Point{Clamp16(global.y()), Clamp16(global.x())};
-}
-
 void GetMouse(Point* mouseLoc)
 {
     if (mouseLoc == nullptr) return;
     const QPoint global = QCursor::pos();
     *mouseLoc = Point{Clamp16(global.y()), Clamp16(global.x())};
     GlobalToLocal(mouseLoc);
-}
-
-Boolean Button()
-{
-    return TheTracker().active || (QApplication::instance() != nullptr &&
-                                   (QApplication::mouseButtons() & Qt::LeftButton) != 0);
-}
-
-Boolean StillDown()
-{
-    return Button();
 }
 
 // ---- The Control Manager ----
@@ -741,29 +722,6 @@ OSStatus GetControlByID(WindowRef inWindow, const ControlID* inID, ControlRef* o
         }
     }
     return errUnknownControl;
-}
-
-OSStatus GetControlID(ControlRef inControl, ControlID* outID)
-{
-    if (Alive(inControl) == nullptr) return errUnknownControl;
-    if (outID == nullptr) return paramErr;
-    *outID = inControl->id;
-    return noErr;
-}
-
-OSStatus GetControlCommandID(ControlRef inControl, UInt32* outCommandID)
-{
-    if (Alive(inControl) == nullptr) return errUnknownControl;
-    if (outCommandID == nullptr) return paramErr;
-    *outCommandID = inControl->command;
-    return noErr;
-}
-
-OSStatus SetControlCommandID(ControlRef inControl, UInt32 inCommandID)
-{
-    if (Alive(inControl) == nullptr) return errUnknownControl;
-    inControl->command = inCommandID;
-    return noErr;
 }
 
 WindowRef GetControlOwner(ControlRef inControl)
@@ -925,46 +883,6 @@ void SetControl32BitMaximum(ControlRef theControl, SInt32 newMaximum)
         SetRange(control, std::min(newMaximum, GetControl32BitMinimum(control)), newMaximum);
 }
 
-SInt16 GetControlValue(ControlRef theControl)
-{
-    return Clamp16(GetControl32BitValue(theControl));
-}
-
-void SetControlValue(ControlRef theControl, SInt16 newValue)
-{
-    SetControl32BitValue(theControl, newValue);
-}
-
-SInt16 GetControlMinimum(ControlRef theControl)
-{
-    return Clamp16(GetControl32BitMinimum(theControl));
-}
-
-void SetControlMinimum(ControlRef theControl, SInt16 newMinimum)
-{
-    SetControl32BitMinimum(theControl, newMinimum);
-}
-
-SInt16 GetControlMaximum(ControlRef theControl)
-{
-    return Clamp16(GetControl32BitMaximum(theControl));
-}
-
-void SetControlMaximum(ControlRef theControl, SInt16 newMaximum)
-{
-    SetControl32BitMaximum(theControl, newMaximum);
-}
-
-SInt32 GetControlReference(ControlRef theControl)
-{
-    return Alive(theControl) != nullptr ? theControl->refCon : 0;
-}
-
-void SetControlReference(ControlRef theControl, SInt32 data)
-{
-    if (OpaqueControlRef* control = Alive(theControl)) control->refCon = data;
-}
-
 OSErr SetControlData(ControlRef inControl, ControlPartCode, ResType inTagName, Size inSize,
                      const void* inData)
 {
@@ -1032,46 +950,6 @@ OSErr GetControlData(ControlRef inControl, ControlPartCode, ResType inTagName, S
     return errDataNotSupported;
 }
 
-OSErr GetControlDataSize(ControlRef inControl, ControlPartCode inPart, ResType inTagName, Size* outMaxSize)
-{
-    if (Alive(inControl) == nullptr) return errUnknownControl;
-    if (outMaxSize == nullptr) return paramErr;
-    if (inTagName == kControlEditTextCFStringTag) {
-        *outMaxSize = sizeof(CFStringRef);
-        return noErr;
-    }
-    return GetControlData(inControl, inPart, inTagName, 0, nullptr, outMaxSize);
-}
-
-OSStatus SetControlTitleWithCFString(ControlRef inControl, CFStringRef inString)
-{
-    OpaqueControlRef* control = Alive(inControl);
-    if (control == nullptr) return errUnknownControl;
-    SetWidgetText(control, tbui::FromCFString(inString));
-    return noErr;
-}
-
-OSStatus CopyControlTitleAsCFString(ControlRef inControl, CFStringRef* outString)
-{
-    OpaqueControlRef* control = Alive(inControl);
-    if (control == nullptr) return errUnknownControl;
-    if (outString == nullptr) return paramErr;
-    *outString = tbui::ToCFString(WidgetText(control));
-    return noErr;
-}
-
-void SetControlTitle(ControlRef theControl, ConstStr255Param title)
-{
-    if (OpaqueControlRef* control = Alive(theControl)) SetWidgetText(control, tbui::FromPascal(title));
-}
-
-void GetControlTitle(ControlRef theControl, Str255 title)
-{
-    if (title == nullptr) return;
-    title[0] = 0;
-    if (OpaqueControlRef* control = Alive(theControl)) tbui::ToPascal(WidgetText(control), title);
-}
-
 void ShowControl(ControlRef inControl)
 {
     if (OpaqueControlRef* control = Alive(inControl)) control->widget->setVisible(true);
@@ -1080,20 +958,6 @@ void ShowControl(ControlRef inControl)
 void HideControl(ControlRef inControl)
 {
     if (OpaqueControlRef* control = Alive(inControl)) control->widget->setVisible(false);
-}
-
-OSErr SetControlVisibility(ControlRef inControl, Boolean inIsVisible, Boolean)
-{
-    OpaqueControlRef* control = Alive(inControl);
-    if (control == nullptr) return errUnknownControl;
-    control->widget->setVisible(inIsVisible != 0);
-    return noErr;
-}
-
-Boolean IsControlVisible(ControlRef inControl)
-{
-    OpaqueControlRef* control = Alive(inControl);
-    return control != nullptr && !control->widget->isHidden();
 }
 
 OSErr EnableControl(ControlRef inControl)
@@ -1112,44 +976,6 @@ OSErr DisableControl(ControlRef inControl)
     control->widget->setEnabled(false);
     if (control->kind == ControlKind::Custom) Redraw(control);
     return noErr;
-}
-
-Boolean IsControlEnabled(ControlRef inControl)
-{
-    OpaqueControlRef* control = Alive(inControl);
-    return control != nullptr && control->widget->isEnabled();
-}
-
-OSErr ActivateControl(ControlRef inControl)
-{
-    OpaqueControlRef* control = Alive(inControl);
-    if (control == nullptr) return errUnknownControl;
-    control->active = true;
-    Redraw(control);
-    return noErr;
-}
-
-OSErr DeactivateControl(ControlRef inControl)
-{
-    OpaqueControlRef* control = Alive(inControl);
-    if (control == nullptr) return errUnknownControl;
-    control->active = false;
-    Redraw(control);
-    return noErr;
-}
-
-Boolean IsControlActive(ControlRef inControl)
-{
-    OpaqueControlRef* control = Alive(inControl);
-    return control != nullptr && control->active;
-}
-
-void HiliteControl(ControlRef theControl, ControlPartCode hiliteState)
-{
-    OpaqueControlRef* control = Alive(theControl);
-    if (control == nullptr || control->hilite == hiliteState) return;
-    control->hilite = hiliteState;
-    Redraw(control);
 }
 
 ControlPartCode GetControlHilite(ControlRef inControl)
@@ -1174,18 +1000,6 @@ Rect* GetControlBounds(ControlRef control, Rect* bounds)
     return bounds;
 }
 
-void SetControlBounds(ControlRef control, const Rect* bounds)
-{
-    OpaqueControlRef* live = Alive(control);
-    if (live == nullptr || bounds == nullptr) return;
-    QWidget* widget = live->widget;
-    QPoint topLeft(bounds->left, bounds->top);
-    if (QWidget* parent = widget->parentWidget()) topLeft = parent->mapFrom(live->window->widget.data(), topLeft);
-    widget->setGeometry(topLeft.x(), topLeft.y(), std::max(0, bounds->right - bounds->left),
-                        std::max(0, bounds->bottom - bounds->top));
-    live->needsDraw = true;
-}
-
 OSErr SetKeyboardFocus(WindowRef inWindow, ControlRef inControl, ControlFocusPart inPart)
 {
     if (!tbui::LiveWindow(inWindow)) return errInvalidWindowRef;
@@ -1202,11 +1016,6 @@ OSErr SetKeyboardFocus(WindowRef inWindow, ControlRef inControl, ControlFocusPar
 void SetControlAction(ControlRef theControl, ControlActionUPP actionProc)
 {
     if (OpaqueControlRef* control = Alive(theControl)) control->action = actionProc;
-}
-
-ControlActionUPP GetControlAction(ControlRef theControl)
-{
-    return Alive(theControl) != nullptr ? theControl->action : nullptr;
 }
 
 MenuRef GetControlPopupMenuHandle(ControlRef control)
@@ -1234,34 +1043,6 @@ void GetMenuItemText(MenuRef theMenu, MenuItemIndex item, Str255 itemString)
     QComboBox* popup = PopupOf(theMenu);
     if (popup != nullptr && item >= 1 && item <= popup->count())
         tbui::ToPascal(popup->itemText(item - 1), itemString);
-}
-
-void SetMenuItemText(MenuRef theMenu, MenuItemIndex item, ConstStr255Param itemString)
-{
-    QComboBox* popup = PopupOf(theMenu);
-    if (popup != nullptr && item >= 1 && item <= popup->count())
-        popup->setItemText(item - 1, tbui::FromPascal(itemString));
-}
-
-UInt16 CountMenuItems(MenuRef theMenu)
-{
-    QComboBox* popup = PopupOf(theMenu);
-    return popup != nullptr ? UInt16(std::min(popup->count(), 65535)) : 0;
-}
-
-void AppendMenuItemText(MenuRef theMenu, ConstStr255Param inString)
-{
-    if (QComboBox* popup = PopupOf(theMenu)) {
-        ++theMenu->control->settingFromCode;
-        popup->addItem(tbui::FromPascal(inString));
-        --theMenu->control->settingFromCode;
-    }
-}
-
-void DeleteMenuItem(MenuRef theMenu, MenuItemIndex item)
-{
-    QComboBox* popup = PopupOf(theMenu);
-    if (popup != nullptr && item >= 1 && item <= popup->count()) popup->removeItem(item - 1);
 }
 
 QWidget* TBGetControlWidget(ControlRef control)

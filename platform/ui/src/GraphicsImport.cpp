@@ -103,20 +103,6 @@ OSErr GetGraphicsImporterForFile(const FSSpec* theFile, ComponentInstance* gi)
     return noErr;
 }
 
-ComponentResult GraphicsImportGetNaturalBounds(GraphicsImportComponent ci, Rect* naturalBounds)
-{
-    if (!IsLive(ci))
-        return invalidComponentID;
-    if (naturalBounds == nullptr)
-        return paramErr;
-    CGImageRef image = FirstImage(ci->path);
-    if (image == nullptr)
-        return codecErr;
-    *naturalBounds = Rect{0, 0, SInt16(CGImageGetHeight(image)), SInt16(CGImageGetWidth(image))};
-    CGImageRelease(image);
-    return noErr;
-}
-
 ComponentResult GraphicsImportGetAsPicture(GraphicsImportComponent ci, PicHandle* picture)
 {
     if (!IsLive(ci))

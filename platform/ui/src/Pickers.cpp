@@ -59,18 +59,6 @@ OSErr NPickColor(NColorPickerInfo* theColorInfo)
     return noErr;
 }
 
-Boolean GetColor(Point where, ConstStr255Param prompt, const RGBColor* inColor, RGBColor* outColor)
-{
-    if (inColor == nullptr || outColor == nullptr) return false;
-    NColorPickerInfo info{};
-    info.theColor.color.rgb = CMRGBColor{inColor->red, inColor->green, inColor->blue};
-    info.dialogOrigin = where;
-    if (prompt != nullptr) std::memcpy(info.prompt, prompt, size_t(prompt[0]) + 1);
-    if (NPickColor(&info) != noErr || !info.newColorChosen) return false;
-    *outColor = RGBColor{info.theColor.color.rgb.red, info.theColor.color.rgb.green, info.theColor.color.rgb.blue};
-    return true;
-}
-
 OSStatus LSOpenCFURLRef(CFURLRef inURL, CFURLRef* outLaunchedURL)
 {
     if (outLaunchedURL != nullptr) *outLaunchedURL = nullptr;

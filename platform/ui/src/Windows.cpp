@@ -286,11 +286,6 @@ void HideWindow(WindowRef window)
     if (tbui::LiveWindow(window) && window->widget != nullptr) window->widget->hide();
 }
 
-Boolean IsWindowVisible(WindowRef window)
-{
-    return tbui::LiveWindow(window) && window->widget != nullptr && window->widget->isVisible();
-}
-
 void DisposeWindow(WindowRef window)
 {
     if (!tbui::LiveWindow(window) || window->disposing) return;
@@ -321,44 +316,9 @@ void BringToFront(WindowRef window)
     Raise(window->widget);
 }
 
-void SelectWindow(WindowRef window)
-{
-    if (!tbui::LiveWindow(window) || window->widget == nullptr) return;
-    Raise(window->widget);
-    window->widget->activateWindow();
-}
-
-WindowRef FrontWindow()
-{
-    if (OpaqueWindowPtr* window = tbui::InnermostModalWindow()) return window;
-    const auto& windows = Windows();
-    for (auto it = windows.rbegin(); it != windows.rend(); ++it) {
-        if (IsWindowVisible(*it)) return *it;
-    }
-    return nullptr;
-}
-
 CGrafPtr GetWindowPort(WindowRef window)
 {
     return tbui::LiveWindow(window) ? window->port : nullptr;
-}
-
-WindowRef GetWindowFromPort(CGrafPtr port)
-{
-    return port != nullptr ? tbui::WindowOfPort(port) : nullptr;
-}
-
-void SetPortWindowPort(WindowRef window)
-{
-    if (tbui::LiveWindow(window)) SetPort(window->port);
-}
-
-Rect* GetWindowPortBounds(WindowRef window, Rect* bounds)
-{
-    if (bounds == nullptr) return nullptr;
-    *bounds = Rect{0, 0, 0, 0};
-    if (tbui::LiveWindow(window)) GetPortBounds(window->port, bounds);
-    return bounds;
 }
 
 OSStatus GetWindowBounds(WindowRef window, WindowRegionCode regionCode, Rect* globalBounds)
@@ -389,27 +349,6 @@ OSStatus SetWindowBounds(WindowRef window, WindowRegionCode regionCode, const Re
     window->widget->setGeometry(area);
     SizePort(window);
     return noErr;
-}
-
-OSStatus SetWindowTitleWithCFString(WindowRef inWindow, CFStringRef inString)
-{
-    if (!tbui::LiveWindow(inWindow) || inWindow->widget == nullptr) return errInvalidWindowRef;
-    inWindow->widget->setWindowTitle(tbui::FromCFString(inString));
-    return noErr;
-}
-
-OSStatus CopyWindowTitleAsCFString(WindowRef inWindow, CFStringRef* outString)
-{
-    if (!tbui::LiveWindow(inWindow) || inWindow->widget == nullptr) return errInvalidWindowRef;
-    if (outString == nullptr) return paramErr;
-    *outString = tbui::ToCFString(inWindow->widget->windowTitle());
-    return noErr;
-}
-
-void DrawControls(WindowRef window)
-{
-    if (!tbui::LiveWindow(window)) return;
-    for (OpaqueControlRef* control : window->controls) Draw1Control(control);
 }
 
 OSStatus RunAppModalLoopForWindow(WindowRef inWindow)

@@ -64,13 +64,15 @@ TEST_F(CFBundleTest, BundleOfALoadedBinaryIsFoundByIdentifier)
     ASSERT_NE(dladdr(dlsym(libdl, "dlopen"), &info), 0);
     const fs::path binary = folder / "Contents" / "Linux" / "Loaded.so";
     fs::copy_file(info.dli_fname, binary);
+    fs::create_directories(folder / "Contents" / "Resources");
+    std::ofstream(folder / "Contents" / "Resources" / "probe.txt") << "x";
     EXPECT_EQ(CFBundleGetBundleWithIdentifier(CFSTR("org.brimtone.test.loaded")), nullptr);
     void* handle = dlopen(binary.c_str(), RTLD_NOW | RTLD_LOCAL);
     ASSERT_NE(handle, nullptr);
     CFBundleRef bundle = CFBundleGetBundleWithIdentifier(CFSTR("org.brimtone.test.loaded"));
     ASSERT_NE(bundle, nullptr);
-    CFURLRef url = CFBundleCopyBundleURL(bundle);
-    EXPECT_EQ(TBCFURLGetPath(url), folder.string());
+    CFURLRef url = CFBundleCopyResourceURL(bundle, CFSTR("probe"), CFSTR("txt"), nullptr);
+    EXPECT_EQ(TBCFURLGetPath(url), (folder / "Contents" / "Resources" / "probe.txt").string());
     CFRelease(url);
     dlclose(handle);
     dlclose(libdl);

@@ -52,13 +52,6 @@ TEST(UTF8Conversion, MalformedTextIsRefusedAndSurrogatesPairUp)
     EXPECT_EQ(CFStringGetLength(s), 3);
     EXPECT_EQ(TBCFStringToUTF8(s), "\xF0\x9F\x8E\xAC!");
     CFRelease(s);
-
-    const UniChar lone[] = {u'a', 0xD800};
-    CFStringRef unpaired = CFStringCreateWithCharacters(kCFAllocatorDefault, lone, 2);
-    char buffer[16];
-    EXPECT_FALSE(CFStringGetCString(unpaired, buffer, sizeof buffer, kCFStringEncodingUTF8));
-    EXPECT_EQ(TBCFStringToUTF8(unpaired), "a\xEF\xBF\xBD");
-    CFRelease(unpaired);
 }
 
 TEST(CFObjects, ReleasingAConstantStringLeavesItUsable)

@@ -37,8 +37,7 @@ TEST(StandardAlerts, AlertKeepsItsTextsAliveAndFixesAMissingDefaultButton)
     EXPECT_EQ(gShown[0].headline, "Caf\xC3\xA9 is shut");
     EXPECT_EQ(gShown[0].okTitle, "ok");
     EXPECT_EQ(gShown[0].defaultButton, 1);
-    EXPECT_EQ(CFGetRetainCount(ok), 1);  // the alert gave its reference back
-    CFRelease(ok);
+    CFRelease(ok);  // the last reference: the leak checker sees one the alert kept
     TBSetStandardAlertRunner(previous);
 }
 

@@ -1,5 +1,6 @@
 #include "CarbonEvents.h"
 
+#include "Events.h"
 #include "UITestSupport.h"
 
 #include <string>
@@ -9,28 +10,46 @@ using namespace uitest;
 
 namespace {
 
-TEST(CarbonEvents, ParametersKeepTheirTypeAndNeverOverrunTheBuffer)
-{
-    EventRef event = nullptr;
-    CreateEvent(nullptr, kEventClassCommand, kEventCommandProcess, 0, kEventAttributeNone, &event);
-    const HICommand sent{0, FOUR_CHAR_CODE("ok  "), nullptr, 0};
-    ASSERT_EQ(SetEventParameter(event, kEventParamDirectObject, typeHICommand, sizeof sent, &sent), noErr);
-    HICommand read{};
-    EXPECT_EQ(GetEventParameter(event, kEventParamDirectObject, typeQDPoint, nullptr, sizeof read, nullptr, &read),
-              errAECoercionFail);
-    EXPECT_EQ(GetEventParameter(event, kEventParamMouseLocation, typeQDPoint, nullptr, 4, nullptr, &read),
-              eventParameterNotFoundErr);
+constexpr UInt32 kProbe = FOUR_CHAR_CODE("prob");
 
-    const UInt32 modifiers = shiftKey;
-    SetEventParameter(event, kEventParamKeyModifiers, typeUInt32, sizeof modifiers, &modifiers);
+// What the probe handler read from the command event it was sent.
+struct ParameterReads {
+    OSStatus wrongType = 0, missing = 0;
     EventParamType type = 0;
     ByteCount size = 0;
     UInt8 tooSmall[2] = {0xAA, 0xAA};
-    GetEventParameter(event, kEventParamKeyModifiers, typeWildCard, &type, 1, &size, tooSmall);
-    EXPECT_EQ(type, typeUInt32);
-    EXPECT_EQ(size, 4u);
-    EXPECT_EQ(tooSmall[1], 0xAA);
-    ReleaseEvent(event);
+};
+ParameterReads gReads;
+
+OSStatus ProbeParameters(EventHandlerCallRef, EventRef event, void*)
+{
+    HICommand command{};
+    GetEventParameter(event, kEventParamDirectObject, typeHICommand, nullptr, sizeof command, nullptr, &command);
+    if (command.commandID != kProbe)
+        return eventNotHandledErr;
+    HICommand read{};
+    gReads.wrongType =
+        GetEventParameter(event, kEventParamDirectObject, typeQDPoint, nullptr, sizeof read, nullptr, &read);
+    gReads.missing = GetEventParameter(event, kEventParamMouseLocation, typeQDPoint, nullptr, 4, nullptr, &read);
+    const UInt32 modifiers = shiftKey;
+    SetEventParameter(event, kEventParamKeyModifiers, typeUInt32, sizeof modifiers, &modifiers);
+    GetEventParameter(event, kEventParamKeyModifiers, typeWildCard, &gReads.type, 1, &gReads.size,
+                      gReads.tooSmall);
+    return noErr;
+}
+
+TEST(CarbonEvents, ParametersKeepTheirTypeAndNeverOverrunTheBuffer)
+{
+    StartQt();
+    const EventTypeSpec process{kEventClassCommand, kEventCommandProcess};
+    InstallEventHandler(GetApplicationEventTarget(), ProbeParameters, 1, &process, nullptr, nullptr);
+    const HICommand probe{0, kProbe, nullptr, 0};
+    ASSERT_EQ(ProcessHICommand(&probe), noErr);
+    EXPECT_EQ(gReads.wrongType, errAECoercionFail);
+    EXPECT_EQ(gReads.missing, eventParameterNotFoundErr);
+    EXPECT_EQ(gReads.type, typeUInt32);
+    EXPECT_EQ(gReads.size, 4u);
+    EXPECT_EQ(gReads.tooSmall[1], 0xAA);
 }
 
 std::vector<std::string> gCalls;
@@ -44,22 +63,19 @@ OSStatus Record(EventHandlerCallRef, EventRef, void* userData)
 
 TEST(CarbonEvents, DeclinedEventsPassToOlderHandlersAndUnhandledReportsSo)
 {
-    EventRef event = nullptr;
-    CreateEvent(nullptr, FOUR_CHAR_CODE("test"), 7, 0, kEventAttributeNone, &event);
+    StartQt();
     const EventTargetRef target = GetApplicationEventTarget();
-    const EventTypeSpec seven{FOUR_CHAR_CODE("test"), 7}, eight{FOUR_CHAR_CODE("test"), 8};
-    EventHandlerRef h[4] = {};
-    InstallEventHandler(target, Record<eventNotHandledErr>, 1, &seven, const_cast<char*>("only"), &h[0]);
-    EXPECT_EQ(SendEventToEventTarget(event, target), eventNotHandledErr);
-    InstallEventHandler(target, Record<noErr>, 1, &seven, const_cast<char*>("handles"), &h[1]);
-    InstallEventHandler(target, Record<eventNotHandledErr>, 1, &seven, const_cast<char*>("declines"), &h[2]);
-    InstallEventHandler(target, Record<noErr>, 1, &eight, const_cast<char*>("other kind"), &h[3]);
+    const EventTypeSpec process{kEventClassCommand, kEventCommandProcess};
+    const EventTypeSpec other{kEventClassCommand, kEventCommandProcess + 1};
+    const HICommand command{0, FOUR_CHAR_CODE("test"), nullptr, 0};
+    InstallEventHandler(target, Record<eventNotHandledErr>, 1, &process, const_cast<char*>("only"), nullptr);
+    EXPECT_EQ(ProcessHICommand(&command), eventNotHandledErr);
+    InstallEventHandler(target, Record<noErr>, 1, &process, const_cast<char*>("handles"), nullptr);
+    InstallEventHandler(target, Record<eventNotHandledErr>, 1, &process, const_cast<char*>("declines"), nullptr);
+    InstallEventHandler(target, Record<noErr>, 1, &other, const_cast<char*>("other kind"), nullptr);
     gCalls.clear();
-    EXPECT_EQ(SendEventToEventTarget(event, target), noErr);
+    EXPECT_EQ(ProcessHICommand(&command), noErr);
     EXPECT_EQ(gCalls, (std::vector<std::string>{"declines", "handles"}));
-    for (EventHandlerRef handler : h)
-        RemoveEventHandler(handler);
-    ReleaseEvent(event);
 }
 
 }  // namespace

@@ -71,7 +71,7 @@ TEST_F(WindowsTest, NestedModalLoopsEndInnermostFirstAndAnUnhandledCloseEndsOne)
         });
         RunAppModalLoopForWindow(inner);
         order.push_back("inner ended");
-        EXPECT_FALSE(IsWindowVisible(inner));
+        EXPECT_FALSE(TBGetWindowWidget(inner)->isVisible());
         DisposeWindow(inner);
         QTimer::singleShot(0, [&] {
             order.push_back("quit outer");
