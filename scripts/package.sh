@@ -25,7 +25,8 @@ else
   tar -C "$root" --exclude='./build*' --exclude=./out -cf - . | tar -C "$source_dir" -xf -
 fi
 
-(cd "$source_dir" && DEB_BUILD_OPTIONS="${DEB_BUILD_OPTIONS:-} parallel=2" dpkg-buildpackage -us -uc -b)
+options="${DEB_BUILD_OPTIONS:+$DEB_BUILD_OPTIONS }parallel=2"
+(cd "$source_dir" && DEB_BUILD_OPTIONS="$options" dpkg-buildpackage -us -uc -b)
 rm -f "$root"/out/brimtone_* "$root"/out/brimtone-dbgsym_*
 mv "$work"/brimtone_"$version"_* "$work"/brimtone-dbgsym_"$version"_* "$root/out/"
 changes="$(ls "$root"/out/brimtone_"$version"_*.changes)"
