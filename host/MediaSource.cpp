@@ -8,7 +8,9 @@
 #include <cstdio>
 #include <cstring>
 
+#if defined(__SSE2__)
 #include <emmintrin.h>
+#endif
 
 extern "C" {
 #include <libavcodec/avcodec.h>
@@ -103,6 +105,7 @@ int swsMatrix(AVColorSpace space, int width, int height)
 void reverseBytes(uint8_t* row, int pixels)
 {
     int x = 0;
+#if defined(__SSE2__)
     const __m128i middle = _mm_set1_epi32(0x00ff0000), inner = _mm_set1_epi32(0x0000ff00);
     for (; x + 4 <= pixels; x += 4) {
         auto* at = reinterpret_cast<__m128i*>(row + 4 * x);
@@ -112,6 +115,7 @@ void reverseBytes(uint8_t* row, int pixels)
                                          _mm_and_si128(_mm_srli_epi32(p, 8), inner));
         _mm_storeu_si128(at, _mm_or_si128(outer, mid));
     }
+#endif
     for (; x < pixels; ++x) {
         uint32_t pixel;
         std::memcpy(&pixel, row + 4 * x, 4);
@@ -120,6 +124,7 @@ void reverseBytes(uint8_t* row, int pixels)
     }
 }
 
+#if defined(__SSE2__)
 // Y'CbCr 4:2:0 to A, R, G, B at the same size, as swscale's accurate path
 // converts (chroma sited at the centre of each 2x2 block and brought up by
 // its bicubic, B = 0 and C = 0.6) but at about the speed of its default
@@ -287,6 +292,8 @@ private:
     __m128i lumaCrToR_{}, lumaCbToB_{}, lumaCbToG_{}, crToG_{}, offset_{};
 };
 
+#endif
+
 // Scales any pixel format into the caller's A, R, G, B buffer, keeping the
 // scaler between calls while nothing about the conversion changes.
 class Scaler {
@@ -315,10 +322,12 @@ public:
         if (highQuality)
             flags = (dstW < srcW && dstH < srcH) ? SWS_AREA : SWS_BICUBIC;
         const int matrix = yuv ? swsMatrix(colorSpace, srcW, srcH) : SWS_CS_DEFAULT;
+#if defined(__SSE2__)
         if (srcFmt == AV_PIX_FMT_YUV420P && dstW == srcW && dstH == srcH) {
             yuv420_.convert(src, srcStride, srcW, srcH, sws_getCoefficients(matrix), fullRange, dst, rowBytes);
             return true;
         }
+#endif
         const Key key{srcW, srcH, srcFmt, dstW, dstH, flags, matrix, fullRange};
         // swscale has SIMD code from YUV to B, G, R, A but not to A, R, G, B.
         const AVPixelFormat target = yuv ? AV_PIX_FMT_BGRA : AV_PIX_FMT_ARGB;
@@ -367,7 +376,9 @@ private:
     };
     SwsPtr context_;
     Key key_;
+#if defined(__SSE2__)
     Yuv420ToArgb yuv420_;
+#endif
 };
 
 // One demuxer with one decoder for one stream. Video and audio each get
