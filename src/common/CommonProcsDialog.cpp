@@ -30,7 +30,9 @@ WindowPtr WindowFromNib(IBNibRef theNibRef, const char* theWindow)
     CFStringRef theName = CFStringCreateWithCString(kCFAllocatorDefault, theWindow,
                                                     kCFStringEncodingMacRoman);
     WindowPtr theResult = nullptr;
-    const OSStatus theError = CreateWindowFromNib(theNibRef, theName, &theResult);
+    // Without its name the window cannot be made for lack of memory.
+    const OSStatus theError =
+        theName != nullptr ? CreateWindowFromNib(theNibRef, theName, &theResult) : memFullErr;
     if (theName != nullptr)
         CFRelease(theName);
     if (theError != noErr || theResult == nullptr) {
@@ -62,7 +64,9 @@ WindowPtr OpenNibWindowFromCFBundle(const char* theIdentifier, const char* theNi
     CFStringRef theNibString =
         CFStringCreateWithCString(kCFAllocatorDefault, theNibName, kCFStringEncodingMacRoman);
     IBNibRef theNibRef = nullptr;
-    const OSStatus theError = CreateNibReferenceWithCFBundle(theBundle, theNibString, &theNibRef);
+    const OSStatus theError = theNibString != nullptr
+                                  ? CreateNibReferenceWithCFBundle(theBundle, theNibString, &theNibRef)
+                                  : OSStatus(memFullErr);
     if (theNibString != nullptr)
         CFRelease(theNibString);
     if (theError != noErr || theNibRef == nullptr) {
@@ -82,7 +86,8 @@ WindowPtr OpenNibWindow(const char* theNib, const char* theWindow)
     CFStringRef theNibString =
         CFStringCreateWithCString(kCFAllocatorDefault, theNibName, kCFStringEncodingMacRoman);
     IBNibRef theNibRef = nullptr;
-    const OSStatus theError = CreateNibReference(theNibString, &theNibRef);
+    const OSStatus theError = theNibString != nullptr ? CreateNibReference(theNibString, &theNibRef)
+                                                      : OSStatus(memFullErr);
     if (theNibString != nullptr)
         CFRelease(theNibString);
     if (theError != noErr || theNibRef == nullptr)

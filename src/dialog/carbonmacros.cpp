@@ -285,10 +285,15 @@ void RegisterControlClass(const char* theClassID, const EventTypeSpec* theEvents
                           ToolboxObjectClassRef& outClass)
 {
     outUPP = NewEventHandlerUPP(theHandler);
+    outClass = nullptr;
     CFStringRef theID = CFStringCreateWithCString(nullptr, theClassID, kCFStringEncodingASCII);
-    RegisterToolboxObjectClass(theID, nullptr, numEvents, theEvents, outUPP, nullptr, &outClass);
-    if (theID != nullptr)
-        CFRelease(theID);
+    Assert(theID, PStr("Cannot allocate a control class name"));
+    const OSStatus theError =
+        RegisterToolboxObjectClass(theID, nullptr, numEvents, theEvents, outUPP, nullptr, &outClass);
+    CFRelease(theID);
+    if (theError != noErr)
+        outClass = nullptr;
+    Assert(outClass, PStr("Cannot allocate a control class"));
 }
 
 void UnregisterControlClass(EventHandlerUPP& theUPP, ToolboxObjectClassRef& theClass)

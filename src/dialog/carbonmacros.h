@@ -38,7 +38,8 @@ inline constexpr EventTypeSpec kDrawAndClickControlEvents[] = {
 };
 
 // Registers a custom control class under theClassID with one handler for
-// the events listed; Unregister undoes it and clears both references.
+// the events listed; Unregister undoes it and clears both references. A
+// class that cannot be registered ends the run: its windows would lack it.
 void RegisterControlClass(const char* theClassID, const EventTypeSpec* theEvents, ItemCount numEvents,
                           EventHandlerProcPtr theHandler, EventHandlerUPP& outUPP,
                           ToolboxObjectClassRef& outClass);

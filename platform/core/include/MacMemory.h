@@ -7,6 +7,9 @@
 
 #include "MacTypes.h"
 
+#include <new>
+#include <utility>
+
 TB_EXPORT Ptr NewPtr(Size byteCount);
 TB_EXPORT Ptr NewPtrClear(Size byteCount);
 TB_EXPORT void DisposePtr(Ptr p);
@@ -20,10 +23,30 @@ TB_EXPORT OSErr HandToHand(Handle* theHndl);
 
 TB_EXPORT void BlockMoveData(const void* srcPtr, void* destPtr, Size byteCount);
 
+// How the toolbox makes its own records (strings, URLs, events, windows...):
+// nil when memory runs out or fault injection says so, never an exception,
+// as the Memory Manager answers. Callers answer nil with their API's error.
+TB_EXPORT bool TBInjectedAllocationFailure();
+template <class T, class... Args>
+T* TBNew(Args&&... args) noexcept
+{
+    if (TBInjectedAllocationFailure())
+        return nullptr;
+    try {
+        return new T(std::forward<Args>(args)...);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+template <class T>
+T* TBNewArray(size_t count) noexcept
+{
+    return TBInjectedAllocationFailure() ? nullptr : new (std::nothrow) T[count];
+}
 
 // Test support: make the n-th allocation from now on fail (1 = the next one),
-// 0 switches the failure off. Counts NewPtr*, NewHandle*, HandToHand and
-// SetHandleSize growth.
+// 0 switches the failure off. Counts NewPtr*, NewHandle*, HandToHand
+// and the toolbox's records (TBNew).
 TB_EXPORT void TBFailAllocationAfter(long n);
 // Whether the failure set up above has not happened yet.
 TB_EXPORT bool TBAllocationFailurePending();

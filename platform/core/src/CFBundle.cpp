@@ -1,5 +1,7 @@
 #include "CFBundle.h"
 
+#include "MacMemory.h"
+
 #include <link.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -129,7 +131,8 @@ OpaqueCFBundle* BundleAt(const std::string& folder)
     if (found != table.byPath.end()) return found->second;
     const std::string plist = path + "/Contents/Info.plist";
     if (!IsFile(plist)) return nullptr;
-    auto* bundle = new OpaqueCFBundle;
+    auto* bundle = TBNew<OpaqueCFBundle>();
+    if (bundle == nullptr) return nullptr;
     bundle->path = path;
     bundle->resources = path + "/Contents/Resources";
     bundle->identifier = ReadIdentifier(plist);
@@ -210,7 +213,8 @@ CFBundleRef CFBundleGetMainBundle()
     const std::string folder = BundleFolderOfBinary(executable);
     if (!folder.empty()) table.main = BundleAt(folder);
     if (table.main == nullptr) {
-        auto* bundle = new OpaqueCFBundle;
+        auto* bundle = TBNew<OpaqueCFBundle>();
+        if (bundle == nullptr) return nullptr;
         bundle->path = executable.empty() ? RealPath(".") : Parent(executable);
         bundle->resources = IsDirectory(bundle->path + "/Resources") ? bundle->path + "/Resources"
                                                                      : bundle->path;

@@ -1,6 +1,7 @@
 #include "CFURL.h"
 
 #include "MacErrors.h"
+#include "MacMemory.h"
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -112,7 +113,11 @@ CFURLRef MakeFileURL(const std::string& absolutePath, bool isDirectory)
     if (isDirectory && path != "/") text += '/';
     CFStringRef string = TBCFStringCreateWithUTF8(text);
     if (string == nullptr) return nullptr;
-    auto* url = new OpaqueCFURL;
+    auto* url = TBNew<OpaqueCFURL>();
+    if (url == nullptr) {
+        CFRelease(string);
+        return nullptr;
+    }
     url->text = string;
     url->path = path;
     return url;
@@ -183,7 +188,8 @@ CFURLRef CFURLCreateWithString(CFAllocatorRef, CFStringRef URLString, CFURLRef b
         if (rest.empty() || rest[0] != '/' || !PercentDecode(rest, path)) return nullptr;
         path = Trimmed(path);
     }
-    auto* url = new OpaqueCFURL;
+    auto* url = TBNew<OpaqueCFURL>();
+    if (url == nullptr) return nullptr;
     url->text = static_cast<CFStringRef>(CFRetain(URLString));
     url->path = path;
     return url;

@@ -1,5 +1,7 @@
 #include "CoreFoundation.h"
 
+#include "MacMemory.h"
+
 #include <algorithm>
 #include <cstring>
 #include <mutex>
@@ -215,7 +217,7 @@ const TBCFObject* AsObject(CFTypeRef cf)
 
 CFStringRef NewString(std::u16string text)
 {
-    return new OpaqueCFString(std::move(text));
+    return TBNew<OpaqueCFString>(std::move(text));
 }
 
 CFStringRef CreateFromBytes(const unsigned char* bytes, size_t count, CFStringEncoding encoding)
@@ -280,7 +282,11 @@ CFStringRef TBCFSTR(const char* cStr)
             Decode(reinterpret_cast<const unsigned char*>(cStr), std::strlen(cStr),
                    kCFStringEncodingMacRoman, text);
         }
-        entry = new OpaqueCFString(std::move(text));
+        entry = TBNew<OpaqueCFString>(std::move(text));
+        if (entry == nullptr) {
+            constants->erase(cStr);
+            return nullptr;
+        }
         entry->immortal = true;
     }
     return entry;

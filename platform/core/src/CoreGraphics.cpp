@@ -1,6 +1,7 @@
 #include "CoreGraphics.h"
 
 #include "MacErrors.h"
+#include "MacMemory.h"
 #include "QuickDrawInternal.h"
 
 #include <pixman.h>
@@ -248,7 +249,7 @@ CGImageRef NewImage(size_t width, size_t height)
 {
     if (width == 0 || height == 0 || width > kMaxSide || height > kMaxSide)
         return nullptr;
-    auto* image = new (std::nothrow) CGImage;
+    auto* image = TBNew<CGImage>();
     if (image == nullptr)
         return nullptr;
     image->width = width;
@@ -520,7 +521,7 @@ bool BitmapFormat(CGBitmapInfo info, pixman_format_code_t& format)
 CGContextRef NewContext(void* data, size_t width, size_t height, size_t bytesPerRow,
                         pixman_format_code_t format)
 {
-    auto* c = new (std::nothrow) CGContext;
+    auto* c = TBNew<CGContext>();
     if (c == nullptr)
         return nullptr;
     try {
@@ -553,7 +554,7 @@ const CGAffineTransform CGAffineTransformIdentity = {1, 0, 0, 1, 0, 0};
 
 CGColorSpaceRef CGColorSpaceCreateDeviceRGB()
 {
-    return new (std::nothrow) CGColorSpace;
+    return TBNew<CGColorSpace>();
 }
 
 void CGColorSpaceRelease(CGColorSpaceRef space)
@@ -565,7 +566,7 @@ CGColorRef CGColorCreate(CGColorSpaceRef space, const CGFloat components[])
 {
     if (space == nullptr || components == nullptr)
         return nullptr;
-    auto* color = new (std::nothrow) CGColor;
+    auto* color = TBNew<CGColor>();
     if (color != nullptr) {
         for (int i = 0; i < 4; ++i)
             color->components[i] = CGFloat(Clamp01(components[i]));

@@ -1,6 +1,7 @@
 #include "Dialogs.h"
 
 #include "MacErrors.h"
+#include "MacMemory.h"
 
 #include <atomic>
 #include <cstdint>
@@ -102,7 +103,7 @@ OSStatus CreateStandardAlert(AlertType alertType, CFStringRef error, CFStringRef
     if (outAlert == nullptr)
         return paramErr;
     *outAlert = nullptr;
-    auto* alert = new (std::nothrow) OpaqueDialogPtr;
+    auto* alert = TBNew<OpaqueDialogPtr>();
     if (alert == nullptr)
         return memFullErr;
     alert->type = alertType;

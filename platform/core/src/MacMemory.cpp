@@ -43,17 +43,6 @@ void SetMemError(OSErr err)
     gMemError.store(err, std::memory_order_relaxed);
 }
 
-// True when fault injection says this allocation must fail.
-bool InjectedFailure()
-{
-    long remaining = gFailCountdown.load(std::memory_order_relaxed);
-    while (remaining > 0) {
-        if (gFailCountdown.compare_exchange_weak(remaining, remaining - 1))
-            return remaining == 1;
-    }
-    return false;
-}
-
 bool ValidSize(Size byteCount)
 {
     return byteCount >= 0 && byteCount <= kMaxBlockSize;
@@ -96,7 +85,7 @@ void RawFree(Ptr data)
 
 Ptr AllocatePtr(Size byteCount, bool clear)
 {
-    if (!ValidSize(byteCount) || InjectedFailure()) {
+    if (!ValidSize(byteCount) || TBInjectedAllocationFailure()) {
         SetMemError(memFullErr);
         return nullptr;
     }
@@ -147,7 +136,7 @@ Handle RawNewHandle(Size byteCount, bool clear)
 
 Handle AllocateHandle(Size byteCount, bool clear)
 {
-    if (!ValidSize(byteCount) || InjectedFailure()) {
+    if (!ValidSize(byteCount) || TBInjectedAllocationFailure()) {
         SetMemError(memFullErr);
         return nullptr;
     }
@@ -240,7 +229,7 @@ OSErr HandToHand(Handle* theHndl)
     if (master == nullptr)
         return MemError();
     const Size size = HeaderOf(master->data)->size;
-    Handle copy = InjectedFailure() ? nullptr : RawNewHandle(size, false);
+    Handle copy = TBInjectedAllocationFailure() ? nullptr : RawNewHandle(size, false);
     if (copy == nullptr) {
         SetMemError(memFullErr);
         return memFullErr;
@@ -261,6 +250,16 @@ void BlockMoveData(const void* srcPtr, void* destPtr, Size byteCount)
 OSErr MemError()
 {
     return gMemError.load(std::memory_order_relaxed);
+}
+
+bool TBInjectedAllocationFailure()
+{
+    long remaining = gFailCountdown.load(std::memory_order_relaxed);
+    while (remaining > 0) {
+        if (gFailCountdown.compare_exchange_weak(remaining, remaining - 1))
+            return remaining == 1;
+    }
+    return false;
 }
 
 void TBFailAllocationAfter(long n)

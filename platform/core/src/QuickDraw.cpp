@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <new>
 #include <vector>
 
 namespace {
@@ -86,9 +87,17 @@ GrafPtr CurrentPort()
     return LivePort(state.current) ? state.current : ScreenPort();
 }
 
-void Register(GrafPtr port)
+// False when the list of ports cannot grow; the caller disposes of the port.
+bool Register(GrafPtr port)
 {
-    State().livePorts.push_back(port);
+    if (TBInjectedAllocationFailure())
+        return false;
+    try {
+        State().livePorts.push_back(port);
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
 }
 
 void Unregister(GrafPtr port)
@@ -333,7 +342,10 @@ QDErr NewGWorld(GWorldPtr* offscreenGWorld, SInt16 pixelDepth, const Rect* bound
     port->pixelStorage = storage;
     if (flags & pixPurge)
         port->pixMap.pixelsState |= pixelsPurgeable;
-    Register(port);
+    if (!Register(port)) {
+        DisposePortRecord(port);
+        return fail(memFullErr);
+    }
     *offscreenGWorld = port;
     return noErr;
 }
@@ -498,7 +510,10 @@ GrafPtr TBNewPortOnPixels(Ptr baseAddr, SInt32 rowBytes, const Rect* bounds)
     if (port == nullptr)
         return nullptr;
     InitPort(port, baseAddr, rowBytes, *bounds);
-    Register(port);
+    if (!Register(port)) {
+        DisposePortRecord(port);
+        return nullptr;
+    }
     return port;
 }
 

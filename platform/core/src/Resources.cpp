@@ -163,7 +163,9 @@ OSErr ParseResourceFork(const std::vector<UInt8>& bytes, ResourceFile& file)
         usedRanges.emplace_back(references, referencesEnd);
         for (size_t r = 0; r < count; ++r) {
             const UInt8* reference = map + references + r * kReferenceSize;
-            auto entry = std::make_unique<ResourceEntry>();
+            std::unique_ptr<ResourceEntry> entry(TBNew<ResourceEntry>());
+            if (entry == nullptr)
+                return memFullErr;
             entry->type = type;
             entry->id = SInt16(Read16(reference));
             entry->attributes = UInt8(reference[4] & ~resChanged);
@@ -467,7 +469,11 @@ SInt16 OpenResourceFile(const std::string& path, SInt8 permission)
         SetError(eofErr);
         return -1;
     }
-    auto file = std::make_unique<ResourceFile>();
+    std::unique_ptr<ResourceFile> file(TBNew<ResourceFile>());
+    if (file == nullptr) {
+        SetError(memFullErr);
+        return -1;
+    }
     const OSErr err = ParseResourceFork(bytes, *file);
     if (err != noErr) {
         SetError(err);
@@ -548,7 +554,11 @@ SInt16 TBOpenNewResFileAtPath(const char* path, OSType creator, OSType fileType)
             return -1;
         }
     }
-    auto file = std::make_unique<ResourceFile>();
+    std::unique_ptr<ResourceFile> file(TBNew<ResourceFile>());
+    if (file == nullptr) {
+        SetError(memFullErr);
+        return -1;
+    }
     file->refNum = TBAllocateFileRefNum();
     if (file->refNum == 0) {
         SetError(tmfoErr);
@@ -688,7 +698,11 @@ void AddResource(Handle theData, ResType theType, SInt16 theID, ConstStr255Param
         SetError(addResFailed);
         return;
     }
-    auto entry = std::make_unique<ResourceEntry>();
+    std::unique_ptr<ResourceEntry> entry(TBNew<ResourceEntry>());
+    if (entry == nullptr) {
+        SetError(memFullErr);
+        return;
+    }
     entry->type = theType;
     entry->id = theID;
     entry->name = NameFrom(name);

@@ -1,5 +1,6 @@
 #include "CarbonEvents.h"
 
+#include "MacMemory.h"
 #include "UIPrivate.h"
 
 #include <QDateTime>
@@ -8,6 +9,7 @@
 #include <algorithm>
 #include <cstring>
 #include <map>
+#include <new>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -178,7 +180,9 @@ OSStatus CreateEvent(CFAllocatorRef, UInt32 inClassID, UInt32 inKind, EventTime 
                      EventRef* outEvent)
 {
     if (outEvent == nullptr) return paramErr;
-    auto* event = new OpaqueEventRef;
+    *outEvent = nullptr;
+    auto* event = TBNew<OpaqueEventRef>();
+    if (event == nullptr) return memFullErr;
     event->eventClass = inClassID;
     event->kind = inKind;
     event->when = inWhen;
@@ -219,10 +223,14 @@ OSStatus SetEventParameter(EventRef inEvent, EventParamName inName, EventParamTy
 {
     if (inEvent == nullptr || inType == typeWildCard || (inPtr == nullptr && inSize > 0))
         return paramErr;
-    OpaqueEventRef::Parameter parameter{inType, {}};
     const auto* bytes = static_cast<const UInt8*>(inPtr);
-    if (inSize > 0) parameter.bytes.assign(bytes, bytes + inSize);
-    inEvent->parameters[inName] = std::move(parameter);
+    try {
+        OpaqueEventRef::Parameter parameter{inType, {}};
+        if (inSize > 0) parameter.bytes.assign(bytes, bytes + inSize);
+        inEvent->parameters[inName] = std::move(parameter);
+    } catch (const std::bad_alloc&) {
+        return memFullErr;
+    }
     return noErr;
 }
 
@@ -275,14 +283,21 @@ OSStatus InstallEventHandler(EventTargetRef inTarget, EventHandlerUPP inHandler,
 {
     if (inTarget == nullptr || inHandler == nullptr || (inNumTypes > 0 && inList == nullptr))
         return paramErr;
-    auto* handler = new OpaqueEventHandlerRef;
+    auto* handler = TBNew<OpaqueEventHandlerRef>();
+    if (handler == nullptr) return memFullErr;
     handler->serial = Handlers().nextSerial++;
     handler->target = inTarget;
     handler->proc = inHandler;
     handler->userData = inUserData;
-    handler->types.assign(inList, inList + inNumTypes);
-    inTarget->handlers.push_back(handler);
-    Handlers().live.emplace(handler, handler->serial);
+    try {
+        handler->types.assign(inList, inList + inNumTypes);
+        inTarget->handlers.push_back(handler);
+        Handlers().live.emplace(handler, handler->serial);
+    } catch (const std::bad_alloc&) {
+        std::erase(inTarget->handlers, handler);
+        delete handler;
+        return memFullErr;
+    }
     if (outRef != nullptr) *outRef = handler;
     return noErr;
 }
@@ -309,12 +324,20 @@ OSStatus RegisterToolboxObjectClass(CFStringRef inClassID, ToolboxObjectClassRef
     if (inClassID == nullptr || inBaseClass != nullptr || (inNumEvents > 0 && inEventList == nullptr))
         return paramErr;
     if (tbui::FindClass(TBCFStringToUTF8(inClassID)) != nullptr) return eventHandlerAlreadyInstalledErr;
-    auto* objectClass = new OpaqueToolboxObjectClassRef;
-    objectClass->classID = CFStringCreateCopy(nullptr, inClassID);
-    objectClass->types.assign(inEventList, inEventList + inNumEvents);
+    auto* objectClass = TBNew<OpaqueToolboxObjectClassRef>();
+    if (objectClass == nullptr) return memFullErr;
     objectClass->proc = inEventHandler;
     objectClass->userData = inEventHandlerData;
-    Handlers().classes.push_back(objectClass);
+    objectClass->classID = CFStringCreateCopy(nullptr, inClassID);
+    try {
+        if (objectClass->classID == nullptr) throw std::bad_alloc();
+        objectClass->types.assign(inEventList, inEventList + inNumEvents);
+        Handlers().classes.push_back(objectClass);
+    } catch (const std::bad_alloc&) {
+        if (objectClass->classID != nullptr) CFRelease(objectClass->classID);
+        delete objectClass;
+        return memFullErr;
+    }
     if (outClassRef != nullptr) *outClassRef = objectClass;
     return noErr;
 }

@@ -429,11 +429,21 @@ void Connect(OpaqueControlRef* control)
 
 OpaqueControlRef* MakeControl(OpaqueWindowPtr* window, QWidget* widget, OpaqueToolboxObjectClassRef* objectClass)
 {
-    auto* control = new OpaqueControlRef;
+    auto* control = TBNew<OpaqueControlRef>();
+    if (control == nullptr) return nullptr;
+    control->kind = objectClass != nullptr ? ControlKind::Custom : KindOf(widget);
+    if (control->kind == ControlKind::Popup) {
+        control->menu.reset(TBNew<OpaqueMenuRef>());
+        if (control->menu == nullptr) {
+            delete control;
+            return nullptr;
+        }
+        control->menu->magic = kMenuMagic;
+        control->menu->control = control;
+    }
     control->magic = kControlMagic;
     control->window = window;
     control->widget = widget;
-    control->kind = objectClass != nullptr ? ControlKind::Custom : KindOf(widget);
     control->id = ControlID{FourChars(widget->property("controlSignature")),
                             IntProperty(widget, "controlID", 0)};
     control->command = FourChars(widget->property("commandID"));
@@ -458,11 +468,6 @@ OpaqueControlRef* MakeControl(OpaqueWindowPtr* window, QWidget* widget, OpaqueTo
         widget->installEventFilter(control->filter);
     } else if (control->kind == ControlKind::CheckBox) {
         control->maximum = 1;
-    }
-    if (control->kind == ControlKind::Popup) {
-        control->menu = std::make_unique<OpaqueMenuRef>();
-        control->menu->magic = kMenuMagic;
-        control->menu->control = control;
     }
     Connect(control);
     return control;
@@ -538,10 +543,18 @@ bool TrackingWidget(QWidget* widget)
     return tracker.active && tracker.widget == widget;
 }
 
-void MakeControls(OpaqueWindowPtr* window)
+// False when memory runs out; the controls made so far stay with the window,
+// initialised, so that disposing of it pairs every initialise with a dispose.
+bool MakeControls(OpaqueWindowPtr* window)
 {
     QList<QWidget*> widgets = window->widget->findChildren<QWidget*>();
     widgets.prepend(window->widget.data());
+    try {
+        window->controls.reserve(size_t(widgets.size()));
+    } catch (const std::bad_alloc&) {
+        return false;
+    }
+    bool whole = true;
     for (QWidget* widget : widgets) {
         const QVariant className = widget->property("toolboxClass");
         OpaqueToolboxObjectClassRef* objectClass = nullptr;
@@ -552,11 +565,17 @@ void MakeControls(OpaqueWindowPtr* window)
                    !widget->property("commandID").isValid()) {
             continue;
         }
-        window->controls.push_back(MakeControl(window, widget, objectClass));
+        OpaqueControlRef* control = MakeControl(window, widget, objectClass);
+        if (control == nullptr) {
+            whole = false;
+            break;
+        }
+        window->controls.push_back(control);  // reserved above
     }
     for (OpaqueControlRef* control : window->controls) {
         if (control->kind == ControlKind::Custom) SendPlain(control, kEventControlInitialize);
     }
+    return whole;
 }
 
 void DisposeControls(OpaqueWindowPtr* window)

@@ -3,6 +3,7 @@
 #include "CFURL.h"
 #include "ImageIO.h"
 #include "MacErrors.h"
+#include "MacMemory.h"
 
 #include <cstring>
 #include <set>
@@ -98,8 +99,16 @@ OSErr GetGraphicsImporterForFile(const FSSpec* theFile, ComponentInstance* gi)
     if (source == nullptr)
         return noCodecErr;
     CFRelease(source);
-    *gi = new ComponentInstanceRecord{path};
-    LiveImporters().insert(*gi);
+    *gi = TBNew<ComponentInstanceRecord>(path);
+    if (*gi == nullptr)
+        return memFullErr;
+    try {
+        LiveImporters().insert(*gi);
+    } catch (const std::bad_alloc&) {
+        delete *gi;
+        *gi = nullptr;
+        return memFullErr;
+    }
     return noErr;
 }
 

@@ -1,5 +1,7 @@
 #include "ImageIO.h"
 
+#include "MacMemory.h"
+
 #include <QImage>
 #include <QImageReader>
 #include <QString>
@@ -17,7 +19,8 @@ CGImageSourceRef CGImageSourceCreateWithURL(CFURLRef url, CFDictionaryRef)
     if (path.empty()) return nullptr;
     QImageReader reader(QString::fromStdString(path));
     if (!reader.canRead()) return nullptr;
-    auto* source = new OpaqueCGImageSource;
+    auto* source = TBNew<OpaqueCGImageSource>();
+    if (source == nullptr) return nullptr;
     source->path = QString::fromStdString(path);
     source->count = size_t(std::max(1, reader.imageCount()));
     return source;

@@ -29,7 +29,8 @@ QString Title(const NavDialogOptions* options)
 OSErr Reply(NavReplyRecord* reply, const QStringList& files, bool replacing)
 {
     if (files.isEmpty()) return userCanceledErr;
-    auto* storage = new OpaqueAEDataStorage;
+    auto* storage = TBNew<OpaqueAEDataStorage>();
+    if (storage == nullptr) return memFullErr;
     for (const QString& file : files) storage->paths.push_back(file.toStdString());
     reply->selection = AEDesc{typeAEList, storage};
     reply->validRecord = true;

@@ -3,6 +3,7 @@
 
 #include "CarbonEvents.h"
 #include "Controls.h"
+#include "MacMemory.h"
 #include "MacWindows.h"
 #include "QuickDrawInternal.h"
 
@@ -141,7 +142,7 @@ void ReleaseClass(OpaqueToolboxObjectClassRef* objectClass);
 OpaqueToolboxObjectClassRef* FindClass(const std::string& classID);
 
 // Controls (Controls.cpp)
-void MakeControls(OpaqueWindowPtr* window);
+bool MakeControls(OpaqueWindowPtr* window);
 void DisposeControls(OpaqueWindowPtr* window);
 void DrawCustomControl(OpaqueControlRef* control);
 void PortPixelsChanged(OpaqueWindowPtr* window, const Rect& changed);

@@ -50,7 +50,9 @@ void SizePort(OpaqueWindowPtr* window)
         window->port->pixelsHigh == size.height())
         return;
     const SInt32 rowBytes = (size.width() * 4 + 15) / 16 * 16;
-    auto pixels = std::make_unique<UInt32[]>(size_t(rowBytes / 4) * size_t(size.height()));
+    std::unique_ptr<UInt32[]> pixels(
+        TBNewArray<UInt32>(size_t(rowBytes / 4) * size_t(size.height())));
+    if (pixels == nullptr) return;  // the port keeps its size, or a new window fails
     std::memset(pixels.get(), 0xFF, size_t(rowBytes) * size_t(size.height()));
     const Rect bounds{0, 0, SInt16(size.height()), SInt16(size.width())};
     if (window->port == nullptr) {
@@ -226,7 +228,8 @@ OSStatus CreateNibReferenceWithCFBundle(CFBundleRef inBundle, CFStringRef inNibN
     const std::string folder = TBCFURLGetPath(url);
     CFRelease(url);
     if (folder.empty() || !IsDirectory(folder)) return kIBCarbonRuntimeCantFindNibFile;
-    *outNibRef = new OpaqueIBNibRef{folder};
+    *outNibRef = TBNew<OpaqueIBNibRef>(folder);
+    if (*outNibRef == nullptr) return memFullErr;
     return noErr;
 }
 
@@ -253,12 +256,23 @@ OSStatus CreateWindowFromNib(IBNibRef inNibRef, CFStringRef inName, WindowRef* o
     if (qobject_cast<QDialog*>(widget) != nullptr && widget->windowModality() == Qt::NonModal)
         widget->setWindowModality(Qt::ApplicationModal);
 
-    auto* window = new OpaqueWindowPtr;
+    auto* window = TBNew<OpaqueWindowPtr>();
+    if (window == nullptr) {
+        delete widget;
+        return memFullErr;
+    }
     window->magic = kWindowMagic;
     window->widget = widget;
     window->target.parent = tbui::ApplicationTarget();
     window->target.owner = window;
-    Windows().push_back(window);
+    try {
+        Windows().push_back(window);
+    } catch (const std::bad_alloc&) {
+        window->magic = 0;
+        delete window;
+        delete widget;
+        return memFullErr;
+    }
     SizePort(window);
     if (window->port == nullptr) {
         DisposeWindow(window);
@@ -266,7 +280,10 @@ OSStatus CreateWindowFromNib(IBNibRef inNibRef, CFStringRef inName, WindowRef* o
     }
     window->filter = new WindowFilter(window, widget);
     widget->installEventFilter(window->filter);
-    tbui::MakeControls(window);
+    if (!tbui::MakeControls(window)) {
+        DisposeWindow(window);
+        return memFullErr;
+    }
     tbui::LayOut(window);
     *outWindow = window;
     return noErr;

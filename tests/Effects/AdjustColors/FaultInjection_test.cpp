@@ -285,9 +285,11 @@ protected:
         fRecord = *gPluginConfig;
         fFile = ReadFile(fPrefs.File());
     }
-    // What a dialog run must leave behind, whatever failed in it: a record
-    // and a preferences file either untouched or holding every edit, every
-    // frame given back, every block freed. Empty when all holds.
+    // What a dialog run must leave behind, whatever failed in it: every frame
+    // given back, every block freed; without OK the record and preferences
+    // file untouched; after OK each edit either kept or (its click lost for
+    // want of an event record) not, and the file untouched or holding just
+    // what the record holds. Empty when all holds.
     std::string Broken(const DialogRun& run, const TestHost& host) const
     {
         std::string broken;
@@ -298,18 +300,20 @@ protected:
         check(host.liveFrames == 0, "frames not given back");
         check(TBLiveBlockCount() == fBlocks,
               std::to_string(TBLiveBlockCount() - fBlocks) + " blocks leaked");
-        check(run.opened == run.confirmed, "the dialog did not run to its end");
+        check(run.opened || !run.confirmed, "OK without a window");
         if (gPluginConfig == nullptr)
             return broken + "no master record";
-        const SInt16 wantThreshold = run.confirmed ? kEditedThreshold : fRecord.Sliders[0];
-        check(gPluginConfig->Sliders[0] == wantThreshold &&
-                  gPluginConfig->MediaType == (run.confirmed ? kEditedMedia : fRecord.MediaType),
+        const SInt16 threshold = gPluginConfig->Sliders[0];
+        const SInt16 media = gPluginConfig->MediaType;
+        check(run.confirmed ? (threshold == fRecord.Sliders[0] || threshold == kEditedThreshold) &&
+                                  (media == fRecord.MediaType || media == kEditedMedia)
+                            : threshold == fRecord.Sliders[0] && media == fRecord.MediaType,
               "record not as the dialog left it");
         pluginDataRec saved{};
         ResetConfig(&saved, true);
-        check(ReadFile(fPrefs.File()) == fFile || (run.confirmed && ReadConfig(&saved) &&
-                                                   saved.Sliders[0] == kEditedThreshold &&
-                                                   saved.MediaType == kEditedMedia),
+        check(ReadFile(fPrefs.File()) == fFile ||
+                  (run.confirmed && ReadConfig(&saved) && saved.Sliders[0] == threshold &&
+                   saved.MediaType == media),
               "preferences changed without OK or half made");
         return broken;
     }
@@ -350,6 +354,7 @@ enum Ending {
     kFailureNeverCame = 2,
     kBroken = 3,
     kPreviewBufferFatal = 20,  // the assertion on the preview buffer
+    kWindowPartFatal = 21,     // a check that a window's nib, name or class was made
     kWindowFatal = 148,        // a window that cannot be made: memFullErr's low byte
 };
 int gLastEnding = -1;
@@ -358,7 +363,8 @@ bool KnownEnding(int status)
 {
     gLastEnding = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return gLastEnding == kRanPastTheFailure || gLastEnding == kFailureNeverCame ||
-           gLastEnding == kPreviewBufferFatal || gLastEnding == kWindowFatal;
+           gLastEnding == kPreviewBufferFatal || gLastEnding == kWindowPartFatal ||
+           gLastEnding == kWindowFatal;
 }
 
 // Allocation n of the dialog run fails, for each n until a run no longer
@@ -376,6 +382,9 @@ TEST_F(DialogFaults, EachAllocationFailingInTurnEndsCleanlyOrAtAFatalCheck)
                     std::fprintf(stderr, "alert: %s\n", request.text.c_str());
                     if (request.text.find("Unable to allocate theProcessed") != std::string::npos)
                         std::_Exit(kPreviewBufferFatal);
+                    if (request.headline == "OpenNibWindow Failed" ||
+                        request.text.find("Cannot allocate") != std::string::npos)
+                        std::_Exit(kWindowPartFatal);
                     return request.defaultButton;
                 });
                 TBFailAllocationAfter(n);
@@ -395,8 +404,10 @@ TEST_F(DialogFaults, EachAllocationFailingInTurnEndsCleanlyOrAtAFatalCheck)
     }
     EXPECT_EQ(gLastEnding, kFailureNeverCame);
     EXPECT_GT(endings[kRanPastTheFailure], 0);
-    EXPECT_EQ(endings[kPreviewBufferFatal], 2);  // its port record and its pixels
-    EXPECT_EQ(endings[kWindowFatal], 2);         // the NTSC and the PAL window's port
+    // The preview buffer's port record, its place in the port list, its pixels.
+    EXPECT_EQ(endings[kPreviewBufferFatal], 3);
+    EXPECT_GT(endings[kWindowPartFatal], 0);
+    EXPECT_GT(endings[kWindowFatal], 0);
 }
 
 }  // namespace

@@ -1,5 +1,8 @@
 #include "CoreFoundation.h"
 
+#include "CFURL.h"
+#include "MacMemory.h"
+
 #include <gtest/gtest.h>
 
 #include <set>
@@ -52,6 +55,22 @@ TEST(UTF8Conversion, MalformedTextIsRefusedAndSurrogatesPairUp)
     EXPECT_EQ(CFStringGetLength(s), 3);
     EXPECT_EQ(TBCFStringToUTF8(s), "\xF0\x9F\x8E\xAC!");
     CFRelease(s);
+}
+
+// Each object a call makes failing in turn: the call gives nil and keeps
+// nothing it made before (the sanitizer build checks for leaks).
+TEST(CFObjects, ObjectsThatCannotBeMadeGiveNil)
+{
+    TBFailAllocationAfter(1);
+    EXPECT_EQ(CFStringCreateWithCString(nullptr, "text", kCFStringEncodingMacRoman), nullptr);
+    for (long n : {1L, 2L}) {
+        TBFailAllocationAfter(n);
+        EXPECT_EQ(TBCFURLCreateWithPath("/tmp/a file", false), nullptr) << n;
+    }
+    TBFailAllocationAfter(1);
+    EXPECT_EQ(TBCFSTR("a constant made under pressure"), nullptr);
+    TBFailAllocationAfter(0);
+    EXPECT_EQ(TBCFStringToUTF8(TBCFSTR("a constant made under pressure")), "a constant made under pressure");
 }
 
 TEST(CFObjects, ReleasingAConstantStringLeavesItUsable)

@@ -92,12 +92,15 @@ TEST_F(QuickDraw, NewGWorldRefusesBadRequestsWithoutLeavingAWorld)
     for (const Rect& bad : {Rect{10, 10, 0, 0}, Rect{5, 0, 5, 10}})
         EXPECT_EQ(NewGWorld(&gw, 32, &bad, nullptr, nullptr, 0), paramErr);
 
-    // The port record and the pixels are separate allocations: fail each.
-    for (long nth : {1L, 2L}) {
+    // The port record, the pixels and the port's place in the list of live
+    // ports are separate allocations: fail each.
+    const long blocks = TBLiveBlockCount();
+    for (long nth : {1L, 2L, 3L}) {
         TBFailAllocationAfter(nth);
         gw = reinterpret_cast<GWorldPtr>(1);
         EXPECT_EQ(NewGWorld(&gw, 32, &good, nullptr, nullptr, 0), memFullErr) << nth;
         EXPECT_EQ(gw, nullptr);
+        EXPECT_EQ(TBLiveBlockCount(), blocks);
     }
     TBFailAllocationAfter(0);
     // The full 16-bit coordinate range is more memory than any buffer may take.

@@ -1,8 +1,10 @@
 #include "CarbonEvents.h"
 
 #include "Events.h"
+#include "MacMemory.h"
 #include "UITestSupport.h"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -76,6 +78,37 @@ TEST(CarbonEvents, DeclinedEventsPassToOlderHandlersAndUnhandledReportsSo)
     gCalls.clear();
     EXPECT_EQ(ProcessHICommand(&command), noErr);
     EXPECT_EQ(gCalls, (std::vector<std::string>{"declines", "handles"}));
+}
+
+// A handler or class record that cannot be made answers memFullErr and
+// leaves nothing half installed.
+TEST(CarbonEvents, RecordsThatCannotBeMadeAnswerMemFullErrAndLeaveNothingBehind)
+{
+    StartQt();
+    const EventTypeSpec process{kEventClassCommand, kEventCommandProcess};
+    EventHandlerRef handler = nullptr;
+    TBFailAllocationAfter(1);
+    EXPECT_EQ(InstallEventHandler(GetApplicationEventTarget(), Record<noErr>, 1, &process,
+                                  const_cast<char*>("never installed"), &handler),
+              memFullErr);
+    TBFailAllocationAfter(0);
+    EXPECT_EQ(handler, nullptr);
+    gCalls.clear();
+    const HICommand command{0, FOUR_CHAR_CODE("mful"), nullptr, 0};
+    ProcessHICommand(&command);
+    EXPECT_EQ(std::count(gCalls.begin(), gCalls.end(), "never installed"), 0);
+
+    CFStringRef name = CFStringCreateWithCString(nullptr, "com.brimtone.test.full", kCFStringEncodingASCII);
+    ToolboxObjectClassRef objectClass = reinterpret_cast<ToolboxObjectClassRef>(1);
+    TBFailAllocationAfter(1);
+    EXPECT_EQ(RegisterToolboxObjectClass(name, nullptr, 1, &process, Record<noErr>, nullptr, &objectClass),
+              memFullErr);
+    TBFailAllocationAfter(0);
+    // Nothing stayed registered under the name.
+    ASSERT_EQ(RegisterToolboxObjectClass(name, nullptr, 1, &process, Record<noErr>, nullptr, &objectClass),
+              noErr);
+    EXPECT_EQ(UnregisterToolboxObjectClass(objectClass), noErr);
+    CFRelease(name);
 }
 
 }  // namespace
