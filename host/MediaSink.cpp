@@ -46,12 +46,6 @@ std::string folderOf(const std::string& path)
     return path.substr(0, slash);
 }
 
-#if defined(__x86_64__)
-#define CONVERT_CLONES __attribute__((target_clones("avx2", "default")))
-#else
-#define CONVERT_CLONES
-#endif
-
 // A, R, G, B frames to limited-range Y'CbCr 4:2:0 with the BT.709 or BT.601
 // matrix, rounded once. Chroma is sited at the centre of each 2x2 block, as
 // FFmpeg's converters read it: each pair of pixels is averaged across, then
@@ -74,9 +68,30 @@ public:
         pairs_.assign(static_cast<size_t>(kTaps + 1) * 3 * (width / 2), 0.0f);
     }
 
-    // Even width and height, as the encoder needs. The same loops built
-    // twice on x86-64: wider vectors where the CPU has AVX2, the same results.
-    CONVERT_CLONES void convert(const uint8_t* argb, int rowBytes, int width, int height, AVFrame* out)
+    // Even width and height, as the encoder needs. On x86-64 the same loops
+    // are built twice: wider vectors where the CPU has AVX2, the same results.
+    // (A dispatch of our own: ifunc resolvers crash under ThreadSanitizer.)
+    void convert(const uint8_t* argb, int rowBytes, int width, int height, AVFrame* out)
+    {
+#if defined(__x86_64__)
+        static const bool avx2 = __builtin_cpu_supports("avx2");
+        if (avx2)
+            return convertAvx2(argb, rowBytes, width, height, out);
+#endif
+        convertRows(argb, rowBytes, width, height, out);
+    }
+
+private:
+#if defined(__x86_64__)
+    __attribute__((target("avx2"))) void convertAvx2(const uint8_t* argb, int rowBytes, int width, int height,
+                                                      AVFrame* out)
+    {
+        convertRows(argb, rowBytes, width, height, out);
+    }
+#endif
+
+    __attribute__((always_inline)) void convertRows(const uint8_t* argb, int rowBytes, int width, int height,
+                                                    AVFrame* out)
     {
         for (int y = 0; y < height; ++y)
             lumaRow(argb + static_cast<ptrdiff_t>(y) * rowBytes, width,
@@ -107,7 +122,6 @@ public:
         }
     }
 
-private:
     static constexpr int kLumaBits = 16;
     static constexpr int kTaps = 8;
     // Bicubic (B = 0, C = 0.6) halving, at 1/4, 3/4, 5/4 and 7/4 of a chroma row.
@@ -121,7 +135,7 @@ private:
         return pairs_.data() + static_cast<size_t>(row % kTaps) * (pairs_.size() / (kTaps + 1));
     }
 
-    void lumaRow(const uint8_t* in, int width, uint8_t* out) const
+    __attribute__((always_inline)) void lumaRow(const uint8_t* in, int width, uint8_t* out) const
     {
         constexpr int32_t offset = (16 << kLumaBits) + (1 << (kLumaBits - 1));
         for (int x = 0; x < width; ++x, in += 4)
@@ -129,7 +143,7 @@ private:
     }
 
     // Red, green and blue sums of each pair of pixels, one plane after another.
-    static void pairRow(const uint8_t* in, int chromaWidth, float* out)
+    __attribute__((always_inline)) static void pairRow(const uint8_t* in, int chromaWidth, float* out)
     {
         for (int x = 0; x < chromaWidth; ++x, in += 8) {
             out[x] = float(in[1] + in[5]);
