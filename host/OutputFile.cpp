@@ -19,6 +19,7 @@ extern "C" {
 }
 
 #include "Interrupt.h"
+#include "MediaSink.h"
 
 namespace brimtone::host {
 
@@ -185,8 +186,7 @@ std::string ConfirmReplace(const std::string& shownName, const std::vector<std::
     return what + "; not replaced";
 }
 
-std::unique_ptr<OutputFile> OutputFile::open(const OutputRequest& request, int width, int height, Rate rate,
-                                             bool withAudio, PixelAspect aspect, std::string& error)
+std::unique_ptr<OutputFile> OutputFile::open(const OutputRequest& request, std::string& error)
 {
     const std::string& path = request.path;
     error = CheckOutputName(path, request.frameCount);
@@ -235,8 +235,6 @@ std::unique_ptr<OutputFile> OutputFile::open(const OutputRequest& request, int w
     output->scratch_ = scratch;
     Interrupt::setScratch(scratch);
     output->written_ = scratch + "/" + nameOf(output->target_);
-    output->sink_ = MediaSink::open(output->written_, width, height, rate, withAudio, error, aspect, path);
-    if (!output->sink_) return nullptr;
     return output;
 }
 
@@ -245,20 +243,15 @@ OutputFile::~OutputFile()
     discard();
 }
 
-bool OutputFile::commit(std::string& error)
+bool OutputFile::commit(int frames, std::string& error)
 {
-    if (!sink_ || !sink_->finish(error)) {
-        discard();
-        return false;
-    }
-    error = CommitOutput(written_, target_, pattern_, sink_->framesWritten());
+    error = CommitOutput(written_, target_, pattern_, frames);
     discard();
     return error.empty();
 }
 
 void OutputFile::discard()
 {
-    sink_.reset();
     if (scratch_.empty()) return;
     std::error_code ignored;
     fs::remove_all(scratch_, ignored);

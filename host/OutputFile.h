@@ -13,7 +13,6 @@
 #include <vector>
 
 #include "CommandLine.h"
-#include "MediaSink.h"
 
 namespace brimtone::host {
 
@@ -42,23 +41,27 @@ std::string RefuseInPlace(const std::string& input, const std::vector<std::strin
 std::string ConfirmReplace(const std::string& shownName, const std::vector<std::string>& outputs,
                            Replace replace);
 
+// Where an output is written while it is made, and putting it in place. The
+// writer (a media sink, an image writer) is the caller's: it writes to
+// writePath() and finishes there before commit().
 class OutputFile {
 public:
-    // Checks the request against the three rules and opens a sink on the
-    // temporary folder; nullptr and the reason when that cannot be.
-    static std::unique_ptr<OutputFile> open(const OutputRequest& request, int width, int height, Rate rate,
-                                            bool withAudio, PixelAspect aspect, std::string& error);
+    // Checks the request against the three rules and makes the temporary
+    // folder; nullptr and the reason when that cannot be.
+    static std::unique_ptr<OutputFile> open(const OutputRequest& request, std::string& error);
     // Removes the temporary folder unless committed.
     ~OutputFile();
     OutputFile(const OutputFile&) = delete;
     OutputFile& operator=(const OutputFile&) = delete;
 
-    MediaSink& sink() { return *sink_; }
+    // The output as the user gave it, for messages.
     const std::string& path() const { return path_; }
+    // Where the writer puts the output (a file, or a PNG pattern) until commit.
+    const std::string& writePath() const { return written_; }
 
-    // Finishes the sink and gives the frames written their final names
-    // (CommitOutput). On failure nothing of this render remains.
-    bool commit(std::string& error);
+    // Gives the `frames` finished frames (1 for a single file) their final
+    // names (CommitOutput). On failure nothing of this render remains.
+    bool commit(int frames, std::string& error);
     // Drops what was written.
     void discard();
 
@@ -68,9 +71,8 @@ private:
     std::string path_;    // as the user gave it, for messages
     std::string target_;  // the file (or pattern) that is replaced, links followed
     std::string scratch_; // the temporary folder beside the target
-    std::string written_; // the sink's path inside it
+    std::string written_; // the writer's path inside it
     bool pattern_ = false;
-    std::unique_ptr<MediaSink> sink_;
 };
 
 }  // namespace brimtone::host

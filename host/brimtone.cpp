@@ -120,8 +120,11 @@ int render(const Options& options)
                                 frameCount, options.replace};
 
     const PixelAspect aspect = keepShape(source->pixelAspect(), source->width(), source->height(), width, height);
-    auto output = OutputFile::open(request, width, height, source->frameRate(), source->hasAudio(), aspect, error);
+    auto output = OutputFile::open(request, error);
     if (!output) return fail(error);
+    auto sink = MediaSink::open(output->writePath(), width, height, source->frameRate(), source->hasAudio(), error,
+                                aspect, request.path);
+    if (!sink) return fail(error);
 
     host->attach(source.get(), FilterSettings{options.fadeIn, options.fadeOut});
     const SInt32 result = askForInfo(*host, frameCount);
@@ -136,7 +139,7 @@ int render(const Options& options)
     job.stopRequested = [] { return Interrupt::stopSignal() != 0; };
     job.progress = [&progress](int done) { progress.update(done); };
     Interrupt::setStoppable(true);
-    const RenderOutcome outcome = renderPipelined(*host, *source, output->sink(), job);
+    const RenderOutcome outcome = renderPipelined(*host, *source, *sink, job);
     // From here a signal abandons the output at once.
     Interrupt::setStoppable(false);
     if (!outcome.failure.empty()) return fail(outcome.failure);
@@ -146,7 +149,7 @@ int render(const Options& options)
         fail("stopped before the first frame; nothing written");
         return 128 + stop;
     }
-    if (!output->commit(error)) return fail(error);
+    if (!sink->finish(error) || !output->commit(sink->framesWritten(), error)) return fail(error);
     if (stop) {
         Progress::breakLine();
         std::cerr << "brimtone: stopped at frame " << outcome.framesRendered << " of " << frameCount << "; wrote "
@@ -205,9 +208,12 @@ int thumbnail(const Options& options)
     result = host->call(kPlugFilePlaceHolder);
     if (result != kPluginOK) return fail(pluginError(*host, "making the thumbnail", result));
     const OutputRequest request{options.output, options.input, 1, options.replace};
-    auto output = OutputFile::open(request, width, height, source->frameRate(), false, PixelAspect{}, error);
-    if (!output || !output->sink().writeFrame(frame.pixels(), frame.rowBytes(), nullptr, error) ||
-        !output->commit(error))
+    auto output = OutputFile::open(request, error);
+    if (!output) return fail(error);
+    auto sink = MediaSink::open(output->writePath(), width, height, source->frameRate(), false, error, PixelAspect{},
+                                request.path);
+    if (!sink || !sink->writeFrame(frame.pixels(), frame.rowBytes(), nullptr, error) || !sink->finish(error) ||
+        !output->commit(1, error))
         return fail(error);
     std::cerr << "brimtone: wrote " << options.output << "\n";
     return 0;
