@@ -2,10 +2,13 @@
 
 #include "BrimtoneVersion.h"
 #include <algorithm>
+#include <array>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 #include <mutex>
 #include <new>
+#include <string>
 
 #include "effect/pixelEffect.h"
 #include "graphics/relRects.h"
@@ -17,7 +20,16 @@
 
 namespace {
 
+using namespace brimtone;
 using namespace brimtone::frei0r;
+
+// "0.17", "100": the shortest decimal that reads back as value.
+std::string Decimal(double value)
+{
+    char text[32];
+    const auto [end, error] = std::to_chars(text, text + sizeof text, value);
+    return error == std::errc() ? std::string(text, end) : std::string();
+}
 
 // One instance's settings; nothing else lives between calls.
 struct Instance {
@@ -28,41 +40,52 @@ struct Instance {
     pluginDataRec saved{};   // read when useSaved is switched on
 };
 
-const f0r_param_info_t kParams[kParamCount] = {
-    {"threshold", F0R_PARAM_DOUBLE,
-     "Brightness (mean of red, green, blue) below which a pixel takes colour 1: 0..1 for 0..100 %"},
-    {"colour1", F0R_PARAM_COLOR, "Colour of the pixels darker than the threshold"},
-    {"colour2", F0R_PARAM_COLOR, "Colour of the other pixels"},
-    {"left", F0R_PARAM_DOUBLE, "Left edge of the region, as a fraction of the width"},
-    {"top", F0R_PARAM_DOUBLE, "Top edge of the region, as a fraction of the height"},
-    {"right", F0R_PARAM_DOUBLE, "Right edge of the region, as a fraction of the width"},
-    {"bottom", F0R_PARAM_DOUBLE, "Bottom edge of the region, as a fraction of the height"},
-    {"saved", F0R_PARAM_BOOL, "Use the settings saved by the Brimtone dialog instead of these"},
-};
-
-double Clamp01(double value)
+// The table's rows as frei0r describes parameters; a Percent parameter's help
+// says how its fraction reads.
+const f0r_param_info_t& ParamInfo(int index)
 {
-    return std::clamp(value, 0.0, 1.0);
+    static const auto info = [] {
+        struct Described {
+            std::array<std::string, kParamCount> help;
+            std::array<f0r_param_info_t, kParamCount> info;
+        } described;
+        for (int i = 0; i < kParamCount; ++i) {
+            const EffectParameter& parameter = kEffectParameters[size_t(i)];
+            std::string& help = described.help[size_t(i)];
+            help = parameter.help;
+            int type = F0R_PARAM_BOOL;
+            if (parameter.kind == ParameterKind::Percent) {
+                type = F0R_PARAM_DOUBLE;
+                help += "; " + Decimal(parameter.minimum / kPercentPerFraction) + ".." +
+                        Decimal(parameter.maximum / kPercentPerFraction) + " for " + Decimal(parameter.minimum) +
+                        ".." + Decimal(parameter.maximum) + " " + parameter.unit;
+            } else if (parameter.kind == ParameterKind::Colour) {
+                type = F0R_PARAM_COLOR;
+            }
+            described.info[size_t(i)] = f0r_param_info_t{parameter.name, type, help.c_str()};
+        }
+        return described;
+    }();
+    return info.info[size_t(index)];
 }
 
-// NaN keeps the old value; everything else is clamped to 0..1 first.
-void SetFraction(double& theField, double value)
+// The fraction of a Percent parameter within the table's range.
+double ClampFraction(int index, double value)
 {
-    if (!std::isnan(value))
-        theField = Clamp01(value);
+    const EffectParameter& parameter = kEffectParameters[size_t(index)];
+    return std::clamp(value, parameter.minimum / kPercentPerFraction, parameter.maximum / kPercentPerFraction);
 }
 
 void SetComponent(UInt16& theComponent, float value)
 {
     if (std::isnan(value))
         return;
-    const auto byte = UInt16(std::lround(Clamp01(double(value)) * 255.0));
-    theComponent = UInt16(byte * 257);
+    theComponent = ChannelFromByte(UInt8(std::lround(std::clamp(double(value), 0.0, 1.0) * 255.0)));
 }
 
 float ComponentValue(UInt16 theComponent)
 {
-    return float(theComponent >> 8) / 255.0f;
+    return float(ByteFromChannel(theComponent)) / 255.0f;
 }
 
 double* RegionField(relRect& theRel, int index)
@@ -99,24 +122,22 @@ BRIMTONE_F0R_EXPORT void f0r_get_plugin_info(f0r_plugin_info_t* info)
 {
     if (info == nullptr)
         return;
-    info->name = "brimtone";
-    info->author = "Brimtone";
+    info->name = cMyPluginName;
+    info->author = kEffectName;
     info->plugin_type = F0R_PLUGIN_TYPE_FILTER;
     info->color_model = F0R_COLOR_MODEL_RGBA8888;
     info->frei0r_version = FREI0R_MAJOR_VERSION;
     info->major_version = BRIMTONE_VERSION_MAJOR;
     info->minor_version = BRIMTONE_VERSION_MINOR;
     info->num_params = kParamCount;
-    info->explanation =
-        "Two-tone poster inside a region: pixels darker than the threshold take colour 1, "
-        "the others colour 2";
+    info->explanation = kEffectSummary;
 }
 
 BRIMTONE_F0R_EXPORT void f0r_get_param_info(f0r_param_info_t* info, int param_index)
 {
     if (info == nullptr || param_index < 0 || param_index >= kParamCount)
         return;
-    *info = kParams[param_index];
+    *info = ParamInfo(param_index);
 }
 
 BRIMTONE_F0R_EXPORT f0r_instance_t f0r_construct(unsigned int width, unsigned int height)
@@ -150,7 +171,8 @@ BRIMTONE_F0R_EXPORT void f0r_set_param_value(f0r_instance_t instance, f0r_param_
     case kParamThreshold: {
         const double value = *static_cast<const f0r_param_double*>(param);
         if (!std::isnan(value))
-            config.Sliders[kThresholdSlider] = SInt16(std::lround(Clamp01(value) * 100.0));
+            config.Sliders[kThresholdSlider] =
+                SInt16(std::lround(ClampFraction(param_index, value) * kPercentPerFraction));
         break;
     }
     case kParamColour1:
@@ -170,8 +192,11 @@ BRIMTONE_F0R_EXPORT void f0r_set_param_value(f0r_instance_t instance, f0r_param_
         break;
     }
     default:
-        if (double* field = RegionField(config.StartRel, param_index))
-            SetFraction(*field, *static_cast<const f0r_param_double*>(param));
+        if (double* field = RegionField(config.StartRel, param_index)) {
+            const double value = *static_cast<const f0r_param_double*>(param);
+            if (!std::isnan(value))
+                *field = ClampFraction(param_index, value);
+        }
         break;
     }
 }
@@ -185,7 +210,7 @@ BRIMTONE_F0R_EXPORT void f0r_get_param_value(f0r_instance_t instance, f0r_param_
     pluginDataRec& config = self->config;
     switch (param_index) {
     case kParamThreshold:
-        *static_cast<f0r_param_double*>(param) = config.Sliders[kThresholdSlider] / 100.0;
+        *static_cast<f0r_param_double*>(param) = config.Sliders[kThresholdSlider] / kPercentPerFraction;
         break;
     case kParamColour1:
     case kParamColour2: {

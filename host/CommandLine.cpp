@@ -79,16 +79,13 @@ std::string setSetting(Options& o, const char* name, const std::string& v)
     return parseSettingsOption(name, v, o.settings);
 }
 
-const Option kThreshold{nullptr, "--threshold", "PERCENT",
-                        "pixels darker than PERCENT (a whole number from 0 to 100) take the dark colour",
+const Option kThreshold{nullptr, "--threshold", "PERCENT", settingsOptionHelp("--threshold"),
                         [](Options& o, const std::string& v) { return setSetting(o, "--threshold", v); }};
-const Option kDark{nullptr, "--dark", "COLOUR", "the colour of the darker pixels: #rrggbb, rrggbb or 0xrrggbb",
+const Option kDark{nullptr, "--dark", "COLOUR", settingsOptionHelp("--dark"),
                    [](Options& o, const std::string& v) { return setSetting(o, "--dark", v); }};
-const Option kLight{nullptr, "--light", "COLOUR", "the colour of the other pixels",
+const Option kLight{nullptr, "--light", "COLOUR", settingsOptionHelp("--light"),
                     [](Options& o, const std::string& v) { return setSetting(o, "--light", v); }};
-const Option kRegion{nullptr, "--region", "LEFT,TOP,RIGHT,BOTTOM",
-                     "where the effect applies: its edges as fractions (0 to 1) of the frame's width and "
-                     "height, as 0.5,0,1,1 for the right half",
+const Option kRegion{nullptr, "--region", "LEFT,TOP,RIGHT,BOTTOM", settingsOptionHelp("--region"),
                      [](Options& o, const std::string& v) { return setSetting(o, "--region", v); }};
 
 const Option kYes{"-y", nullptr, nullptr, "replace the output if it exists, without asking", setYes};

@@ -1,5 +1,6 @@
 #include "EffectSettings.h"
 
+#include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -10,6 +11,7 @@
 
 #include "MacMemory.h"
 #include "plugin/DataHandling.h"
+#include "plugin/EffectParameters.h"
 #include "plugin/PluginDefines.h"
 #include "storage/prefsloader.h"
 
@@ -17,9 +19,9 @@ namespace brimtone::host {
 
 namespace {
 
-constexpr const char* kThresholdUsage = "--threshold needs a whole percent from 0 to 100";
-constexpr const char* kRegionUsage =
-    "--region needs LEFT,TOP,RIGHT,BOTTOM: fractions from 0 to 1, LEFT below RIGHT and TOP below BOTTOM";
+const EffectParameter& kThreshold = kEffectParameters[kParamThreshold];
+// The four edges share one range.
+const EffectParameter& kEdge = kEffectParameters[kParamLeft];
 
 template <typename T>
 bool parseWhole(const std::string& text, T& value, int base = 10)
@@ -49,7 +51,9 @@ bool parseRegion(const std::string& text, SettingsOverrides::Region& region)
         const char* first = text.data() + start;
         const char* last = text.data() + comma;
         const auto [stop, ec] = std::from_chars(first, last, *edges[n]);
-        if (ec != std::errc() || stop != last || !(*edges[n] >= 0.0 && *edges[n] <= 1.0)) return false;
+        if (ec != std::errc() || stop != last ||
+            !(*edges[n] >= kEdge.minimum / kPercentPerFraction && *edges[n] <= kEdge.maximum / kPercentPerFraction))
+            return false;
         start = comma + 1;
     }
     return region.left < region.right && region.top < region.bottom;
@@ -130,6 +134,19 @@ std::string fraction(double value)
     char text[32];
     const auto [end, ec] = std::to_chars(text, text + sizeof text, value);
     return ec == std::errc() ? std::string(text, end) : "?";
+}
+
+// "a whole percent from 0 to 100"
+std::string thresholdRange()
+{
+    return "a whole percent from " + fraction(kThreshold.minimum) + " to " + fraction(kThreshold.maximum);
+}
+
+// "from 0 to 1"
+std::string edgeRange()
+{
+    return "from " + fraction(kEdge.minimum / kPercentPerFraction) + " to " +
+           fraction(kEdge.maximum / kPercentPerFraction);
 }
 
 std::string mediaFormat(SInt16 mediaType)
@@ -234,12 +251,34 @@ bool isSettingsOption(const std::string& option)
     return option == "--threshold" || option == "--dark" || option == "--light" || option == "--region";
 }
 
+const char* settingsOptionHelp(const std::string& option)
+{
+    // In the style of the host's other options: lower case, range after a colon.
+    const auto sentence = [](const EffectParameter& parameter, const std::string& more) {
+        std::string text = parameter.help;
+        text[0] = char(std::tolower(static_cast<unsigned char>(text[0])));
+        return text + more;
+    };
+    static const std::string threshold = sentence(kThreshold, ": " + thresholdRange());
+    static const std::string dark =
+        sentence(kEffectParameters[kParamColour1], ": #rrggbb, rrggbb or 0xrrggbb");
+    static const std::string light = sentence(kEffectParameters[kParamColour2], "");
+    static const std::string region = "where the effect applies: its edges as fractions (" + edgeRange() +
+                                      ") of the frame's width and height, as 0.5,0,1,1 for the right half";
+    if (option == "--threshold") return threshold.c_str();
+    if (option == "--dark") return dark.c_str();
+    if (option == "--light") return light.c_str();
+    if (option == "--region") return region.c_str();
+    return "";
+}
+
 std::string parseSettingsOption(const std::string& option, const std::string& value,
                                 SettingsOverrides& overrides)
 {
     if (option == "--threshold") {
         int percent = -1;
-        if (!parseWhole(value, percent) || percent < 0 || percent > 100) return kThresholdUsage;
+        if (!parseWhole(value, percent) || percent < kThreshold.minimum || percent > kThreshold.maximum)
+            return "--threshold needs " + thresholdRange();
         overrides.threshold = percent;
     } else if (option == "--dark" || option == "--light") {
         uint32_t colour = 0;
@@ -247,7 +286,9 @@ std::string parseSettingsOption(const std::string& option, const std::string& va
         (option == "--dark" ? overrides.dark : overrides.light) = colour;
     } else if (option == "--region") {
         SettingsOverrides::Region region{};
-        if (!parseRegion(value, region)) return kRegionUsage;
+        if (!parseRegion(value, region))
+            return "--region needs LEFT,TOP,RIGHT,BOTTOM: fractions " + edgeRange() +
+                   ", LEFT below RIGHT and TOP below BOTTOM";
         overrides.region = region;
     } else {
         return "unknown option " + option;

@@ -27,6 +27,8 @@ struct SettingsOverrides {
 
 // --threshold, --dark, --light and --region.
 bool isSettingsOption(const std::string& option);
+// The option's help, with the range and wording of the effect's parameter table.
+const char* settingsOptionHelp(const std::string& option);
 // Takes the option's value into overrides; empty when it is good, else the
 // usage error naming the option and what it takes.
 std::string parseSettingsOption(const std::string& option, const std::string& value,

@@ -28,6 +28,7 @@
 #include "storage/prefsloader.h"
 
 namespace fs = std::filesystem;
+using namespace brimtone;
 using namespace brimtone::frei0r;
 
 namespace {
@@ -77,6 +78,36 @@ TEST_F(Frei0rTest, ConstructRefusesUnrepresentableFramesAndInstancesAreIndepende
     EXPECT_DOUBLE_EQ(Get(b, kParamThreshold), 0.17);
     f0r_destruct(a);
     f0r_destruct(b);
+}
+
+// Hosts list the table's parameters by name and type; values beyond the
+// table's range are held at its ends, NaN changes nothing.
+TEST_F(Frei0rTest, InfoAndClampsFollowTheParameterTable)
+{
+    f0r_plugin_info_t plugin{};
+    f0r_get_plugin_info(&plugin);
+    EXPECT_EQ(plugin.num_params, kParamCount);
+    f0r_instance_t filter = f0r_construct(8, 8);
+    for (int index = 0; index < kParamCount; ++index) {
+        const EffectParameter& row = kEffectParameters[size_t(index)];
+        SCOPED_TRACE(row.name);
+        f0r_param_info_t info{};
+        f0r_get_param_info(&info, index);
+        EXPECT_STREQ(info.name, row.name);
+        EXPECT_EQ(info.type, row.kind == ParameterKind::Percent  ? F0R_PARAM_DOUBLE
+                             : row.kind == ParameterKind::Colour ? F0R_PARAM_COLOR
+                                                                 : F0R_PARAM_BOOL);
+        EXPECT_EQ(std::string(info.explanation).rfind(row.help, 0), 0u);
+        if (row.kind != ParameterKind::Percent)
+            continue;
+        Set(filter, index, -0.5);
+        EXPECT_DOUBLE_EQ(Get(filter, index), row.minimum / kPercentPerFraction);
+        Set(filter, index, std::nan(""));
+        EXPECT_DOUBLE_EQ(Get(filter, index), row.minimum / kPercentPerFraction);
+        Set(filter, index, 7.0);
+        EXPECT_DOUBLE_EQ(Get(filter, index), row.maximum / kPercentPerFraction);
+    }
+    f0r_destruct(filter);
 }
 
 // RGBA bytes, rows width × 4 apart, filtered in place: inside the region each
