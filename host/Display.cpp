@@ -1,5 +1,9 @@
 #include "Display.h"
 
+#include <QDir>
+#include <QLibraryInfo>
+#include <QStringList>
+
 #include <xcb/xcb.h>
 
 #include <sys/socket.h>
@@ -48,6 +52,17 @@ bool waylandReachable(const std::string& display)
     return reached;
 }
 
+// Whether Qt has its Wayland platform; without it (Debian's qt6-wayland) Qt
+// falls back to X11 and aborts when there is none.
+bool qtHasWayland()
+{
+    QStringList folders = QString::fromLocal8Bit(qgetenv("QT_PLUGIN_PATH")).split(':', Qt::SkipEmptyParts);
+    folders << QLibraryInfo::path(QLibraryInfo::PluginsPath);
+    for (const QString& folder : folders)
+        if (!QDir(folder + "/platforms").entryList({"libqwayland*.so"}, QDir::Files).isEmpty()) return true;
+    return false;
+}
+
 // The platforms Qt tries, in order: QT_QPA_PLATFORM ("a;b", each with
 // optional ":arguments"), else Wayland or X11 as the session offers.
 std::vector<std::string> platforms()
@@ -77,8 +92,12 @@ std::string displayProblem()
             if (xReachable(env("DISPLAY"))) return {};
             problem = "cannot reach the X display '" + env("DISPLAY") + "' (DISPLAY)";
         } else if (name == "wayland" || name == "wayland-egl") {
-            if (waylandReachable(env("WAYLAND_DISPLAY"))) return {};
-            problem = "cannot reach the Wayland display '" + env("WAYLAND_DISPLAY") + "' (WAYLAND_DISPLAY)";
+            if (!waylandReachable(env("WAYLAND_DISPLAY")))
+                problem = "cannot reach the Wayland display '" + env("WAYLAND_DISPLAY") + "' (WAYLAND_DISPLAY)";
+            else if (qtHasWayland())
+                return {};
+            else
+                problem = "Qt's Wayland support is not installed (Debian package qt6-wayland), and there is no X display";
         } else {
             return {};  // a framebuffer or remote platform: Qt reports its own failures
         }

@@ -338,7 +338,7 @@ int runSettingsCommand(const SettingsOverrides& overrides, bool reset)
         ResetConfig(&config, true);
         if (!reset) ReadConfig(&config);
         apply(overrides, config);
-        if (!SaveConfig(&config)) return fail("cannot save the settings in " + file.path);
+        if (std::string why; !SaveConfig(&config, why)) return fail(why);
     }
     std::cout << describe(readSettingsInUse());
     return 0;

@@ -628,6 +628,28 @@ public:
         }
     }
 
+    // The frame at `index` when the decoder reaches it at once; else the key
+    // frame at or before it, which decodes alone: what an editor shows while
+    // scrubbing through long stretches between key frames.
+    const AVFrame* nearbyFrame(int index, std::string& error)
+    {
+        constexpr int kQuickSteps = 2;
+        const bool reachable = currentIndex_ == index || (currentIndex_ >= 0 && currentIndex_ < index &&
+                                                          (aheadIndex_ > index || index - currentIndex_ <= kQuickSteps));
+        if (reachable || index == 0)
+            return frame(index, error);
+        seekTo(index);
+        const int r = decoder_.receive(ahead_.get());
+        if (r != 1)
+            return frame(index, error);
+        const int64_t keyIndex = indexOf(ahead_.get());
+        av_frame_move_ref(current_.get(), ahead_.get());
+        currentIndex_ = keyIndex;
+        if (keyIndex > index || keyIndex < 0)
+            return frame(index, error);  // the seek landed past it
+        return current_.get();
+    }
+
 private:
     int64_t indexOf(const AVFrame* f)
     {
@@ -965,6 +987,17 @@ std::string MediaSource::description() const
 bool MediaSource::readFrame(int index, int width, int height, bool highQuality, uint8_t* dst, int rowBytes,
                             std::string& error)
 {
+    return read(index, width, height, highQuality, false, dst, rowBytes, error);
+}
+
+bool MediaSource::readNearbyFrame(int index, int width, int height, uint8_t* dst, int rowBytes, std::string& error)
+{
+    return read(index, width, height, false, true, dst, rowBytes, error);
+}
+
+bool MediaSource::read(int index, int width, int height, bool highQuality, bool nearby, uint8_t* dst, int rowBytes,
+                       std::string& error)
+{
     if (!dst) {
         error = impl_->name + ": no buffer for frame " + std::to_string(index);
         return false;
@@ -996,7 +1029,7 @@ bool MediaSource::readFrame(int index, int width, int height, bool highQuality, 
                                  AVCOL_SPC_RGB, AVCOL_RANGE_JPEG, width, height, highQuality, dst, rowBytes,
                                  cause);
     } else {
-        const AVFrame* f = impl_->video->frame(index, error);
+        const AVFrame* f = nearby ? impl_->video->nearbyFrame(index, error) : impl_->video->frame(index, error);
         if (!f)
             return false;
         ok = impl_->scaler.scale(f->data, f->linesize, f->width, f->height, static_cast<AVPixelFormat>(f->format),

@@ -78,6 +78,10 @@ public:
     // bytes per pixel with alpha 255; rows are `rowBytes` apart.
     bool readFrame(int index, int width, int height, bool highQuality, uint8_t* dst, int rowBytes,
                    std::string& error);
+    // As readFrame at low quality, but a frame far from where the decoder
+    // stands may come as the key frame before it, which decodes at once: a
+    // picture for scrubbing, never for rendering.
+    bool readNearbyFrame(int index, int width, int height, uint8_t* dst, int rowBytes, std::string& error);
 
     // The sound of frame `index`: 48000 Hz stereo interleaved float, exactly
     // 2 * (audioSampleStart(index + 1) - audioSampleStart(index)) values, or
@@ -88,6 +92,8 @@ public:
 
 private:
     explicit MediaSource(std::unique_ptr<Impl> impl);
+    bool read(int index, int width, int height, bool highQuality, bool nearby, uint8_t* dst, int rowBytes,
+              std::string& error);
     std::unique_ptr<Impl> impl_;
 };
 

@@ -283,9 +283,13 @@ HYPluginResult PluginHost::GetFrame(void* instance, SInt32 frameIndex, GWorldPtr
         PixMapHandle pixels = GetGWorldPixMap(frame->world);
         LockPixels(pixels);
         std::string error;
-        if (!host->source_->readFrame(frameIndex, width, height, quality != kDVLowQuality,
-                                      reinterpret_cast<uint8_t*>(GetPixBaseAddr(pixels)),
-                                      GetPixRowBytes(pixels), error)) {
+        auto* bytes = reinterpret_cast<uint8_t*>(GetPixBaseAddr(pixels));
+        const bool read = host->nearbyFrames_ && quality == kDVLowQuality
+                              ? host->source_->readNearbyFrame(frameIndex, width, height, bytes,
+                                                               GetPixRowBytes(pixels), error)
+                              : host->source_->readFrame(frameIndex, width, height, quality != kDVLowQuality, bytes,
+                                                         GetPixRowBytes(pixels), error);
+        if (!read) {
             DisposeGWorld(frame->world);
             host->lastFrameError_ = error;
             return kPluginCantGetNeededFrame;

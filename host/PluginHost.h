@@ -77,6 +77,10 @@ public:
     // Frames handed out by GetFrame and not yet released.
     size_t outstandingFrames() const;
 
+    // While a dialog shows the clip: low-quality asks (the frame slider in
+    // motion) may be answered with a nearby frame that decodes at once.
+    void allowNearbyFrames(bool allow) { nearbyFrames_ = allow; }
+
 private:
     PluginHost() = default;
 
@@ -113,6 +117,7 @@ private:
     std::vector<std::unique_ptr<HYPluginFilterInfo>> filterInfos_;
     std::vector<float> mixedAudio_;
     std::string lastFrameError_;
+    bool nearbyFrames_ = false;
 };
 
 }  // namespace brimtone::host

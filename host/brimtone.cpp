@@ -15,6 +15,7 @@
 
 #include "CommandLine.h"
 #include "CoreFoundation.h"
+#include "Dialogs.h"
 #include "EffectSettings.h"
 #include "DialogCamera.h"
 #include "Display.h"
@@ -219,6 +220,27 @@ int thumbnail(const Options& options)
     return 0;
 }
 
+// The caution alerts the plug-in shows while it lives, passed on to be shown:
+// a failure the plug-in reports to the host is told on standard error with
+// the alert's own words.
+class AlertWitness {
+public:
+    AlertWitness() { shown_ = TBSetStandardAlertRunner(note); }
+    ~AlertWitness() { TBSetStandardAlertRunner(shown_); }
+    AlertWitness(const AlertWitness&) = delete;
+    AlertWitness& operator=(const AlertWitness&) = delete;
+    static const std::string& lastCaution() { return lastCaution_; }
+
+private:
+    static DialogItemIndex note(const TBAlertRequest& request)
+    {
+        if (request.type == kAlertCautionAlert) lastCaution_ = request.text;
+        return shown_ ? shown_(request) : request.defaultButton;
+    }
+    static inline TBAlertRunner shown_ = nullptr;
+    static inline std::string lastCaution_;
+};
+
 int configure(const Options& options)
 {
     // Without a screen the dialog would wait, unseen, for a click forever.
@@ -255,14 +277,18 @@ int configure(const Options& options)
     host->takeMixedAudio();
 
     TBEnsureApplication();
+    const AlertWitness alerts;
     std::unique_ptr<DialogCamera> camera;
     if (!options.screenshot.empty()) {
         const char* click = std::getenv("BRIMTONE_SCREENSHOT_CLICK");
         camera = std::make_unique<DialogCamera>(options.screenshot, click ? click : "");
     }
     host->params().renderFrame = at;
+    host->allowNearbyFrames(true);
     useSavedSettingsFromNow();
-    host->call(kPlugCustomButtonClick);
+    // The plug-in answers kPluginFailed when OK could not save the settings.
+    if (host->call(kPlugCustomButtonClick) != kPluginOK)
+        return fail(alerts.lastCaution().empty() ? "the effect's settings could not be saved" : alerts.lastCaution());
     if (!camera) return 0;
     if (!camera->error().empty()) return fail(camera->error());
     if (!camera->written()) return fail("the effect's dialog did not open");

@@ -4,7 +4,7 @@
 #include "graphics/CommonProcs.h"
 
 SInt16 GetFrameIntoGW(GWorldPtr theGW, PluginParams* params, SInt32 frameIndex,
-                      SInt16 /*disposeAfterUse*/)
+                      SInt16 /*disposeAfterUse*/, Boolean quick)
 {
     if (theGW == nullptr || params == nullptr || params->procs == nullptr ||
         params->procs->GetFrame == nullptr || params->procs->ReleaseFrame == nullptr)
@@ -24,7 +24,7 @@ SInt16 GetFrameIntoGW(GWorldPtr theGW, PluginParams* params, SInt32 frameIndex,
     SInt16 volume = 0;
     void* frameCookie1 = nullptr;
     SInt16 result = procs->GetFrame(params->instance, absoluteIndex, &fetched, SInt16(width),
-                                    SInt16(height), FrameQuality(params, height), &volume,
+                                    SInt16(height), quick ? HYRefDVQuality(kDVLowQuality) : FrameQuality(params, height), &volume,
                                     &frameCookie1);
     if (fetched == nullptr) {
         if (frameCookie1 != nullptr)

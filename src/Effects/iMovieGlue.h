@@ -11,6 +11,8 @@
 // kPluginCantGetNeededFrame when the host answers without a frame. Every
 // cookie the host hands out is given back with ReleaseFrame, which frees the
 // frame; the fetched buffer is never disposed of here, whatever
-// disposeAfterUse says.
+// disposeAfterUse says. A quick fetch asks for low quality, which the host
+// may answer with a nearby frame that it can decode at once: what the frame
+// slider shows while it moves.
 SInt16 GetFrameIntoGW(GWorldPtr theGW, PluginParams* params, SInt32 frameIndex,
-                      SInt16 disposeAfterUse);
+                      SInt16 disposeAfterUse, Boolean quick = false);

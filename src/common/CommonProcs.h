@@ -19,6 +19,8 @@
 #include "MacTypes.h"
 #include "QuickDraw.h"
 
+#include <string>
+
 // Same spelling as the ui library, which completes the type.
 typedef struct OpaqueWindowPtr* WindowPtr;
 
@@ -64,6 +66,9 @@ private:
 // would (2), or 1 when there is no cancel button.
 SInt16 StandardWarning(ConstStr255Param headline, ConstStr255Param description,
                        ConstStr255Param okText, ConstStr255Param cancelText);
+// Caution alert with the system's single OK button, for texts made at run
+// time (paths, causes): UTF-8, never cut.
+void CautionAlert(const std::string& headline, const std::string& description);
 // Stop alert with the system's single OK button.
 void StandardStop(ConstStr255Param headline, ConstStr255Param description);
 // Stop alert, then ExitToShell.

@@ -7,6 +7,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstring>
+#include <string>
 #include <limits>
 
 #include "Dialogs.h"
@@ -29,11 +30,9 @@ void CopyPString(ConstStr255Param theSource, Str255 outCopy)
 
 // Runs one standard alert and releases its texts; returns the item pressed,
 // or 0 when the alert could not be shown.
-DialogItemIndex RunAlert(AlertType theType, ConstStr255Param headline, ConstStr255Param description,
+DialogItemIndex RunAlert(AlertType theType, CFStringRef theHeadline, CFStringRef theDescription,
                          const AlertStdCFStringAlertParamRec* theParams)
 {
-    CFStringRef theHeadline = MakeCFString(headline);
-    CFStringRef theDescription = MakeCFString(description);
     DialogRef theAlert = nullptr;
     DialogItemIndex theItem = 0;
     if (CreateStandardAlert(theType, theHeadline, theDescription, theParams, &theAlert) == noErr &&
@@ -46,6 +45,12 @@ DialogItemIndex RunAlert(AlertType theType, ConstStr255Param headline, ConstStr2
     if (theDescription != nullptr)
         CFRelease(theDescription);
     return theItem;
+}
+
+DialogItemIndex RunAlert(AlertType theType, ConstStr255Param headline, ConstStr255Param description,
+                         const AlertStdCFStringAlertParamRec* theParams)
+{
+    return RunAlert(theType, MakeCFString(headline), MakeCFString(description), theParams);
 }
 
 bool IsDigit(unsigned char theChar)
@@ -141,6 +146,14 @@ SInt16 StandardWarning(ConstStr255Param headline, ConstStr255Param description,
     if (theItem == 0)
         theItem = hasCancel ? kAlertStdAlertCancelButton : kAlertStdAlertOKButton;
     return static_cast<SInt16>(theItem);
+}
+
+void CautionAlert(const std::string& headline, const std::string& description)
+{
+    RunAlert(kAlertCautionAlert,
+             CFStringCreateWithCString(kCFAllocatorDefault, headline.c_str(), kCFStringEncodingUTF8),
+             CFStringCreateWithCString(kCFAllocatorDefault, description.c_str(), kCFStringEncodingUTF8),
+             nullptr);
 }
 
 void StandardStop(ConstStr255Param headline, ConstStr255Param description)

@@ -8,6 +8,7 @@
 #include "MacWindows.h"
 #include "dialog/carbonmacros.h"
 #include "dialog/dlgUtils.h"
+#include "dialog/sliderHandlers.h"
 #include "effect/CallPixelFX.h"
 #include "graphics/CommonProcs.h"
 #include "plugin/DataHandling.h"
@@ -30,8 +31,8 @@ Point MouseLocation(EventRef inEvent)
 void StoreAndRedraw(const relRect& theRel, WindowRef theWindow, Rect bounds)
 {
     PutCurrentRel(theRel);
-    if (gConfigWorkSpace.SourceClip != nullptr && gConfigWorkSpace.TheFXClip != nullptr)
-        CallPixelEffect(gConfigWorkSpace.SourceClip, gConfigWorkSpace.TheFXClip);
+    ShowRegionValues();
+    RenderPreview();
     DrawFrameContents(theWindow, bounds);
 }
 

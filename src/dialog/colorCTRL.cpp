@@ -19,6 +19,26 @@ constexpr UInt32 kPickerFlags = kColorPickerDialogIsMoveable | kColorPickerDialo
                                 kColorPickerAppIsColorSyncAware | kColorPickerInPickerDialog;
 static_assert(kPickerFlags == 0x93);
 
+constexpr OSType kColorCaptionSig = FOUR_CHAR_CODE("CLgd");
+
+// The picker's title names the colour it sets: "Choose the colour for" and
+// the box's caption ("dark areas"); "Please choose color:" for a box without one.
+void PickerPrompt(ControlRef theControl, Str255 outPrompt)
+{
+    ControlID theID{0, 0};
+    GetControlID(theControl, &theID);
+    Str255 theCaption;
+    GetEditTextFromControl(GetControlOwner(theControl), kColorCaptionSig, SInt16(theID.id), theCaption);
+    if (theCaption[0] == 0) {
+        CString2PString("Please choose color:", outPrompt);
+        return;
+    }
+    if (theCaption[1] >= 'A' && theCaption[1] <= 'Z')
+        theCaption[1] = static_cast<unsigned char>(theCaption[1] - 'A' + 'a');
+    CString2PString("Choose the colour for ", outPrompt);
+    AppendPString(outPrompt, theCaption);
+}
+
 }  // namespace
 
 void RegisterColorBox()
@@ -45,7 +65,9 @@ OSStatus ColorBoxControlHandler(EventHandlerCallRef /*inHandlerCallRef*/, EventR
     case kEventControlHit: {
         const RGBColor inColor = Longint2RGBColor(GetControl32BitValue(theControl));
         RGBColor outColor = inColor;
-        if (UseColorPicker(Point{0, 0}, PStr("Please choose color:"), inColor, outColor))
+        Str255 thePrompt;
+        PickerPrompt(theControl, thePrompt);
+        if (UseColorPicker(Point{0, 0}, thePrompt, inColor, outColor))
             SetControl32BitValue(theControl, RGBColor2Longint(outColor));
         // Not handled: the standard handling goes on and sends the box's command.
         break;

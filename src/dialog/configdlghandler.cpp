@@ -26,11 +26,14 @@ enum : SInt16 {
 
 WindowRef lgTheWindow = nullptr;
 SInt16 lgItemHit = kItemCancel;
+// Whether OK's save of this run failed.
+bool lgSaveFailed = false;
 
 constexpr OSType kClipSig = FOUR_CHAR_CODE("Clip");
 constexpr OSType kColorSig = FOUR_CHAR_CODE("Colr");
 constexpr OSType kColorCaptionSig = FOUR_CHAR_CODE("CLgd");
 constexpr OSType kLegendSig = FOUR_CHAR_CODE("Lgnd");
+constexpr OSType kThresholdFieldSig = FOUR_CHAR_CODE("Sval");
 constexpr OSType kClipTextSig = FOUR_CHAR_CODE("ClpM");
 constexpr OSType kRectSig = FOUR_CHAR_CODE("Rect");
 constexpr OSType kMediaSig = FOUR_CHAR_CODE("Medi");
@@ -117,7 +120,12 @@ void OpenManual()
     FSRef theRef;
     if (CFURLGetFSRef(theURL, &theRef)) {
         const OSStatus theStatus = LSOpenFSRef(&theRef, nullptr);
-        if (theStatus != noErr) {
+        if (theStatus == kLSApplicationNotFoundErr) {
+            // Nothing here opens PDF files: say so, and where the manual is.
+            CautionAlert("No PDF viewer is installed",
+                         "Install one (and xdg-utils) to read the manual here, or open it with any PDF "
+                         "reader: " + TBCFURLGetPath(theURL));
+        } else if (theStatus != noErr) {
             Str255 theMessage;
             CString2PString("LSOpen failed with ", theMessage);
             Str255 theNumber;
@@ -127,6 +135,16 @@ void OpenManual()
         }
     }
     CFRelease(theURL);
+}
+
+// OK saves while the dialog still shows, so that a failure is told over it.
+// The settings then stay in the record for this run.
+void SaveOrTell(pluginDataPtr theConfig)
+{
+    std::string theWhy;
+    lgSaveFailed = theConfig != nullptr && !SaveConfig(theConfig, theWhy);
+    if (lgSaveFailed)
+        CautionAlert("Your settings were not saved", SaveFailureLine(theWhy));
 }
 
 // The window manager's close box ends the run as Cancel does.
@@ -151,11 +169,20 @@ const char* ConfigWindowName(SInt16 theMediaType)
     }
 }
 
-void DoConfig(pluginDataPtr theConfig)
+std::string SaveFailureLine(const std::string& theWhy)
+{
+    return theWhy + "; they hold for this run only";
+}
+
+Boolean DoConfig(pluginDataPtr theConfig)
 {
     Assert(theConfig, PStr("Nil theConfig on DoConfig"));
     ConfigBackup theBackup(theConfig);
+    lgSaveFailed = false;
 
+    // The window of another format opens where the last one was.
+    bool placed = false;
+    Rect thePlace{};
     do {
         // Anything but an explicit OK or media change ends the run as Cancel.
         lgItemHit = kItemCancel;
@@ -163,6 +190,11 @@ void DoConfig(pluginDataPtr theConfig)
                                                 ConfigWindowName(theConfig->MediaType));
         if (lgTheWindow == nullptr)
             break;
+        Rect theBounds;
+        if (placed && GetWindowBounds(lgTheWindow, kWindowContentRgn, &theBounds) == noErr) {
+            OffsetRect(&theBounds, thePlace.left - theBounds.left, thePlace.top - theBounds.top);
+            SetWindowBounds(lgTheWindow, kWindowContentRgn, &theBounds);
+        }
         static const EventTypeSpec kCommandEvent[] = {{kEventClassCommand, kEventCommandProcess}};
         static const EventTypeSpec kCloseEvent[] = {{kEventClassWindow, kEventWindowClose}};
         // A window that could not take its handlers could never be closed.
@@ -179,15 +211,15 @@ void DoConfig(pluginDataPtr theConfig)
         SetPort(GetWindowPort(lgTheWindow));
         BringToFront(lgTheWindow);
         RunAppModalLoopForWindow(lgTheWindow);
+        placed = GetWindowBounds(lgTheWindow, kWindowContentRgn, &thePlace) == noErr;
         DisposeWindow(lgTheWindow);
         lgTheWindow = nullptr;
         gConfigWorkSpace.TheWindow = nullptr;
     } while (lgItemHit == kItemReopen);
 
-    if (lgItemHit == kItemOK)
-        SaveConfig(theConfig);
-    else
+    if (lgItemHit != kItemOK)
         theBackup.RestoreInto(theConfig);
+    return !(lgItemHit == kItemOK && lgSaveFailed);
 }
 
 void SetupDialog(WindowRef theWindow, pluginDataPtr theConfig)
@@ -244,6 +276,7 @@ void Config2Dlg(pluginDataPtr theConfig)
         SliderValueText(theConfig->Sliders[n], theText);
         SimpleSetControlText(lgTheWindow, kLegendSig, SInt16(n + 1), theText);
     }
+    SimpleSetControlValueByID(lgTheWindow, kThresholdFieldSig, 1, theConfig->Sliders[kThresholdSlider]);
     SimpleSetControlValueByID(lgTheWindow, kTwoColorSig, 0, theConfig->TwoColors ? 1 : 0);
     ReRenderAndBlit();
 }
@@ -262,6 +295,7 @@ OSStatus TheDialogHandler(EventHandlerCallRef /*nextHandler*/, EventRef theEvent
     pluginDataPtr theConfig = gConfigWorkSpace.TheConfig;
 
     if (IsCommand(theName, "ok  ")) {
+        SaveOrTell(theConfig);
         lgItemHit = kItemOK;
         QuitAppModalLoopForWindow(theWindow);
         result = noErr;
@@ -310,6 +344,16 @@ OSStatus TheDialogHandler(EventHandlerCallRef /*nextHandler*/, EventRef theEvent
         InitRelRect(theRel);
         PutCurrentRel(theRel);
         ReRenderAndBlit();
+        result = noErr;
+    } else if (IsCommand(theName, "ClpS")) {
+        ClipSliderReleased();
+        result = noErr;
+    } else if (IsCommand(theName, "Sval")) {
+        ThresholdTyped(theWindow);
+        result = noErr;
+    } else if (theName[0] == 4 && std::memcmp(theName + 1, "Rgn", 3) == 0 && theName[4] >= '1' &&
+               theName[4] <= '4') {
+        RegionEdgeTyped(theWindow, SInt16(theName[4] - '0'));
         result = noErr;
     } else if (IsCommand(theName, "Help")) {
         OpenManual();

@@ -14,21 +14,13 @@
 
 namespace {
 
-// The square that reaches cHandleSize units of thePen pixels from the corner each way.
-Rect HandleSquare(SInt16 h, SInt16 v, SInt16 thePen = 1)
+// The square that reaches cHandleSize pixels from the corner each way.
+Rect HandleSquare(SInt16 h, SInt16 v)
 {
-    const SInt16 reach = SInt16(cHandleSize * thePen);
     Rect r;
-    SetRect(&r, TruncToCoord(h, -reach), TruncToCoord(v, -reach), TruncToCoord(h, reach),
-            TruncToCoord(v, reach));
+    SetRect(&r, TruncToCoord(h, -cHandleSize), TruncToCoord(v, -cHandleSize), TruncToCoord(h, cHandleSize),
+            TruncToCoord(v, cHandleSize));
     return r;
-}
-
-void FrameRing(Rect r, UInt16 theGrey)
-{
-    const RGBColor theColor{theGrey, theGrey, theGrey};
-    RGBForeColor(&theColor);
-    FrameOval(&r);
 }
 
 Point AddDelta(Point p, SInt32 dv, SInt32 dh)
@@ -62,22 +54,47 @@ SInt16 IsHandleHit(Rect theRect, Point theLoc)
 
 void DrawHandles(Rect theRect, SInt16 thePen)
 {
-    PenMode(srcOr);
-    PenSize(thePen, thePen);
+    PenNormal();
+    const RGBColor black{0, 0, 0};
+    const RGBColor white{65535, 65535, 65535};
     const Point corners[4] = {
         {theRect.top, theRect.left},
         {theRect.top, theRect.right},
         {theRect.bottom, theRect.left},
         {theRect.bottom, theRect.right},
     };
+    // A white square with a black edge, 11 units across and centred on the
+    // corner's pixel: it shows on any picture and stays inside the hit square.
     for (const Point& corner : corners) {
-        Rect r = HandleSquare(corner.h, corner.v, thePen);
-        FrameRing(r, 0);
+        const SInt16 reach = SInt16((cHandleSize - 1) * thePen);
+        Rect r;
+        SetRect(&r, TruncToCoord(corner.h, -reach), TruncToCoord(corner.v, -reach),
+                TruncToCoord(corner.h, reach + thePen), TruncToCoord(corner.v, reach + thePen));
+        RGBForeColor(&black);
+        PaintRect(&r);
         InsetRect(&r, thePen, thePen);
-        FrameRing(r, 65535);
-        InsetRect(&r, thePen, thePen);
-        FrameRing(r, 0);
+        RGBForeColor(&white);
+        PaintRect(&r);
     }
+    PenNormal();
+}
+
+RGBColor OutlineContrast(const RGBColor& theColor)
+{
+    const UInt32 luma = (UInt32(theColor.red) * 299 + UInt32(theColor.green) * 587 + UInt32(theColor.blue) * 114) / 1000;
+    return luma > 32767 ? RGBColor{0, 0, 0} : RGBColor{65535, 65535, 65535};
+}
+
+void DrawRegionOutline(Rect theRegion, const RGBColor& theColor, SInt16 thePen)
+{
+    PenNormal();
+    PenSize(thePen, thePen);
+    RGBForeColor(&theColor);
+    FrameRect(&theRegion);
+    InsetRect(&theRegion, thePen, thePen);
+    const RGBColor contrast = OutlineContrast(theColor);
+    RGBForeColor(&contrast);
+    FrameRect(&theRegion);
     PenNormal();
 }
 
@@ -121,10 +138,10 @@ void DrawPreview(Rect destRect, Rect target, double theScale, GWorldPtr theFX)
 
     if (pluginDataPtr theConfig = gConfigWorkSpace.TheConfig) {
         ClipRect(&target);
-        RGBForeColor(&theConfig->FrameStartColor);
-        // Placed in the picture's own pixels, as the effect places the region.
+        // Placed in the picture's own pixels, as the effect places the region,
+        // and drawn inside it, so that the whole frame's outline shows too.
         const Rect theRegion = Rel2Rect(theConfig->StartRel, picture);
-        FrameRect(&theRegion);
+        DrawRegionOutline(theRegion, theConfig->FrameStartColor, pen);
         if (gConfigWorkSpace.ActiveRel == 1)
             DrawHandles(theRegion, pen);
     }
@@ -132,22 +149,31 @@ void DrawPreview(Rect destRect, Rect target, double theScale, GWorldPtr theFX)
     RGBForeColor(&black);
 }
 
-// On a screen finer than the window's coordinates the preview is drawn again
-// at its scale, the effect run on the frame scaled to the picture's pixels,
-// so that the picture keeps all its detail there.
-void DrawFinerPreview(Rect destRect)
+// Whether TheFXClip lags behind the settings: on a screen finer than the
+// window's coordinates the effect is worked out at the screen's pixels
+// only, and the window's own picture when that cannot be drawn.
+bool lgFXClipStale = false;
+
+double PreviewScale()
 {
     ControlRef theControl = gConfigWorkSpace.TheFrameCtrl;
-    if (theControl == nullptr)
-        return;
-    const double theScale = TBGetControlBackingScale(theControl);
+    return theControl != nullptr ? TBGetControlBackingScale(theControl) : 1.0;
+}
+
+// On a screen finer than the window's coordinates the preview is drawn at
+// its scale, the effect run on the frame scaled to the picture's pixels, so
+// that the picture keeps all its detail there. False when it could not be
+// drawn (short of memory): the window's own pixels show then.
+bool DrawFinerPreview(Rect destRect, double theScale)
+{
+    ControlRef theControl = gConfigWorkSpace.TheFrameCtrl;
     GWorldPtr theSource = gConfigWorkSpace.SourceClip;
     const SInt32 width = SInt32((destRect.right - destRect.left) * theScale + 0.5);
     const SInt32 height = SInt32((destRect.bottom - destRect.top) * theScale + 0.5);
     GWorldPtr finer = nullptr;
     GWorldPtr scaledSource = nullptr;
     GWorldPtr theFX = nullptr;
-    if (theScale > 1 && theSource != nullptr && width > 0 && height > 0 && width <= 32767 && height <= 32767)
+    if (theSource != nullptr && width > 0 && height > 0 && width <= 32767 && height <= 32767)
         finer = AllocateGWorld(SInt16(width), SInt16(height));
     if (finer != nullptr) {
         const Rect target{0, 0, SInt16(height), SInt16(width)};
@@ -163,28 +189,42 @@ void DrawFinerPreview(Rect destRect)
             DrawPreview(destRect, target, theScale, theFX);
         }
     }
-    // Short of memory for any of them, the window's own pixels show.
     const bool drawn = scaledSource != nullptr && theFX != nullptr;
     TBSetControlBackingPixels(theControl, drawn ? finer : nullptr, Float32(theScale));
     for (GWorldPtr theWorld : {theFX, scaledSource, finer})
         if (theWorld != nullptr)
             DisposeGWorld(theWorld);
+    return drawn;
 }
 
 }  // namespace
+
+void RenderPreview()
+{
+    if (gConfigWorkSpace.SourceClip == nullptr || gConfigWorkSpace.TheFXClip == nullptr)
+        return;
+    lgFXClipStale = PreviewScale() > 1;
+    if (!lgFXClipStale)
+        CallPixelEffect(gConfigWorkSpace.SourceClip, gConfigWorkSpace.TheFXClip);
+}
 
 void DrawFrameContents(WindowRef theWindow, Rect destRect)
 {
     CGrafPtr thePort = GetWindowPort(theWindow);
     if (thePort == nullptr)
         return;
-    {
-        SavedGWorld savedGWorld(thePort);
-        DrawPreview(destRect, destRect, 1.0, gConfigWorkSpace.TheFXClip);
-        const Rect wholePort = GetPortRect(thePort);
-        ClipRect(&wholePort);
-    }
-    DrawFinerPreview(destRect);
+    const double theScale = PreviewScale();
+    if (theScale > 1 && DrawFinerPreview(destRect, theScale))
+        return;
+    if (theScale <= 1 && gConfigWorkSpace.TheFrameCtrl != nullptr)
+        TBSetControlBackingPixels(gConfigWorkSpace.TheFrameCtrl, nullptr, 1);
+    if (lgFXClipStale && gConfigWorkSpace.SourceClip != nullptr && gConfigWorkSpace.TheFXClip != nullptr)
+        CallPixelEffect(gConfigWorkSpace.SourceClip, gConfigWorkSpace.TheFXClip);
+    lgFXClipStale = false;
+    SavedGWorld savedGWorld(thePort);
+    DrawPreview(destRect, destRect, 1.0, gConfigWorkSpace.TheFXClip);
+    const Rect wholePort = GetPortRect(thePort);
+    ClipRect(&wholePort);
 }
 
 void DragRect(Rect& theRect, Point oldLoc, Point newLoc, UInt32 /*modifiers*/)

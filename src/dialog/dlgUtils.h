@@ -32,9 +32,20 @@ Rect PreviewFrame(Rect bounds);
 // The first of: the 12x12 squares around top-left, top-right, bottom-left,
 // bottom-right (1..4), the rectangle itself (5); 0 for none.
 SInt16 IsHandleHit(Rect theRect, Point theLoc);
-// Three rings (black, white, black) at each corner, in the current port;
-// thePen is the width of a unit in pixels, on screens finer than the window's.
+// A filled handle with a contrasting edge at each corner, in the current
+// port; thePen is the width of a unit in pixels, on screens finer than the
+// window's.
 void DrawHandles(Rect theRect, SInt16 thePen = 1);
+// The region's outline inside theRegion: a line of theColor and, inside it,
+// one of the contrasting tone (OutlineContrast), so that it shows on any
+// picture.
+void DrawRegionOutline(Rect theRegion, const RGBColor& theColor, SInt16 thePen = 1);
+// Black for a light colour, white for a dark one.
+RGBColor OutlineContrast(const RGBColor& theColor);
+// Runs the effect on the current frame for the preview: into TheFXClip on a
+// screen of one pixel to a unit; on a finer screen DrawFrameContents works
+// it out at the screen's pixels instead, once per drawing.
+void RenderPreview();
 // The rendered preview with a one-pixel border in PreviewFrame(destRect), its
 // region outline and handles over it, the margin in the dialog's background.
 void DrawFrameContents(WindowRef theWindow, Rect destRect);

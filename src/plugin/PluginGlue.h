@@ -11,9 +11,13 @@
 // Makes sure the preferences file exists, then puts the defaults, overwritten
 // by the saved configuration, into theData; the defaults are saved when the
 // file holds no usable configuration. A nil theData ends the process with an
-// alert.
-void InitMyPlugIn(pluginDataPtr& theData);
-void InitPluginData(pluginDataPtr theConfig);
+// alert. Where nothing is saved yet the media type is theFirstMediaType (the
+// one nearest the clip's shape, MediaTypeForShape).
+void InitMyPlugIn(pluginDataPtr& theData, SInt16 theFirstMediaType = 1);
+void InitPluginData(pluginDataPtr theConfig, SInt16 theFirstMediaType = 1);
+// The media type whose preview is nearest a picture of theWidth x theHeight
+// in shape; 1 for a size that is not one.
+SInt16 MediaTypeForShape(SInt32 theWidth, SInt32 theHeight);
 
 // Size of a configuration block as the host allocates it.
 void pGetConfigSize(UInt32& theSize);
@@ -35,7 +39,10 @@ void DoEffect(pluginDataPtr MyConfig, PluginParams* Params, GWorldPtr TheSource,
               SInt16& Opacity);
 
 // Fills gConfigWorkSpace for TheData on the preview frame TheGW, renders the
-// first preview and runs the configuration dialog. In the dialog library:
-// the front end reaches it through SetConfigureProc.
-void ConfigurePlugIn(pluginDataPtr TheData, GWorldPtr TheGW, PluginParams* Params,
-                     SInt32 FirstFrameIndex, SInt32 NumberOfFrames);
+// first preview and runs the configuration dialog. The frame slider counts
+// the clip's NumberOfFrames frames, position 0 being FirstFrameIndex, and
+// opens at CurrentFrame (brought into the clip). False when OK could not
+// save the settings. In the dialog library: the front end reaches it
+// through SetConfigureProc.
+Boolean ConfigurePlugIn(pluginDataPtr TheData, GWorldPtr TheGW, PluginParams* Params,
+                        SInt32 FirstFrameIndex, SInt32 NumberOfFrames, SInt32 CurrentFrame = 0);

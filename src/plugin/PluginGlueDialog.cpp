@@ -14,16 +14,16 @@
 #include "graphics/CommonProcs.h"
 #include "plugin/globals.h"
 
-void ConfigurePlugIn(pluginDataPtr TheData, GWorldPtr TheGW, PluginParams* Params,
-                     SInt32 FirstFrameIndex, SInt32 NumberOfFrames)
+Boolean ConfigurePlugIn(pluginDataPtr TheData, GWorldPtr TheGW, PluginParams* Params,
+                        SInt32 FirstFrameIndex, SInt32 NumberOfFrames, SInt32 CurrentFrame)
 {
     gTheConfig = TheData;
     gConfigWorkSpace.TheConfig = gTheConfig;
     gConfigWorkSpace.SourceClip = TheGW;
     gConfigWorkSpace.IMovieParams = Params;
-    gConfigWorkSpace.CurrFrameIndex = 0;
     gConfigWorkSpace.MinFrameIndex = FirstFrameIndex;
     gConfigWorkSpace.MaxFrameIndex = std::max<SInt32>(NumberOfFrames, 1) - 1;
+    gConfigWorkSpace.CurrFrameIndex = std::clamp<SInt32>(CurrentFrame, 0, gConfigWorkSpace.MaxFrameIndex);
     gConfigWorkSpace.ActiveRel = 1;
 
     gConfigWorkSpace.TheFXClip = AllocateRectGWorld(GetPortRect(TheGW));
@@ -36,11 +36,12 @@ void ConfigurePlugIn(pluginDataPtr TheData, GWorldPtr TheGW, PluginParams* Param
     RegisterColorBox();
     RegisterClipCtrl();
     RegisterPictureControl();
-    DoConfig(gTheConfig);
+    const Boolean saved = DoConfig(gTheConfig);
     UnregisterClipCtrl();
     UnregisterColorBox();
     UnregisterPictureControl();
 
     DisposeGWorld(gConfigWorkSpace.TheFXClip);
     gConfigWorkSpace.TheFXClip = nullptr;
+    return saved;
 }

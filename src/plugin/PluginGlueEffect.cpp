@@ -2,6 +2,7 @@
 // preview frame is in PluginGlueDialog.cpp.
 #include "plugin/PluginGlue.h"
 
+#include <cmath>
 #include <cstring>
 
 #include "CoreGraphics.h"
@@ -13,26 +14,41 @@
 #include "plugin/globals.h"
 #include "storage/prefsloader.h"
 
-void InitMyPlugIn(pluginDataPtr& theData)
+void InitMyPlugIn(pluginDataPtr& theData, SInt16 theFirstMediaType)
 {
     Assert(theData, PStr("Unable to allocate new data structure"));
     // Another process's save (the dialog's OK) waits until this start has
     // read, and repaired if it must, so it is never written over.
     PrefsFileLock lock;
     InitPreferences();
-    InitPluginData(theData);
+    InitPluginData(theData, theFirstMediaType);
 }
 
-void InitPluginData(pluginDataPtr theConfig)
+void InitPluginData(pluginDataPtr theConfig, SInt16 theFirstMediaType)
 {
     Assert(theConfig, PStr("Nil theConfig on InitPluginData"));
     PrefsFileLock lock;
     ResetConfig(theConfig, true);
+    theConfig->MediaType = theFirstMediaType;
     // A file that reads well is not written; one without a usable saved
     // configuration gets the defaults.
     const SavedConfig found = ReadSavedConfig(theConfig);
     if (found == SavedConfig::none || found == SavedConfig::refused)
         SaveConfig(theConfig);
+}
+
+SInt16 MediaTypeForShape(SInt32 theWidth, SInt32 theHeight)
+{
+    if (theWidth <= 0 || theHeight <= 0)
+        return 1;
+    // The preview sizes of the formats 1, 2 and 3: 720x480, 720x576, 960x540.
+    const double kShapes[3] = {720.0 / 480.0, 720.0 / 576.0, 960.0 / 540.0};
+    const double shape = double(theWidth) / double(theHeight);
+    SInt16 nearest = 1;
+    for (SInt16 n = 2; n <= 3; ++n)
+        if (std::fabs(std::log(shape / kShapes[n - 1])) < std::fabs(std::log(shape / kShapes[nearest - 1])))
+            nearest = n;
+    return nearest;
 }
 
 void pGetConfigSize(UInt32& theSize)

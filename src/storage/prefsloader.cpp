@@ -373,6 +373,31 @@ bool AllFinite(const relRect& theRel)
            std::isfinite(theRel.top) && std::isfinite(theRel.bottom);
 }
 
+// What a File or Resource Manager error means to the user.
+std::string CauseOf(OSErr theErr)
+{
+    switch (theErr) {
+    case permErr:
+    case wrPermErr:
+    case wPrErr:
+    case fLckdErr:
+    case vLckdErr:
+    case addResFailed:  // the file could be opened for reading only
+    case rmvResFailed:
+        return "permission denied (the file or its folder is read-only)";
+    case dskFulErr:
+    case dirFulErr:
+        return "the disk is full";
+    case fnfErr:
+    case dirNFErr:
+        return "the file or its folder has gone";
+    case memFullErr:
+        return "not enough memory";
+    default:
+        return "error " + std::to_string(theErr);
+    }
+}
+
 }  // namespace
 
 // ---- Preferences record ----------------------------------------------------
@@ -540,24 +565,40 @@ Boolean Save2Config(pluginDataRec* theConfig, configSaveH theSaveConfig)
 
 Boolean SaveConfig(const pluginDataRec* theConfig)
 {
+    std::string ignored;
+    return SaveConfig(theConfig, ignored);
+}
+
+Boolean SaveConfig(const pluginDataRec* theConfig, std::string& outWhy)
+{
+    outWhy.clear();
     if (theConfig == nullptr)
         return false;
     PrefsFileLock lock;
     const PrefsFileInfo info = LocatePrefs();
-    if (!MayRead(info))
+    const auto failed = [&](const std::string& theCause) {
+        outWhy = "cannot save the settings in " + info.path + ": " + theCause;
         return false;
+    };
+    if (info.place == PrefsPlace::absent)
+        return failed("the file has gone");
+    if (!MayRead(info)) {
+        // What stands in the way names the place itself.
+        outWhy = "cannot save the settings: " + info.why;
+        return false;
+    }
     ResFileSession file(info.path);
     if (!file.IsOpen())
-        return false;
+        return failed(CauseOf(ResError()));
 
     // The new record is ready before the old one goes, so that no failure
     // leaves the file without a saved configuration.
     Handle block = NewHandleClear(kConfigSaveSize);
     if (block == nullptr)
-        return false;
+        return failed(CauseOf(memFullErr));
     if (!Config2Save(theConfig, reinterpret_cast<configSaveH>(block))) {
         DisposeHandle(block);
-        return false;
+        return failed(CauseOf(memFullErr));
     }
 
     Handle old = Get1Resource(cPrefsType, cConfigResID);
@@ -567,26 +608,28 @@ Boolean SaveConfig(const pluginDataRec* theConfig)
         ResType oldType = 0;
         GetResInfo(old, &oldID, &oldType, oldName);
         RemoveResource(old);
-        if (ResError() != noErr) {
+        if (const OSErr err = ResError(); err != noErr) {
             DisposeHandle(block);
-            return false;
+            return failed(CauseOf(err));
         }
     }
     AddResource(block, cPrefsType, cConfigResID, PName("Config Settings"));
-    if (ResError() != noErr) {
+    if (const OSErr err = ResError(); err != noErr) {
         DisposeHandle(block);
         if (old != nullptr)
             AddResource(old, cPrefsType, cConfigResID, oldName);
-        return false;
+        return failed(CauseOf(err));
     }
     if (old != nullptr)
         DisposeHandle(old);
 
     UpdateResFile(file.RefNum());
-    if (ResError() != noErr)
-        return false;
+    if (const OSErr err = ResError(); err != noErr)
+        return failed(CauseOf(err));
     ReleaseResource(block);
-    return file.Close() == noErr;
+    if (const OSErr err = file.Close(); err != noErr)
+        return failed(CauseOf(err));
+    return true;
 }
 
 Boolean ReadConfig(pluginDataRec* theConfig)

@@ -139,6 +139,9 @@ Boolean Save2Config(pluginDataRec* theConfig, configSaveH theSaveConfig);
 // Stores theConfig as resource 1 of an existing preferences file. This is
 // what the dialog's OK does.
 Boolean SaveConfig(const pluginDataRec* theConfig);
+// The same, telling why a save failed: outWhy then names the file and the
+// cause, for the user ("cannot save the settings in PATH: CAUSE").
+Boolean SaveConfig(const pluginDataRec* theConfig, std::string& outWhy);
 // Reads resource 1 into theConfig; on false theConfig is unchanged.
 Boolean ReadConfig(pluginDataRec* theConfig);
 

@@ -233,10 +233,10 @@ protected:
     }
     void TearDown() override { DisposeGWorld(fSource); }
     void Run(std::vector<std::function<void()>> theSteps, SInt32 theStart = 0,
-             SInt32 theFrames = 10)
+             SInt32 theFrames = 10, SInt32 theCurrent = 0)
     {
         Script theScript(std::move(theSteps));
-        ConfigurePlugIn(&fConfig, fSource, &fHost.params, theStart, theFrames);
+        ConfigurePlugIn(&fConfig, fSource, &fHost.params, theStart, theFrames, theCurrent);
     }
 
     PrivatePrefs fPrefs;

@@ -83,6 +83,7 @@ TEST_F(PreviewDrag, CornersAndBodyGiveTheExpectedRegions)
             ++dragged;
             fConfig.KeepProps = now.keepProps;
             PutCurrentRel(start);
+            ReRenderAndBlit();
             const Rect bounds = PreviewFrame(GetControlBox(gConfigWorkSpace.TheFrameCtrl));
             const Rect frame{0, 0, SInt16(bounds.bottom - bounds.top),
                              SInt16(bounds.right - bounds.left)};
@@ -101,6 +102,13 @@ TEST_F(PreviewDrag, CornersAndBodyGiveTheExpectedRegions)
             const relRect want = Rect2Rel(now.expected(r, w, h, frame), bounds);
             EXPECT_EQ(std::vector<double>({got.left, got.top, got.right, got.bottom}),
                       std::vector<double>({want.left, want.top, want.right, want.bottom}));
+            // The edges' fields follow the drag, in whole percent.
+            std::vector<int> fields;
+            for (SInt16 n = 1; n <= 4; ++n)
+                fields.push_back(SimpleGetControlValueByID(DialogWindow(), FOUR_CHAR_CODE("Redg"), n));
+            EXPECT_EQ(fields, (std::vector<int>{int(std::lround(got.left * 100)), int(std::lround(got.top * 100)),
+                                                int(std::lround(got.right * 100)),
+                                                int(std::lround(got.bottom * 100))}));
         });
     }
     steps.push_back([] { PressCommand("ok  "); });
@@ -154,6 +162,85 @@ TEST_F(PreviewDrag, TheCursorTellsWhatADragWouldDo)
     }});
     EXPECT_EQ(shapes, (std::vector<Qt::CursorShape>{Qt::SizeFDiagCursor, Qt::SizeBDiagCursor, Qt::SizeBDiagCursor,
                                                     Qt::SizeFDiagCursor, Qt::SizeAllCursor, Qt::ArrowCursor}));
+}
+
+// The region's outline shows at every point on a picture of any colour, the
+// colour of the outline itself included, for the whole frame too; the handles
+// are filled squares of at least nine pixels a unit across.
+TEST_F(PreviewDrag, TheOutlineAndHandlesShowOnAnyPicture)
+{
+    struct Case {
+        RGBColor picture;
+        relRect region;
+    };
+    const RGBColor red{0xFFFF, 0, 0}, white{0xFFFF, 0xFFFF, 0xFFFF}, black{0, 0, 0};
+    std::vector<Case> cases;
+    for (const RGBColor& colour : {red, white, black})
+        for (const relRect& region : {SetRelRect(0, 0, 1, 1), SetRelRect(0.25, 0.3, 0.7, 0.8)})
+            cases.push_back({colour, region});
+    int checked = 0;
+    Run({[&] {
+        QWidget* preview = Widget(FOUR_CHAR_CODE("Clip"), 1);
+        const Rect box = GetControlBox(gConfigWorkSpace.TheFrameCtrl);
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::to_string(c.picture.green) + " " + std::to_string(c.region.left));
+            // The frame and both colours of the effect are the picture's colour,
+            // so the preview is all of it.
+            fConfig.Colors[kDarkColor] = fConfig.Colors[kLightColor] = c.picture;
+            {
+                SavedGWorld saved(fSource);
+                RGBForeColor(&c.picture);
+                const Rect all = GetPortRect(fSource);
+                PaintRect(&all);
+            }
+            PutCurrentRel(c.region);
+            ReRenderAndBlit();
+            const QImage shown = preview->grab().toImage().convertToFormat(QImage::Format_RGB32);
+            if (const char* out = getenv("BRIMTONE_OUTLINE_PNG"))
+                shown.save(QString(out) + QString::number(checked) + ".png");
+            const int scale = int(preview->devicePixelRatioF());
+            const QRgb under = qRgb(c.picture.red >> 8, c.picture.green >> 8, c.picture.blue >> 8);
+            const Rect p = PreviewFrame(box);
+            const Rect picture{SInt16((p.top - box.top) * scale), SInt16((p.left - box.left) * scale),
+                               SInt16((p.bottom - box.top) * scale), SInt16((p.right - box.left) * scale)};
+            const Rect region = Rel2Rect(c.region, picture);
+            // Two lines, each a unit wide, inside the region: at each point one differs.
+            const auto shows = [&](int x, int y, int dx, int dy) {
+                bool differs = false;
+                for (int i = 0; i < 2 * scale; ++i)
+                    differs |= shown.pixel(x + i * dx, y + i * dy) != under;
+                return differs;
+            };
+            // Along the edges between the handles, which cover the outline's ends.
+            const int reach = (cHandleSize + 1) * scale;
+            int hidden = 0;
+            for (int x = region.left + reach; x < region.right - reach; ++x)
+                hidden += !shows(x, region.top, 0, 1) + !shows(x, region.bottom - 1, 0, -1);
+            for (int y = region.top + reach; y < region.bottom - reach; ++y)
+                hidden += !shows(region.left, y, 1, 0) + !shows(region.right - 1, y, -1, 0);
+            EXPECT_EQ(hidden, 0);
+            // The middle of the region is the picture.
+            EXPECT_EQ(shown.pixel((region.left + region.right) / 2, (region.top + region.bottom) / 2), under);
+            // The handle on the top-right corner: a black square whose edge
+            // spans at least 9 units along the corner's row.
+            int first = -1, last = -1;
+            const int y = region.top - 4 * scale;
+            for (int x = region.right - 12 * scale; x < region.right + 12 * scale; ++x)
+                if (x >= 0 && x < shown.width() && y >= 0 && shown.pixel(x, y) == qRgb(0, 0, 0) &&
+                    under != qRgb(0, 0, 0)) {
+                    if (first < 0)
+                        first = x;
+                    last = x;
+                }
+            if (under != qRgb(0, 0, 0)) {
+                EXPECT_GE(last - first + 1, 9 * scale);
+            }
+            // Filled: its middle is white.
+            EXPECT_EQ(shown.pixel(region.right, region.top), qRgb(255, 255, 255));
+            ++checked;
+        }
+    }});
+    EXPECT_EQ(checked, int(cases.size()));
 }
 
 // On a screen of two pixels to a unit (the PreviewAtTwicePixelRatio run) the

@@ -10,6 +10,8 @@ namespace {
 
 using namespace dialogtest;
 
+std::vector<std::string> gPickerTitles;
+
 // Answers the next colour picker: picks theColor, or cancels when invalid.
 void AnswerPicker(QColor theColor)
 {
@@ -17,6 +19,7 @@ void AnswerPicker(QColor theColor)
         auto* picker = qobject_cast<QColorDialog*>(QApplication::activeModalWidget());
         if (picker == nullptr)
             return AnswerPicker(theColor);
+        gPickerTitles.push_back(picker->windowTitle().toStdString());
         picker->setCurrentColor(theColor);
         theColor.isValid() ? picker->accept() : picker->reject();
     });
@@ -37,19 +40,24 @@ using ColorBoxes = DialogFixture;
 TEST_F(ColorBoxes, APickedColourGoesIntoTheConfigurationAndACancelledOneChangesNothing)
 {
     const RGBColor second = fConfig.Colors[1];
+    gPickerTitles.clear();
     Run({
         [] { PickColor(1, QColor(255, 128, 0)); },
         [] { PickColor(2, QColor()); },
         [] { PressCommand("ok  "); },
     });
     EXPECT_EQ(Channels(fConfig.Colors[0]), std::vector<int>({0xFF00, 0x8000, 0}));
+    // The picker's title names the colour it sets.
+    EXPECT_EQ(gPickerTitles, (std::vector<std::string>{"Choose the colour for dark areas",
+                                                       "Choose the colour for light areas"}));
     // A box holds eight bits a channel.
     EXPECT_EQ(Channels(fConfig.Colors[1]),
               std::vector<int>({second.red & 0xFF00, second.green & 0xFF00, second.blue & 0xFF00}));
 }
 
-// Keyboard only: the focus starts on the threshold slider, Tab walks to both
-// colour boxes, Space on a box and Return on the other open the picker.
+// Keyboard only: the focus starts on the threshold slider, Tab walks through
+// its number field to both colour boxes, Space on a box and Return on the
+// other open the picker.
 TEST_F(ColorBoxes, TabReachesBothBoxesAndSpaceOrReturnPicks)
 {
     std::vector<std::string> focused;
@@ -72,6 +80,8 @@ TEST_F(ColorBoxes, TabReachesBothBoxesAndSpaceOrReturnPicks)
         [&] {
             key(Qt::Key_Tab);
             noteFocus();
+            key(Qt::Key_Tab);
+            noteFocus();
             AnswerPicker(QColor(10, 20, 30));
         },
         [&] { key(Qt::Key_Space); },
@@ -83,7 +93,7 @@ TEST_F(ColorBoxes, TabReachesBothBoxesAndSpaceOrReturnPicks)
         [&] { key(Qt::Key_Return); },
         [] { PressCommand("ok  "); },
     });
-    EXPECT_EQ(focused, (std::vector<std::string>{"slider1", "colorBox1", "colorBox2"}));
+    EXPECT_EQ(focused, (std::vector<std::string>{"slider1", "thresholdField", "colorBox1", "colorBox2"}));
     EXPECT_EQ(Channels(fConfig.Colors[0]), std::vector<int>({0x0A00, 0x1400, 0x1E00}));
     EXPECT_EQ(Channels(fConfig.Colors[1]), std::vector<int>({0x2800, 0x3200, 0x3C00}));
 }

@@ -4,6 +4,11 @@
 
 #include "CoreGraphics.h"
 #include "DialogTestSupport.h"
+#include "LaunchServices.h"
+
+#include <QLineEdit>
+#include <QSpinBox>
+#include <QAbstractSpinBox>
 
 namespace {
 
@@ -80,8 +85,13 @@ TEST_F(ConfigDialog, CancelAfterEditsAndMediaChangesRestoresEveryField)
     const pluginDataRec original = fConfig;
     const std::string before = ReadFile(fPrefs.File());
     std::vector<std::string> windows;
+    std::vector<QPoint> opened, left;
     auto note = [&] {
-        windows.push_back(TBGetWindowWidget(DialogWindow())->objectName().toStdString());
+        QWidget* window = TBGetWindowWidget(DialogWindow());
+        windows.push_back(window->objectName().toStdString());
+        opened.push_back(window->geometry().topLeft());
+        window->move(window->pos() + QPoint(37, 21));  // the user moves it
+        left.push_back(window->geometry().topLeft());
     };
     auto click = [](OSType theSig, SInt16 theID) {
         qobject_cast<QAbstractButton*>(Widget(theSig, theID))->click();
@@ -101,6 +111,10 @@ TEST_F(ConfigDialog, CancelAfterEditsAndMediaChangesRestoresEveryField)
         [] { PressCommand("not!"); },
     });
     EXPECT_EQ(windows, (std::vector<std::string>{"configNTSC", "configHD", "configPAL"}));
+    // Each format's window opens where the last one was.
+    ASSERT_EQ(opened.size(), 3u);
+    EXPECT_EQ(opened[1], left[0]);
+    EXPECT_EQ(opened[2], left[1]);
     ExpectSameConfig(fConfig, original);
     EXPECT_EQ(ReadFile(fPrefs.File()), before);
     size_t rowBytes = 0;
@@ -114,23 +128,156 @@ TEST_F(ConfigDialog, CancelAfterEditsAndMediaChangesRestoresEveryField)
     CGImageRelease(fConfig.TheRendered);
 }
 
-TEST_F(ConfigDialog, HelpOpensTheManualOrSaysItIsMissing)
+// Help opens the manual; without a program for PDF files it says so and
+// where the manual is; without the manual it says that. The dialog stays.
+TEST_F(ConfigDialog, HelpOpensTheManualOrSaysWhyNot)
 {
     bool stillOpen = false;
     gAlerts.clear();
     gOpenedDocuments.clear();
     Run({
         [] { PressCommand("Help"); },
+        [] {
+            TBSetDocumentOpener([](const std::string&) { return OSStatus(kLSApplicationNotFoundErr); });
+            PressCommand("Help");
+            TBSetDocumentOpener([](const std::string& url) {
+                gOpenedDocuments.push_back(url);
+                return OSStatus(noErr);
+            });
+        },
         [] { SetManual(false); },
         [] { PressCommand("Help"); },
         [&] { stillOpen = TBGetWindowWidget(DialogWindow())->isVisible(); },
     });
     ASSERT_EQ(gOpenedDocuments.size(), 1u);
     EXPECT_NE(gOpenedDocuments[0].find("manual.pdf"), std::string::npos);
-    ASSERT_EQ(gAlerts.size(), 1u);
-    EXPECT_NE((gAlerts[0].headline + gAlerts[0].text).find("Cannot locate manual in bundle"),
+    ASSERT_EQ(gAlerts.size(), 2u);
+    EXPECT_EQ(gAlerts[0].headline, "No PDF viewer is installed");
+    EXPECT_NE(gAlerts[0].text.find((BundleResources() / "manual.pdf").string()), std::string::npos)
+        << gAlerts[0].text;
+    EXPECT_NE((gAlerts[1].headline + gAlerts[1].text).find("Cannot locate manual in bundle"),
               std::string::npos);
     EXPECT_TRUE(stillOpen);
+}
+
+// OK where the settings cannot be saved (a folder stands at the file's path)
+// says so over the open dialog, naming the file and the cause; the settings
+// hold for this run and the dialog answers false. Typed values are kept in
+// step with the slider and the region, and saved by OK where it can.
+TEST_F(ConfigDialog, OkThatCannotSaveSaysSoOverTheDialogAndKeepsTheSettings)
+{
+    static bool sShownOverDialog = false;
+    gAlerts.clear();
+    TBSetStandardAlertRunner([](const TBAlertRequest& request) {
+        sShownOverDialog = Shown(DialogWindow());
+        gAlerts.push_back(request);
+        return request.defaultButton;
+    });
+    fs::remove(fPrefs.File());
+    fs::create_directory(fPrefs.File());
+    Script theScript({
+        [] { DragSlider(kSldr, 1, {71}); },
+        [] { PressCommand("ok  "); },
+    });
+    EXPECT_FALSE(ConfigurePlugIn(&fConfig, fSource, &fHost.params, 0, 10));
+    StartQt();
+    EXPECT_EQ(fConfig.Sliders[0], 71);
+    EXPECT_TRUE(fs::is_directory(fPrefs.File()));
+    ASSERT_EQ(gAlerts.size(), 1u);
+    EXPECT_TRUE(sShownOverDialog);
+    EXPECT_EQ(gAlerts[0].headline, "Your settings were not saved");
+    EXPECT_EQ(gAlerts[0].text, "cannot save the settings: " + fPrefs.File().string() +
+                                   " is a folder; they hold for this run only");
+}
+
+TEST_F(ConfigDialog, TypedValuesMoveTheSliderAndTheRegionAndAreSaved)
+{
+    constexpr OSType kField = FOUR_CHAR_CODE("Sval");
+    constexpr OSType kEdge = FOUR_CHAR_CODE("Redg");
+    auto type = [](OSType theSig, SInt16 theID, const char* theText) {
+        return [=] {
+            auto* field = qobject_cast<QSpinBox*>(Widget(theSig, theID));
+            ASSERT_NE(field, nullptr);
+            field->findChild<QLineEdit*>()->setText(theText);
+            field->interpretText();
+        };
+    };
+    std::vector<int> afterDrag;
+    std::vector<std::string> legends;
+    Run({
+        type(kField, 1, "64"),
+        [&] { legends.push_back(Text(kLgnd, 1)); },
+        [] { DragSlider(kSldr, 1, {30, 33}); },
+        [&] { afterDrag.push_back(qobject_cast<QSpinBox*>(Widget(kField, 1))->value()); },
+        [this] { fConfig.KeepProps = false; },
+        [&] {
+            PressCommand("Sall");
+            for (SInt16 n = 1; n <= 4; ++n)
+                afterDrag.push_back(qobject_cast<QSpinBox*>(Widget(kEdge, n))->value());
+        },
+        type(kEdge, 3, "55"),
+        [] { PressCommand("ok  "); },
+    });
+    EXPECT_EQ(legends, std::vector<std::string>{"64%"});
+    EXPECT_EQ(afterDrag, (std::vector<int>{33, 0, 0, 100, 100}));
+    EXPECT_EQ(fConfig.Sliders[0], 33);
+    pluginDataRec saved{};
+    ResetConfig(&saved, true);
+    ASSERT_TRUE(ReadConfig(&saved));
+    EXPECT_EQ(saved.Sliders[0], 33);
+    EXPECT_EQ(std::vector<double>({saved.StartRel.left, saved.StartRel.top, saved.StartRel.right,
+                                   saved.StartRel.bottom}),
+              std::vector<double>({0, 0, 0.55, 1}));
+}
+
+// An edge typed past the opposite one turns the region round.
+TEST_F(ConfigDialog, TheTypedRegionTurnsRoundPastTheOppositeEdge)
+{
+    constexpr OSType kEdge = FOUR_CHAR_CODE("Redg");
+    relRect typed{};
+    Run({
+        [this] { fConfig.KeepProps = false; },
+        [&] {
+            for (const auto& [n, text] : std::vector<std::pair<SInt16, const char*>>{
+                     {1, "10"}, {2, "20"}, {3, "90"}, {4, "5"}}) {
+                auto* field = qobject_cast<QSpinBox*>(Widget(kEdge, n));
+                field->findChild<QLineEdit*>()->setText(text);
+                field->interpretText();
+            }
+            typed = fConfig.StartRel;
+        },
+        [] { PressCommand("ok  "); },
+    });
+    EXPECT_EQ(std::vector<double>({typed.left, typed.top, typed.right, typed.bottom}),
+              std::vector<double>({0.1, 0.05, 0.9, 0.2}));
+}
+
+
+// Every control of every format's window has a name that screen readers say:
+// its own text, or an accessible name.
+TEST_F(ConfigDialog, EveryControlHasANameForScreenReaders)
+{
+    std::vector<std::string> unnamed;
+    int seen = 0;
+    auto check = [&] {
+        QWidget* window = TBGetWindowWidget(DialogWindow());
+        for (QWidget* w : window->findChildren<QWidget*>()) {
+            if (!w->isVisibleTo(window))
+                continue;
+            auto* button = qobject_cast<QAbstractButton*>(w);
+            const bool input = button != nullptr || qobject_cast<QAbstractSlider*>(w) != nullptr ||
+                               qobject_cast<QAbstractSpinBox*>(w) != nullptr ||
+                               qobject_cast<QComboBox*>(w) != nullptr || w->property("toolboxClass").isValid();
+            if (!input)
+                continue;
+            ++seen;
+            if (w->accessibleName().isEmpty() && (button == nullptr || button->text().isEmpty()))
+                unnamed.push_back((window->objectName() + "/" + w->objectName()).toStdString());
+        }
+    };
+    Run({check, [] { ChooseMedia(3); }, check, [] { ChooseMedia(1); }, check});
+    EXPECT_EQ(unnamed, std::vector<std::string>{});
+    EXPECT_GE(seen, 3 * 20);
 }
 
 }  // namespace

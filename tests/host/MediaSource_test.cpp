@@ -49,6 +49,37 @@ TEST_F(MediaSourceTest, RandomAccessGivesTheSameBytesAsSequentialReading)
     EXPECT_EQ(readPixels(*sequential, 15, kW, kH), frames[15]); // after reading to the end
 }
 
+// Scrubbing: a frame far from where the decoder stands comes as the key frame
+// before it (the clip has one, at 0), a frame just ahead comes exactly.
+TEST_F(MediaSourceTest, ScrubbingReadsGiveTheKeyFrameBeforeAFarFrameAndNearOnesExactly)
+{
+    // Scrubbing pictures are of low quality; so are those they are compared with.
+    const auto read = [](MediaSource& source, int index, bool near) {
+        Pixels pixels(static_cast<size_t>(kW) * kH * 4);
+        std::string error;
+        EXPECT_TRUE(near ? source.readNearbyFrame(index, kW, kH, pixels.data(), kW * 4, error)
+                         : source.readFrame(index, kW, kH, false, pixels.data(), kW * 4, error))
+            << error;
+        return pixels;
+    };
+    auto sequential = reopen(clip());
+    ASSERT_TRUE(sequential);
+    std::vector<Pixels> frames;
+    for (int i = 0; i < kFrames; ++i)
+        frames.push_back(read(*sequential, i, false));
+    EXPECT_NE(frames[0], frames[9]);
+    auto scrubbed = reopen(clip());
+    const auto nearby = [&](int index) { return read(*scrubbed, index, true); };
+    const auto readPixels = [&](MediaSource& source, int index, int, int) { return read(source, index, false); };
+    EXPECT_EQ(nearby(15), frames[0]);
+    EXPECT_EQ(nearby(9), frames[0]);
+    EXPECT_EQ(readPixels(*scrubbed, 10, kW, kH), frames[10]);
+    EXPECT_EQ(nearby(11), frames[11]);
+    EXPECT_EQ(nearby(12), frames[12]);
+    EXPECT_EQ(nearby(12), frames[12]);
+    EXPECT_EQ(readPixels(*scrubbed, 17, kW, kH), frames[17]);
+}
+
 TEST_F(MediaSourceTest, ScaledReadsFillExactlyTheWantedRectangleOpaque)
 {
     auto source = reopen(clip());

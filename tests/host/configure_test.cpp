@@ -3,6 +3,7 @@
 // main in this process, is clicked, dragged and typed at as a user does.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <QtTest>
 #include <QtWidgets>
@@ -213,6 +214,44 @@ TEST(ConfigureScreenshots, NeverWaitsForAWindowThatCannotBeSeen)
                                      picture + " --plugin '" + bundle.string() + "'");
     EXPECT_NE(run.status, 0);
     EXPECT_NE(run.err.find("Stop alert"), std::string::npos) << run.err;
+    fs::remove_all(dir);
+}
+
+// OK on a preferences folder that cannot be written: the alert over the
+// dialog names the file and the cause, configure exits 1 with the same line
+// on standard error, and the file stays as it was. Root writes anywhere, so
+// there the folder is a read-only mount of its own.
+TEST(ConfigureScreenshots, OkThatCannotSaveExitsWithTheAlertsLine)
+{
+    const fs::path dir = makeTempDir();
+    ASSERT_FALSE(dir.empty());
+    saveSampleConfiguration(dir / "config", 1);
+    const fs::path file = dir / "config" / "kavlo-Prefs";
+    const std::string before = readBytes(file);
+    const fs::path shot = dir / "alert.png";
+    const std::string config = (dir / "config").string();
+    std::string wrap;
+    if (geteuid() == 0)
+        wrap = "unshare -m sh -c 'mount --bind \"$0\" \"$0\" && mount -o remount,bind,ro \"$0\" && exec \"$@\"' '" +
+               config + "' ";
+    else
+        fs::permissions(dir / "config", fs::perms::owner_write, fs::perm_options::remove);
+    const std::string command = "env -u DISPLAY -u WAYLAND_DISPLAY XDG_CONFIG_HOME='" + config +
+                                "' QT_QPA_PLATFORM=offscreen 'BRIMTONE_SCREENSHOT_CLICK=ok  ' " + wrap + "timeout 60 '" +
+                                BRIMTONE_HOST_EXE + "' configure --screenshot '" + shot.string() + "' 2>'" +
+                                (dir / "err").string() + "'";
+    const int status = std::system(command.c_str());
+    fs::permissions(dir / "config", fs::perms::owner_write, fs::perm_options::add);
+    const std::string err = readBytes(dir / "err");
+    EXPECT_EQ(WIFEXITED(status) ? WEXITSTATUS(status) : -1, 1) << err;
+    const std::string line = "cannot save the settings in " + file.string() +
+                             ": permission denied (the file or its folder is read-only); they hold for this run only";
+    EXPECT_NE(err.find("brimtone: " + line + "\n"), std::string::npos) << err;
+    EXPECT_EQ(readBytes(file), before);
+    // The camera took the alert, opened by the click on OK.
+    const QImage alert(QString::fromStdString(shot.string()));
+    EXPECT_FALSE(alert.isNull());
+    EXPECT_LT(alert.width(), 700);
     fs::remove_all(dir);
 }
 

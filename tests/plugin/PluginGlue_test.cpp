@@ -56,23 +56,39 @@ TEST(PluginGlue, CopyGivesEachRecordItsOwnImage)
     DisposePtr(reinterpret_cast<Ptr>(dest));
 }
 
+// The first start saves the defaults with the format nearest the clip's
+// shape; from then on the saved configuration wins, its format too.
 TEST(PluginGlue, StartUpWritesTheDefaultsAndASavedConfigurationWinsLater)
 {
     dialogtest::PrivatePrefs thePrefs;
     pluginDataPtr config = NewConfigBlock();
     config->Sliders[kThresholdSlider] = 99;
-    InitMyPlugIn(config);
+    InitMyPlugIn(config, MediaTypeForShape(1920, 1080));
     EXPECT_EQ(config->Sliders[kThresholdSlider], 17);
+    EXPECT_EQ(config->MediaType, 3);
     pluginDataRec reread{};
     ASSERT_TRUE(ReadConfig(&reread));
     EXPECT_EQ(reread.Sliders[kThresholdSlider], 17);
+    EXPECT_EQ(reread.MediaType, 3);
 
     config->Sliders[kThresholdSlider] = 64;
     ASSERT_TRUE(SaveConfig(config));
     config->Sliders[kThresholdSlider] = 0;
-    InitPluginData(config);
+    InitPluginData(config, MediaTypeForShape(720, 576));
     EXPECT_EQ(config->Sliders[kThresholdSlider], 64);
+    EXPECT_EQ(config->MediaType, 3);
     DisposePtr(reinterpret_cast<Ptr>(config));
+}
+
+// Each size takes the format of the nearest shape; 4:3 is nearer PAL's 5:4
+// than NTSC's 3:2, and what is no size at all takes NTSC.
+TEST(PluginGlue, TheFormatNearestAClipsShape)
+{
+    const std::vector<std::pair<std::pair<int, int>, int>> cases = {
+        {{720, 480}, 1}, {{720, 576}, 2}, {{1920, 1080}, 3}, {{3840, 1600}, 3}, {{640, 480}, 2},
+        {{1080, 1920}, 2}, {{700, 480}, 1}, {{0, 1080}, 1}, {{1920, -1}, 1}};
+    for (const auto& [size, format] : cases)
+        EXPECT_EQ(MediaTypeForShape(size.first, size.second), format) << size.first << "x" << size.second;
 }
 
 // Starts of the plug-in in another process, one after another, counted.

@@ -84,6 +84,7 @@ inline void DisposeControlActionUPP(ControlActionUPP) {}
 
 // Finding controls
 TB_EXPORT OSStatus GetControlByID(WindowRef inWindow, const ControlID* inID, ControlRef* outControl);
+TB_EXPORT OSStatus GetControlID(ControlRef inControl, ControlID* outID);
 TB_EXPORT WindowRef GetControlOwner(ControlRef inControl);
 
 // Values. Values are kept within minimum..maximum.

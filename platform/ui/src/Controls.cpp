@@ -95,6 +95,40 @@ public:
     }
 };
 
+// Escape while a slider's thumb is held ends the drag with the thumb back
+// where the press found it, and goes no further: the window must not take
+// it as its Cancel button. Lives while the thumb is held.
+class EscapeRestoresSlider : public QObject {
+public:
+    explicit EscapeRestoresSlider(QAbstractSlider* slider) : QObject(slider), slider_(slider), start_(slider->value())
+    {
+        QCoreApplication::instance()->installEventFilter(this);
+    }
+    ~EscapeRestoresSlider() override { QCoreApplication::instance()->removeEventFilter(this); }
+
+    bool eventFilter(QObject*, QEvent* event) override
+    {
+        if (event->type() != QEvent::KeyPress && event->type() != QEvent::ShortcutOverride) return false;
+        if (static_cast<QKeyEvent*>(event)->key() != Qt::Key_Escape || !slider_->isSliderDown()) return false;
+        event->accept();
+        if (event->type() == QEvent::KeyPress) {
+            QAbstractSlider* slider = slider_;
+            slider->setValue(start_);
+            // The release ends the slider's own drag, so that the mouse moves it
+            // no further; the end of the drag deletes this filter.
+            QMouseEvent release(QEvent::MouseButtonRelease, QPointF(), QPointF(), Qt::LeftButton, Qt::NoButton,
+                                Qt::NoModifier);
+            QCoreApplication::sendEvent(slider, &release);
+            slider->setSliderDown(false);
+        }
+        return true;
+    }
+
+private:
+    QAbstractSlider* slider_;
+    int start_;
+};
+
 // ---- Event helpers ----
 
 EventRef ControlEvent(OpaqueControlRef* control, UInt32 kind)
@@ -293,11 +327,18 @@ private:
             painter.drawImage(QPointF(0, 0), backing);
             painter.setClipping(false);
         }
-        // The toolbox draws the keyboard focus over what the control drew.
+        // The toolbox draws the keyboard focus over what the control drew: the
+        // highlight colour inside a dark and a light line, so that the ring
+        // shows on whatever colour the control has.
         if (control_->widget->hasFocus()) {
-            painter.setPen(QPen(control_->widget->palette().color(QPalette::Highlight), 2));
+            const QRectF ring = QRectF(control_->widget->rect()).adjusted(0.5, 0.5, -0.5, -0.5);
             painter.setBrush(Qt::NoBrush);
-            painter.drawRect(QRectF(control_->widget->rect()).adjusted(1, 1, -1, -1));
+            painter.setPen(QPen(Qt::black, 1));
+            painter.drawRect(ring);
+            painter.setPen(QPen(Qt::white, 1));
+            painter.drawRect(ring.adjusted(1, 1, -1, -1));
+            painter.setPen(QPen(control_->widget->palette().color(QPalette::Highlight), 2));
+            painter.drawRect(ring.adjusted(2.5, 2.5, -2.5, -2.5));
         }
     }
 
@@ -412,6 +453,12 @@ void Connect(OpaqueControlRef* control)
         QObject::connect(popup, &QComboBox::activated, popup, [control] {
             if (tbui::LiveControl(control)) SendHit(control, kControlMenuPart, GetCurrentKeyModifiers());
         });
+    } else if (auto* field = qobject_cast<QSpinBox*>(widget)) {
+        // A number typed (or stepped) into the field is a hit, as a click is.
+        QObject::connect(field, &QSpinBox::valueChanged, field, [control] {
+            if (tbui::LiveControl(control) && control->settingFromCode == 0)
+                SendHit(control, kControlIndicatorPart, GetCurrentKeyModifiers());
+        });
     } else if (auto* slider = qobject_cast<QAbstractSlider*>(widget)) {
         QObject::connect(slider, &QAbstractSlider::valueChanged, slider, [control, slider] {
             if (!tbui::LiveControl(control) || control->settingFromCode > 0) return;
@@ -420,7 +467,11 @@ void Connect(OpaqueControlRef* control)
             if (!dragging && tbui::LiveControl(control))
                 SendHit(control, kControlIndicatorPart, GetCurrentKeyModifiers());
         });
-        QObject::connect(slider, &QAbstractSlider::sliderReleased, slider, [control] {
+        QObject::connect(slider, &QAbstractSlider::sliderPressed, slider, [slider] {
+            if (slider->findChild<EscapeRestoresSlider*>() == nullptr) new EscapeRestoresSlider(slider);
+        });
+        QObject::connect(slider, &QAbstractSlider::sliderReleased, slider, [control, slider] {
+            delete slider->findChild<EscapeRestoresSlider*>();
             if (tbui::LiveControl(control))
                 SendHit(control, kControlIndicatorPart, GetCurrentKeyModifiers());
         });
@@ -741,6 +792,15 @@ OSStatus GetControlByID(WindowRef inWindow, const ControlID* inID, ControlRef* o
         }
     }
     return errUnknownControl;
+}
+
+OSStatus GetControlID(ControlRef inControl, ControlID* outID)
+{
+    if (outID == nullptr) return paramErr;
+    OpaqueControlRef* control = Alive(inControl);
+    if (control == nullptr) return errUnknownControl;
+    *outID = control->id;
+    return noErr;
 }
 
 WindowRef GetControlOwner(ControlRef inControl)

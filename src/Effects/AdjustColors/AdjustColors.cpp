@@ -266,7 +266,15 @@ SInt32 BrimtoneMain(SInt32 which, PluginParams* params)
         UInt32 theSize;
         pGetConfigSize(theSize);
         gPluginConfig = reinterpret_cast<pluginDataPtr>(params->procs->NewPtrClear(SInt32(theSize)));
-        InitMyPlugIn(gPluginConfig);
+        // A first start takes the dialog's format from the clip's shape.
+        SInt16 theStandard = 0;
+        SInt16 theWidth = 0;
+        SInt16 theHeight = 0;
+        SInt32 theFrames = 0;
+        if (params->procs->GetMovieInfo != nullptr &&
+            params->procs->GetMovieInfo(&theStandard, &theWidth, &theHeight, &theFrames) != kPluginOK)
+            theWidth = theHeight = 0;
+        InitMyPlugIn(gPluginConfig, MediaTypeForShape(theWidth, theHeight));
     }
 
     const SInt16 shortWhich = SInt16(which);
@@ -585,10 +593,14 @@ HYPluginResult CustomButtons(SInt16 /*which*/, PluginParams* params)
     if (absoluteIndex >= 0)
         result = procs->GetFrame(params->instance, absoluteIndex, &theGW, width, height,
                                  kDVHighQuality, &volume, &frameCookie1);
+    // The dialog counts the clip's own frames and opens on the one shown; a
+    // save that failed after OK is the host's to hear of as well.
+    Boolean saved = true;
     if (result == kPluginOK && theGW != nullptr && gPluginConfig != nullptr)
-        lgConfigureProc(gPluginConfig, theGW, params, absoluteIndex, gMostRecentFrameCount);
+        saved = lgConfigureProc(gPluginConfig, theGW, params, gMostRecentStartFrame,
+                                gMostRecentFrameCount, params->renderFrame);
     procs->ReleaseFrame(params->instance, frameCookie1);
-    return kPluginOK;
+    return saved ? kPluginOK : kPluginFailed;
 }
 
 void SetConfigureProc(ConfigureProcPtr theProc)

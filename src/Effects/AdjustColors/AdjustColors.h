@@ -45,11 +45,11 @@ HYPluginResult MakeEffectPlaceHolders(SInt16 which, PluginParams* params);
 HYPluginResult CustomButtons(SInt16 which, PluginParams* params);
 
 // What the effect's button runs on its preview frame (ConfigurePlugIn's
-// signature). The effect library has no dialog: the bundle's entry installs
-// ConfigurePlugIn, and without a routine the button fetches no frame and
-// answers kPluginOK.
-using ConfigureProcPtr = void (*)(pluginDataPtr theData, GWorldPtr theGW, PluginParams* params,
-                                  SInt32 firstFrameIndex, SInt32 numberOfFrames);
+// signature); false when the user's OK could not save the settings. The
+// effect library has no dialog: the bundle's entry installs ConfigurePlugIn,
+// and without a routine the button fetches no frame and answers kPluginOK.
+using ConfigureProcPtr = Boolean (*)(pluginDataPtr theData, GWorldPtr theGW, PluginParams* params,
+                                     SInt32 firstFrameIndex, SInt32 numberOfFrames, SInt32 currentFrame);
 void SetConfigureProc(ConfigureProcPtr theProc);
 
 // The host's fade counts made fit for a clip of frameCount frames: negative

@@ -341,17 +341,19 @@ TEST_F(FrontEnd, PlaceholderRunsAPassOfItsOwnBesideTheHosts)
 // What the bundle's dialog would be given.
 struct ConfigureCall {
     pluginDataPtr data;
-    SInt32 width, height, firstFrame, frames;
+    SInt32 width, height, firstFrame, frames, current;
 };
 std::vector<ConfigureCall> gConfigureCalls;
+Boolean gConfigureSaves = true;  // what the dialog answers: OK's save worked
 
-void RecordConfigure(pluginDataPtr theData, GWorldPtr theGW, PluginParams*, SInt32 firstFrameIndex,
-                     SInt32 numberOfFrames)
+Boolean RecordConfigure(pluginDataPtr theData, GWorldPtr theGW, PluginParams*, SInt32 firstFrameIndex,
+                        SInt32 numberOfFrames, SInt32 currentFrame)
 {
     Rect bounds;
     GetPortBounds(theGW, &bounds);
     gConfigureCalls.push_back({theData, bounds.right - bounds.left, bounds.bottom - bounds.top,
-                               firstFrameIndex, numberOfFrames});
+                               firstFrameIndex, numberOfFrames, currentFrame});
+    return gConfigureSaves;
 }
 
 TEST_F(FrontEnd, ButtonHandsTheDialogAPreviewFrameOnlyWhenThereIsADialogAndAFrame)
@@ -376,8 +378,16 @@ TEST_F(FrontEnd, ButtonHandsTheDialogAPreviewFrameOnlyWhenThereIsADialogAndAFram
     EXPECT_EQ(gConfigureCalls[0].data, gPluginConfig);
     EXPECT_EQ(gConfigureCalls[0].width, 720);
     EXPECT_EQ(gConfigureCalls[0].height, 480);
-    EXPECT_EQ(gConfigureCalls[0].firstFrame, 103);
+    // The dialog counts the clip's own frames and opens on the one shown.
+    EXPECT_EQ(gConfigureCalls[0].firstFrame, 100);
     EXPECT_EQ(gConfigureCalls[0].frames, 12);
+    EXPECT_EQ(gConfigureCalls[0].current, 3);
+    // A save that failed after OK is the host's to hear of.
+    gConfigureSaves = false;
+    EXPECT_EQ(host.Call(kPlugCustomButtonClick, kEntry), kPluginFailed);
+    gConfigureSaves = true;
+    gConfigureCalls.pop_back();
+    host.releasedCookies.pop_back();
 
     host.getFrameResult = kPluginFailed;
     EXPECT_EQ(host.Call(kPlugCustomButtonClick, kEntry), kPluginOK);
