@@ -1,6 +1,7 @@
 #include "dialog/clipCTRL.h"
 
 #include "DialogTestSupport.h"
+#include "MacMemory.h"
 #include "dialog/dlgUtils.h"
 #include "dialog/sliderHandlers.h"
 #include "effect/CallPixelFX.h"
@@ -241,6 +242,44 @@ TEST_F(PreviewDrag, TheOutlineAndHandlesShowOnAnyPicture)
         }
     }});
     EXPECT_EQ(checked, int(cases.size()));
+}
+
+// Each allocation of a redraw failing in turn (on a screen of two pixels to a
+// unit: those of the drawing at the screen's pixels too) leaves no block
+// behind and the dialog drawing whole again afterwards. This is what the
+// PreviewAtTwicePixelRatio run adds to the dialog's allocation sweep.
+TEST_F(PreviewDrag, EachAllocationOfARedrawFailingInTurnLeavesNothingBehind)
+{
+    long failures = 0;
+    bool sweptAll = false;
+    QRgb outline = 0;
+    Run({[&] {
+        const long blocks = TBLiveBlockCount();
+        for (long n = 1; n <= 500 && !sweptAll; ++n) {
+            PutCurrentRel(SetRelRect(0.1 + double(n % 7) / 100, 0.2, 0.7, 0.8));
+            TBFailAllocationAfter(n);
+            ReRenderAndBlit();
+            sweptAll = TBAllocationFailurePending();
+            TBFailAllocationAfter(0);
+            failures += !sweptAll;
+            EXPECT_EQ(TBLiveBlockCount(), blocks) << "allocation " << n;
+        }
+        fConfig.FrameStartColor = RGBColor{0, 0xFFFF, 0};
+        PutCurrentRel(SetRelRect(0.2, 0.2, 0.7, 0.8));
+        ReRenderAndBlit();
+        QWidget* preview = Widget(FOUR_CHAR_CODE("Clip"), 1);
+        const QImage shown = preview->grab().toImage();
+        const int scale = int(preview->devicePixelRatioF());
+        const Rect box = GetControlBox(gConfigWorkSpace.TheFrameCtrl);
+        const Rect p = PreviewFrame(box);
+        const Rect picture{SInt16((p.top - box.top) * scale), SInt16((p.left - box.left) * scale),
+                           SInt16((p.bottom - box.top) * scale), SInt16((p.right - box.left) * scale)};
+        const Rect region = Rel2Rect(GetCurrentRel(), picture);
+        outline = shown.pixel((region.left + region.right) / 2, region.top) & 0xFFFFFF;
+    }});
+    EXPECT_TRUE(sweptAll);
+    EXPECT_GT(failures, 0);
+    EXPECT_EQ(outline, 0x00FF00u);
 }
 
 // On a screen of two pixels to a unit (the PreviewAtTwicePixelRatio run) the

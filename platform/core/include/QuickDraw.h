@@ -160,7 +160,6 @@ TB_EXPORT void CopyBits(const BitMap* srcBits, const BitMap* dstBits, const Rect
 // Colours and pen of the current port
 TB_EXPORT void RGBForeColor(const RGBColor* color);
 TB_EXPORT void RGBBackColor(const RGBColor* color);
-TB_EXPORT void PenMode(SInt16 mode);
 TB_EXPORT void PenSize(SInt16 width, SInt16 height);
 TB_EXPORT void PenNormal();
 TB_EXPORT void MoveTo(SInt16 h, SInt16 v);
@@ -175,7 +174,6 @@ TB_EXPORT void PaintRect(const Rect* r);
 TB_EXPORT void EraseRect(const Rect* r);
 TB_EXPORT void FrameRect(const Rect* r);
 TB_EXPORT void InvertRect(const Rect* r);
-TB_EXPORT void FrameOval(const Rect* r);
 
 // Text: measured and drawn by the ui library where it is loaded; without it,
 // text has no width and draws nothing.

@@ -237,37 +237,6 @@ void PaintRectWith(const Rect* r, bool usePen, bool erase)
     Announce(port, PaintArea(port, ToIRect(*r), paint));
 }
 
-// Columns [x0, x1) of row y whose pixel centres lie inside the ellipse
-// inscribed in `box`; false when the row misses it.
-bool OvalSpan(const IRect& box, int y, int& x0, int& x1)
-{
-    if (box.Empty())
-        return false;
-    const double a = box.Width() / 2.0;
-    const double b = box.Height() / 2.0;
-    const double dy = (y + 0.5 - (box.top + b)) / b;
-    if (dy * dy >= 1.0)
-        return false;
-    const double half = a * std::sqrt(1.0 - dy * dy);
-    const double cx = box.left + a;
-    x0 = std::max(box.left, int(std::ceil(cx - half - 0.5)));
-    x1 = std::min(box.right, int(std::floor(cx + half - 0.5)) + 1);
-    return x0 < x1;
-}
-
-void PaintClippedSpan(GrafPtr port, const IRect& clip, int y, int x0, int x1, const Paint& paint,
-                      IRect& changed)
-{
-    if (y < clip.top || y >= clip.bottom)
-        return;
-    x0 = std::max(x0, clip.left);
-    x1 = std::min(x1, clip.right);
-    if (x0 >= x1)
-        return;
-    PaintSpan(port, y, x0, x1, paint);
-    Include(changed, IRect{x0, y, x1, y + 1});
-}
-
 }  // namespace
 
 // ---- Shared with the other QuickDraw sources ----
@@ -554,11 +523,6 @@ void RGBBackColor(const RGBColor* color)
         CurrentPort()->backColor = *color;
 }
 
-void PenMode(SInt16 mode)
-{
-    CurrentPort()->penMode = mode;
-}
-
 void PenSize(SInt16 width, SInt16 height)
 {
     CurrentPort()->penSize = Point{height, width};
@@ -625,35 +589,6 @@ void FrameRect(const Rect* r)
     Include(changed, PaintArea(port, IRect{box.left, innerBottom, box.right, box.bottom}, paint));
     Include(changed, PaintArea(port, IRect{box.left, innerTop, innerLeft, innerBottom}, paint));
     Include(changed, PaintArea(port, IRect{innerRight, innerTop, box.right, innerBottom}, paint));
-    Announce(port, changed);
-}
-
-void FrameOval(const Rect* r)
-{
-    if (r == nullptr)
-        return;
-    GrafPtr port = CurrentPort();
-    const IRect box = ToIRect(*r);
-    const int penW = port->penSize.h, penH = port->penSize.v;
-    const Paint paint = PenPaint(port);
-    const IRect clip = DrawingClip(port);
-    const IRect rows = Intersect(box, clip);
-    if (rows.Empty() || penW <= 0 || penH <= 0 || paint.op == PaintOp::Nothing)
-        return;
-    const IRect inner{box.left + penW, box.top + penH, box.right - penW, box.bottom - penH};
-    IRect changed{};
-    for (int y = rows.top; y < rows.bottom; ++y) {
-        int x0 = 0, x1 = 0;
-        if (!OvalSpan(box, y, x0, x1))
-            continue;
-        int i0 = 0, i1 = 0;
-        if (OvalSpan(inner, y, i0, i1)) {
-            PaintClippedSpan(port, clip, y, x0, i0, paint, changed);
-            PaintClippedSpan(port, clip, y, i1, x1, paint, changed);
-        } else {
-            PaintClippedSpan(port, clip, y, x0, x1, paint, changed);
-        }
-    }
     Announce(port, changed);
 }
 
