@@ -2,8 +2,8 @@
 # Makes the pictures that the README and the manual show, from the built
 # host, so that they stay true: docs/before.png (a generated scene of shapes
 # and gradients, 800x450), docs/after.png (the same with the effect on a
-# region of it) and docs/dialog.png (the settings dialog on that scene as a
-# user first meets it, the region outlined over the whole frame).
+# region of it) and docs/dialog.png (the settings dialog on that scene with
+# the same settings, in the format a first run picks for its shape).
 # Usage: scripts/pictures.sh [BRIMTONE]   (default build/host/brimtone);
 # build again afterwards to typeset them into the manual.
 set -euo pipefail
@@ -33,6 +33,7 @@ ffmpeg -v error -y -f lavfi -i "color=c=black:s=800x450:d=1,format=rgb24" -vf "$
 
 "$brimtone" render "$work/scene.png" --frames 1 --fade-in 1 -q -y -o "$work/before%d.png"
 mv "$work/before1.png" "$root/docs/before.png"
-"$brimtone" thumbnail "$work/scene.png" --threshold 45 --region 0.1,0.2,0.62,0.9 -y -o "$root/docs/after.png"
+look=(--threshold 45 --region 0.1,0.2,0.62,0.9)
+"$brimtone" thumbnail "$work/scene.png" "${look[@]}" -y -o "$root/docs/after.png"
 rm -f "$root/docs/dialog.png"
-"$brimtone" configure "$work/scene.png" --screenshot "$root/docs/dialog.png"
+"$brimtone" configure "$work/scene.png" "${look[@]}" --screenshot "$root/docs/dialog.png"
