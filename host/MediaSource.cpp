@@ -638,6 +638,14 @@ public:
                                                           (aheadIndex_ > index || index - currentIndex_ <= kQuickSteps));
         if (reachable || index == 0)
             return frame(index, error);
+        // A frame decoded since the key frame before `index`, and not past
+        // it, is as near as a seek would get: no work at all.
+        if (currentIndex_ >= 0 && currentIndex_ < index && pts(current_.get()) != AV_NOPTS_VALUE) {
+            const AVIndexEntry* key =
+                avformat_index_get_entry_from_timestamp(decoder_.stream(), ptsOf(index), AVSEEK_FLAG_BACKWARD);
+            if (key != nullptr && (key->flags & AVINDEX_KEYFRAME) && pts(current_.get()) >= key->timestamp)
+                return current_.get();
+        }
         seekTo(index);
         const int r = decoder_.receive(ahead_.get());
         if (r != 1)

@@ -50,7 +50,8 @@ TEST_F(MediaSourceTest, RandomAccessGivesTheSameBytesAsSequentialReading)
 }
 
 // Scrubbing: a frame far from where the decoder stands comes as the key frame
-// before it (the clip has one, at 0), a frame just ahead comes exactly.
+// before it (the clip has one, at 0), a frame just ahead comes exactly, and
+// one further ahead before the next key frame as the frame already decoded.
 TEST_F(MediaSourceTest, ScrubbingReadsGiveTheKeyFrameBeforeAFarFrameAndNearOnesExactly)
 {
     // Scrubbing pictures are of low quality; so are those they are compared with.
@@ -76,8 +77,10 @@ TEST_F(MediaSourceTest, ScrubbingReadsGiveTheKeyFrameBeforeAFarFrameAndNearOnesE
     EXPECT_EQ(readPixels(*scrubbed, 10, kW, kH), frames[10]);
     EXPECT_EQ(nearby(11), frames[11]);
     EXPECT_EQ(nearby(12), frames[12]);
-    EXPECT_EQ(nearby(12), frames[12]);
+    // Further on, before the next key frame, the frame shown is the nearest.
+    EXPECT_EQ(nearby(16), frames[12]);
     EXPECT_EQ(readPixels(*scrubbed, 17, kW, kH), frames[17]);
+    EXPECT_EQ(nearby(5), frames[0]);
 }
 
 TEST_F(MediaSourceTest, ScaledReadsFillExactlyTheWantedRectangleOpaque)
