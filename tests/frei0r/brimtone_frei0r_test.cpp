@@ -7,12 +7,14 @@
 #include <sys/wait.h>
 
 #include <array>
+#include <cctype>
 #include <climits>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -259,6 +261,69 @@ bool Installed(const char* tool)
     return std::system(("command -v " + std::string(tool) + " >/dev/null").c_str()) == 0;
 }
 
+const std::string kFrei0rPath = "FREI0R_PATH='" + fs::path(BRIMTONE_FREI0R_SO).parent_path().string() + "' ";
+const std::string kFfmpeg = kFrei0rPath + "ffmpeg -nostdin -hide_banner -loglevel error ";
+
+// A command that must succeed; its errors go to dir/err.
+void Shell(const fs::path& dir, const std::string& command)
+{
+    const int status = std::system((command + " >/dev/null 2>'" + (dir / "err").string() + "'").c_str());
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << command << "\n" << ReadText(dir / "err");
+}
+
+// What ffmpeg makes of input (its options and file), as RGBA bytes.
+std::vector<uint8_t> Raw(const fs::path& dir, const std::string& input, const char* name)
+{
+    Shell(dir, kFfmpeg + input + " -f rawvideo -pix_fmt rgba -y '" + (dir / name).string() + "'");
+    return ReadBytes(dir / name);
+}
+
+// dir/s000.png .. s<frames - 1>.png through melt's frei0r.brimtone with
+// properties, as RGBA bytes. real_time=0: every frame is rendered, none
+// dropped on a busy machine. Debian 12's melt (7.12) now and then stops
+// before its consumer writes a frame, or never stops, even for a plain colour
+// clip without any filter: such a run is tried again.
+std::vector<uint8_t> Melt(const fs::path& dir, const std::string& properties, int width, int height, int frames)
+{
+    std::ofstream(dir / "profile") << "description=test\nframe_rate_num=25\nframe_rate_den=1\nwidth=" << width
+                                   << "\nheight=" << height << "\nprogressive=1\nsample_aspect_num=1\n"
+                                   << "sample_aspect_den=1\ndisplay_aspect_num=" << width
+                                   << "\ndisplay_aspect_den=" << height << "\ncolorspace=601\n";
+    std::vector<uint8_t> bytes;
+    const size_t size = size_t(width) * height * 4 * frames;
+    for (int attempt = 0; attempt < 4 && bytes.size() != size; ++attempt) {
+        fs::remove(dir / "melt.raw");
+        const int status = std::system((kFrei0rPath + "timeout 30 melt -quiet -profile '" + (dir / "profile").string() +
+                                        "' 'avformat:" + (dir / "s%03d.png").string() + "' out=" +
+                                        std::to_string(frames - 1) + " -filter frei0r.brimtone " + properties +
+                                        " -consumer 'avformat:" + (dir / "melt.raw").string() +
+                                        "' f=rawvideo pix_fmt=rgba real_time=0 </dev/null >/dev/null 2>'" +
+                                        (dir / "err").string() + "'").c_str());
+        if (status == 0)
+            bytes = ReadBytes(dir / "melt.raw");
+    }
+    return bytes;
+}
+
+// The filter called here on each frame of frames, with the values of
+// settings(frame) as each parameter's fraction (colours keep their defaults).
+std::vector<uint8_t> Filtered(const std::vector<uint8_t>& frames, unsigned width, unsigned height,
+                              const std::function<std::map<int, double>(int)>& settings)
+{
+    std::vector<uint8_t> out(frames.size());
+    const size_t frameBytes = size_t(width) * height * 4;
+    for (size_t at = 0; at + frameBytes <= frames.size(); at += frameBytes) {
+        f0r_instance_t filter = f0r_construct(width, height);
+        for (const auto& [index, value] : settings(int(at / frameBytes))) {
+            double fraction = value;
+            f0r_set_param_value(filter, &fraction, index);
+        }
+        f0r_update(filter, 0.0, reinterpret_cast<const uint32_t*>(&frames[at]), reinterpret_cast<uint32_t*>(&out[at]));
+        f0r_destruct(filter);
+    }
+    return out;
+}
+
 // The filter's value of every parameter on a fresh instance, as text in the
 // form the editors write: doubles as decimals, colours as 0xRRGGBB.
 std::map<std::string, std::string> FilterDefaults()
@@ -287,7 +352,7 @@ std::map<std::string, std::string> FilterDefaults()
 // filter's own name, with a control of its type and the filter's default.
 TEST_F(Frei0rTest, KdenliveDescriptionMapsEveryParameterWithTheFiltersDefault)
 {
-    const std::string path = BRIMTONE_SOURCE_DIR "/frei0r/kdenlive/frei0r_brimtone.xml";
+    const std::string path = BRIMTONE_EDITORS_DIR "/kdenlive/frei0r_brimtone.xml";
     if (Installed("xmllint")) {
         EXPECT_EQ(std::system(("xmllint --noout '" + path + "'").c_str()), 0) << "not well-formed";
     }
@@ -329,28 +394,54 @@ TEST_F(Frei0rTest, KdenliveDescriptionMapsEveryParameterWithTheFiltersDefault)
     EXPECT_EQ(defaults.size(), filterDefaults.size()) << "a control for no parameter";
 }
 
-// Shotcut's panel, loaded by Debian's Qt Quick with Shotcut's own controls
-// (and stand-ins for the types Shotcut makes in C++), sets every parameter
-// of a new filter to the filter's default.
-TEST_F(Frei0rTest, ShotcutFilterLoadsWithShotcutsControlsAndSetsTheFiltersDefaults)
+// Shotcut's `in` as the harness's stand-ins spell it (QML cannot declare it).
+std::string RenameIn(std::string text)
+{
+    for (const std::string object : {"filter", "producer"}) {
+        const std::string from = object + ".in";
+        for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + 1)) {
+            const size_t end = at + from.size();
+            if (end < text.size() && (std::isalnum(static_cast<unsigned char>(text[end])) || text[end] == '_'))
+                continue;
+            text.insert(end, "Point");
+        }
+    }
+    return text;
+}
+
+// Shotcut's panel and monitor control, loaded by Debian's Qt Quick with
+// Shotcut's own controls (and stand-ins for the types Shotcut makes in C++),
+// as built from the parameter table: a new filter gets the filter's defaults;
+// dragging the monitor's rectangle writes the edges as the panel's sliders
+// would (plain, at a keyframe, as simple keyframes); the eyedropper switches
+// the filter off while it picks.
+TEST_F(Frei0rTest, ShotcutFilterSetsTheDefaultsAndItsMonitorRectangleWritesTheRegion)
 {
     const fs::path shotcut = "/usr/share/shotcut/qml/modules/Shotcut/Controls";
     if (!Installed("qmlscene") || !fs::exists(shotcut / "qmldir"))
         GTEST_SKIP() << "qmlscene or Shotcut is not installed (apt-get install qmlscene shotcut)";
     const fs::path qml = BRIMTONE_SOURCE_DIR "/tests/frei0r/qml";
     const fs::path controls = dir_ / "imports/Shotcut/Controls";
+    const fs::path built = BRIMTONE_EDITORS_DIR "/shotcut/brimtone";
     fs::create_directories(controls);
+    fs::create_directories(dir_ / "filter");
+    for (const auto& file : fs::directory_iterator(built))
+        std::ofstream(dir_ / "filter" / file.path().filename()) << RenameIn(ReadText(file.path()));
     {
         // Shotcut's controls by relative path, with the stand-ins beside them.
         std::ifstream in(shotcut / "qmldir");
         std::ofstream out(controls / "qmldir");
         for (std::string line; std::getline(in, line);) {
             const size_t space = line.rfind(' ');
-            if (line.starts_with("module") || space == std::string::npos || !line.ends_with(".qml"))
+            if (line.starts_with("module") || space == std::string::npos || !line.ends_with(".qml")) {
                 out << line << "\n";
-            else
+            } else if (line.starts_with("KeyframableFilter ")) {
+                std::ofstream(controls / "KeyframableFilter.qml") << RenameIn(ReadText(shotcut / "KeyframableFilter.qml"));
+                out << line << "\n";
+            } else {
                 out << line.substr(0, space + 1) << fs::relative(shotcut, controls).string() << "/"
                     << line.substr(space + 1) << "\n";
+            }
         }
         for (const char* stand_in : {"EditContextMenu", "ColorPickerItem"}) {
             fs::copy_file(qml / "ShotcutControls" / (std::string(stand_in) + ".qml"),
@@ -360,38 +451,44 @@ TEST_F(Frei0rTest, ShotcutFilterLoadsWithShotcutsControlsAndSetsTheFiltersDefaul
     }
     std::string harness = std::string(ReadText(qml / "harness.qml.in"));
     const std::string placeholder = "@BRIMTONE_SHOTCUT_FILTER_DIR@";
-    harness.replace(harness.find(placeholder), placeholder.size(), BRIMTONE_SOURCE_DIR "/frei0r/shotcut/brimtone");
+    harness.replace(harness.find(placeholder), placeholder.size(), (dir_ / "filter").string());
     std::ofstream(dir_ / "harness.qml") << harness;
 
     const std::string command = "QT_QPA_PLATFORM=offscreen QT_QUICK_BACKEND=software XDG_RUNTIME_DIR='" + dir_.string() +
                                 "' timeout 60 qmlscene -I '" + qml.string() + "' -I '" + (dir_ / "imports").string() +
                                 "' '" + (dir_ / "harness.qml").string() + "' >'" + (dir_ / "log").string() + "' 2>&1";
     EXPECT_EQ(std::system(command.c_str()), 0);
-    std::map<std::string, std::string> set;
-    std::string service, keyframes;
+    std::map<std::string, std::string> seen;
     std::istringstream log(ReadText(dir_ / "log"));
     for (std::string line; std::getline(log, line);) {
-        if (line.starts_with("qml: property ")) {
-            const size_t equals = line.find('=');
-            set[line.substr(14, equals - 14)] = line.substr(equals + 1);
-        } else if (line.starts_with("qml: mlt_service=")) {
-            service = line.substr(17);
-        } else if (line.starts_with("qml: keyframes=")) {
-            keyframes = line.substr(15);
-        } else if (line.find("Cannot open: qrc:///icons/") == std::string::npos) {
+        if (line.starts_with("qml: ") && line.find('=') != std::string::npos)
+            seen[line.substr(5, line.find('=') - 5)] = line.substr(line.find('=') + 1);
+        else if (line.find("Cannot open: qrc:///icons/") == std::string::npos)
             ADD_FAILURE() << line;  // the icons are in Shotcut's program
-        }
     }
-    EXPECT_EQ(service, "frei0r.brimtone");
-    EXPECT_EQ(keyframes, "threshold,left,top,right,bottom");
+    EXPECT_EQ(seen["mlt_service"], "frei0r.brimtone");
+    EXPECT_EQ(seen["vui"], "vui.qml");
+    EXPECT_EQ(seen["keyframes"], "threshold,left,top,right,bottom");
+    EXPECT_EQ(seen["simple"], "threshold,left,top,right,bottom");
+    EXPECT_EQ(seen["animate"], "true,true");
     for (auto& [name, value] : FilterDefaults()) {
         SCOPED_TRACE(name);
-        ASSERT_EQ(set.count(name), 1u) << "not set";
+        ASSERT_EQ(seen.count("new " + name), 1u) << "not set";
         if (value.starts_with("0x"))
-            EXPECT_EQ(set[name], "#" + value.substr(2));
+            EXPECT_EQ(seen["new " + name], "#" + value.substr(2));
         else
-            EXPECT_DOUBLE_EQ(std::stod(set[name]), std::stod(value));
+            EXPECT_DOUBLE_EQ(std::stod(seen["new " + name]), std::stod(value));
     }
+    const std::vector<std::pair<std::string, std::string>> region = {
+        {"dragged left", "0.25"}, {"dragged top", "0.1"}, {"dragged right", "0.75"}, {"dragged bottom", "0.9"},
+        // the moved edges at the playhead where they have keyframes, else for the clip
+        {"keyframed left", "0.25"}, {"keyframed top", "0=0.2;50=0.4"}, {"keyframed bottom", "0.9"},
+        // animate in from the defaults; a drag at the start moves the start values
+        {"animated left", "0=0;9=0.25"}, {"animated top", "0=0.1;9=0.1"}, {"animated right", "0=0.5;9=0.75"},
+        {"animated bottom", "0=0.9;9=0.9"},
+        {"picking disable", "1"}, {"picked disable", "0"}};
+    for (const auto& [key, want] : region)
+        EXPECT_EQ(seen[key], want) << key;
 }
 
 // ffmpeg's test pattern as PNG frames, rendered by the host and by the
@@ -404,17 +501,11 @@ TEST_F(Frei0rTest, FfmpegGStreamerAndMeltMatchTheHostWithParametersSavedSettings
     if (!Installed("ffmpeg"))
         GTEST_SKIP() << "ffmpeg is not installed (apt-get install ffmpeg)";
     constexpr int kWidth = 320, kHeight = 240, kFrames = 5;  // a width ffmpeg hands over without padding
-    const auto run = [this](const std::string& command) {
-        const int status = std::system((command + " >/dev/null 2>'" + (dir_ / "err").string() + "'").c_str());
-        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << command << "\n" << ReadText(dir_ / "err");
-    };
+    const auto run = [this](const std::string& command) { Shell(dir_, command); };
     const std::string plugins = fs::path(BRIMTONE_FREI0R_SO).parent_path().string();
     const std::string source = "'" + (dir_ / "s%03d.png").string() + "'";
-    const std::string ffmpeg = "FREI0R_PATH='" + plugins + "' ffmpeg -nostdin -hide_banner -loglevel error ";
-    const auto raw = [&](const std::string& input, const char* name) {
-        run(ffmpeg + input + " -f rawvideo -pix_fmt rgba -y '" + (dir_ / name).string() + "'");
-        return ReadBytes(dir_ / name);
-    };
+    const std::string ffmpeg = kFfmpeg;
+    const auto raw = [this](const std::string& input, const char* name) { return Raw(dir_, input, name); };
     const auto host = [&](const std::string& environment, const char* name) {
         run(environment + " '" + BRIMTONE_HOST_EXE + "' render " + source + " -o '" + (dir_ / name).string() +
             "%03d.png' --size 320x240 --frames 5");
@@ -452,30 +543,12 @@ TEST_F(Frei0rTest, FfmpegGStreamerAndMeltMatchTheHostWithParametersSavedSettings
         renders.emplace_back("GStreamer", ReadBytes(dir_ / "gst.raw"));
     }
     if (Installed("melt")) {
-        std::ofstream(dir_ / "profile") << "description=test\nframe_rate_num=25\nframe_rate_den=1\nwidth=320\n"
-                                           "height=240\nprogressive=1\nsample_aspect_num=1\nsample_aspect_den=1\n"
-                                           "display_aspect_num=4\ndisplay_aspect_den=3\ncolorspace=601\n";
         const std::string region = " left=0.13 top=0.07 right=0.71 bottom=0.893";
         for (const auto& [editor, properties] :
              {std::pair{"Kdenlive", "threshold=00:00:00.000=1 colour1=0x201080ff colour2=0xffe090ff" + region},
-              std::pair{"Shotcut", "threshold=1 colour1=#201080 colour2=#ffe090 saved=0" + region}}) {
-            // real_time=0: every frame is rendered, none dropped on a busy
-            // machine. Debian 12's melt (7.12) now and then stops before its
-            // consumer writes a frame, or never stops, even for a plain
-            // colour clip without any filter: such a run is tried again.
-            std::vector<uint8_t> frames;
-            for (int attempt = 0; attempt < 4 && frames.size() != withSaved.size(); ++attempt) {
-                fs::remove(dir_ / "melt.raw");
-                const int status = std::system(("FREI0R_PATH='" + plugins + "' timeout 60 melt -quiet -profile '" +
-                             (dir_ / "profile").string() + "' 'avformat:" + (dir_ / "s%03d.png").string() +
-                             "' out=4 -filter frei0r.brimtone " + properties + " -consumer 'avformat:" +
-                             (dir_ / "melt.raw").string() + "' f=rawvideo pix_fmt=rgba real_time=0 </dev/null "
-                             ">/dev/null 2>'" + (dir_ / "err").string() + "'").c_str());
-                if (status == 0)
-                    frames = ReadBytes(dir_ / "melt.raw");
-            }
-            renders.emplace_back(std::string("melt as ") + editor + " sets it", std::move(frames));
-        }
+              std::pair{"Shotcut", "threshold=1 colour1=#201080 colour2=#ffe090 saved=0" + region}})
+            renders.emplace_back(std::string("melt as ") + editor + " sets it",
+                                 Melt(dir_, properties, kWidth, kHeight, kFrames));
     }
 
     // Every pixel's colour equals the host's; inside the region the pixel is
@@ -502,6 +575,49 @@ TEST_F(Frei0rTest, FfmpegGStreamerAndMeltMatchTheHostWithParametersSavedSettings
     const std::vector<uint8_t> frames = raw("-i " + source + " -vf frei0r=brimtone", "defaults.raw");
     EXPECT_TRUE(frames == withDefaults) << "the filter's defaults differ from the host's without saved settings";
     EXPECT_FALSE(frames == original);
+}
+
+// Keyframes as Shotcut and Kdenlive write them (times, linear in between):
+// melt renders each frame with the values in between. With the filter's
+// `threads` set, MLT cuts each frame into bands and makes one filter per band,
+// constructed with the band's height and told nothing of where it lies: the
+// region then applies to each band as if it were a frame. The editors' files
+// never set `threads`; the README says why.
+TEST_F(Frei0rTest, MeltRendersKeyframesAsTheEditorsWriteThemAndThreadsApplyTheRegionPerBand)
+{
+    if (!Installed("ffmpeg") || !Installed("melt"))
+        GTEST_SKIP() << "ffmpeg or melt is not installed (apt-get install ffmpeg melt)";
+    constexpr int kWidth = 160, kHeight = 120, kFrames = 5;
+    const std::string source = "'" + (dir_ / "s%03d.png").string() + "'";
+    Shell(dir_, kFfmpeg + "-f lavfi -i testsrc2=size=160x120:rate=25 -frames:v 5 " + source);
+    const std::vector<uint8_t> original = Raw(dir_, "-i " + source, "source.raw");
+    ASSERT_EQ(original.size(), size_t(kWidth) * kHeight * 4 * kFrames);
+    const auto mismatches = [](const std::vector<uint8_t>& a, const std::vector<uint8_t>& b) {
+        size_t count = a.size() == b.size() ? 0 : SIZE_MAX;
+        for (size_t i = 0; count != SIZE_MAX && i < a.size(); i += 4)
+            count += std::memcmp(&a[i], &b[i], 4) != 0;
+        return count;
+    };
+
+    // 0.16 s is frame 4 at 25 frames a second.
+    const std::vector<uint8_t> keyframed =
+        Melt(dir_, "threshold='00:00:00.000=0.1;00:00:00.160=0.9' left='00:00:00.000=0;00:00:00.160=0.4' bottom=0.8",
+             kWidth, kHeight, kFrames);
+    const std::vector<uint8_t> between = Filtered(original, kWidth, kHeight, [](int frame) {
+        const double progress = frame / 4.0;
+        return std::map<int, double>{
+            {kParamThreshold, 0.1 + (0.9 - 0.1) * progress}, {kParamLeft, 0.4 * progress}, {kParamBottom, 0.8}};
+    });
+    EXPECT_EQ(mismatches(keyframed, between), 0u);
+    const size_t frameBytes = original.size() / kFrames;
+    ASSERT_NE(std::vector<uint8_t>(between.begin(), between.begin() + frameBytes),
+              std::vector<uint8_t>(between.end() - frameBytes, between.end()));
+
+    const auto lowerHalf = [](int) { return std::map<int, double>{{kParamTop, 0.5}, {kParamThreshold, 0.5}}; };
+    const std::vector<uint8_t> sliced = Melt(dir_, "top=0.5 threshold=0.5 threads=2", kWidth, kHeight, kFrames);
+    // Every frame's two halves filtered as frames of their own.
+    EXPECT_EQ(mismatches(sliced, Filtered(original, kWidth, kHeight / 2, lowerHalf)), 0u);
+    EXPECT_GT(mismatches(sliced, Filtered(original, kWidth, kHeight, lowerHalf)), 0u);
 }
 
 }  // namespace

@@ -21,7 +21,8 @@ for expected in /usr/bin/brimtone /usr/lib/frei0r-1/brimtone.so \
     "/usr/lib/$multiarch/brimtone/Brimtone.bundle/Contents/Resources/manual.pdf" \
     /usr/share/man/man1/brimtone.1.gz /usr/share/bash-completion/completions/brimtone \
     /usr/share/doc/brimtone/copyright /usr/share/doc/brimtone/README.md.gz /usr/share/doc/brimtone/changelog.gz \
-    /usr/share/kdenlive/effects/frei0r_brimtone.xml /usr/share/shotcut/qml/filters/brimtone/ui.qml; do
+    /usr/share/kdenlive/effects/frei0r_brimtone.xml /usr/share/shotcut/qml/filters/brimtone/ui.qml \
+    /usr/share/shotcut/qml/filters/brimtone/vui.qml /usr/share/shotcut/qml/filters/brimtone/parameters.js; do
   grep -qx "$expected" <<<"$files" || fail "the package has no $expected"
 done
 

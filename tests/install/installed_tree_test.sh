@@ -26,7 +26,8 @@ for expected in bin/brimtone "$private"/libbrimtone-toolbox-core.so "$private"/l
     "$private"/Brimtone.bundle/Contents/Resources/brimtone.nib/configNTSC.ui lib/frei0r-1/brimtone.so \
     share/man/man1/brimtone.1 share/bash-completion/completions/brimtone share/doc/brimtone/README.md \
     share/doc/brimtone/docs/dialog.png share/kdenlive/effects/frei0r_brimtone.xml \
-    share/shotcut/qml/filters/brimtone/meta.qml share/shotcut/qml/filters/brimtone/ui.qml; do
+    share/shotcut/qml/filters/brimtone/meta.qml share/shotcut/qml/filters/brimtone/ui.qml \
+    share/shotcut/qml/filters/brimtone/vui.qml share/shotcut/qml/filters/brimtone/parameters.js; do
   [ -e "$root/$expected" ] || fail "missing $expected"
 done
 

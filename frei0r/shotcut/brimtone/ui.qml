@@ -1,24 +1,24 @@
 // The Brimtone dialog's controls in Shotcut's filter panel: threshold and
-// region in percent (keyframable), dark and light colour, and the switch to
-// the settings saved by the Brimtone dialog.
+// region in percent (keyframes and simple keyframes, as Shotcut's keyframable
+// filters), dark and light colour, and the switch to the settings saved by the
+// Brimtone dialog. Labels, help, defaults and ranges come from parameters.js.
 import QtQuick 2.12
 import QtQuick.Controls 2.12
 import QtQuick.Layouts 1.12
 import Shotcut.Controls 1.0 as Shotcut
+import 'parameters.js' as Table
 
-Item {
+Shotcut.KeyframableFilter {
     id: root
 
-    // The configuration's defaults: 17 %, blue on white, the whole frame.
-    readonly property var percentParameters: ['threshold', 'left', 'top', 'right', 'bottom']
-    readonly property var percentDefaults: [0.17, 0, 0, 1, 1]
-    readonly property string darkDefault: '#0000ff'
-    readonly property string lightDefault: '#ffffff'
-    property var defaultParameters: percentParameters.concat(['colour1', 'colour2', 'saved'])
-    property bool blockUpdate: true
+    readonly property var percentNames: ['threshold', 'left', 'top', 'right', 'bottom']
+    readonly property var colourNames: ['colour1', 'colour2']
+    property var defaultParameters: percentNames.concat(colourNames).concat(['saved'])
+    // The filter's 'disable' while an eyedropper picks, '' otherwise.
+    property string disableBeforePick: ''
 
-    function position() {
-        return Math.max(producer.position - (filter.in - producer.in), 0);
+    function percentDefaults() {
+        return percentNames.map(function (name) { return Table.byName(name).defaultValue; });
     }
 
     function sliderFor(index) {
@@ -30,88 +30,149 @@ Item {
     }
 
     function setControls() {
+        setKeyframableControls();
         blockUpdate = true;
-        for (var i = 0; i < percentParameters.length; ++i) {
-            sliderFor(i).value = filter.getDouble(percentParameters[i], position()) * 100;
-            keyframesButtonFor(i).checked = filter.keyframeCount(percentParameters[i]) > 0;
-        }
-        darkPicker.value = filter.get('colour1');
-        lightPicker.value = filter.get('colour2');
+        for (var i = 0; i < colourNames.length; ++i)
+            colourRepeater.itemAt(i).picker.value = filter.get(colourNames[i]);
         savedCheck.checked = filter.get('saved') === '1';
         blockUpdate = false;
     }
 
-    // A value goes in at the playhead when the parameter has keyframes, else
-    // for the whole clip.
-    function setPercent(index, percent) {
-        if (blockUpdate)
-            return;
-        var name = percentParameters[index];
-        if (keyframesButtonFor(index).checked)
-            filter.set(name, percent / 100, position());
-        else
-            filter.set(name, percent / 100);
+    function setKeyframableControls() {
+        var position = getPosition();
+        blockUpdate = true;
+        for (var i = 0; i < percentNames.length; ++i) {
+            sliderFor(i).value = filter.getDouble(percentNames[i], position) * Table.percentPerFraction;
+            keyframesButtonFor(i).checked = filter.animateIn <= 0 && filter.animateOut <= 0 && filter.keyframeCount(percentNames[i]) > 0;
+        }
+        blockUpdate = false;
+        enableControls(isSimpleKeyframesActive());
     }
 
-    function toggleKeyframes(index, checked) {
-        var name = percentParameters[index];
-        var value = sliderFor(index).value / 100;
-        filter.resetProperty(name);
-        if (checked)
-            filter.set(name, value, position());
-        else
-            filter.set(name, value);
+    function enableControls(enabled) {
+        for (var i = 0; i < percentNames.length; ++i)
+            sliderFor(i).enabled = enabled;
+    }
+
+    function updateSimpleKeyframes() {
+        setKeyframableControls();
+        for (var i = 0; i < percentNames.length; ++i)
+            updateFilter(percentNames[i], sliderFor(i).value / Table.percentPerFraction, keyframesButtonFor(i), null);
+    }
+
+    // The picked colour comes from the source, not from the effect's two
+    // colours: the filter is off while picking, then as it was.
+    function startPick() {
+        disableBeforePick = filter.get('disable') === '1' ? '1' : '0';
+        filter.set('disable', 1);
+    }
+
+    function endPick() {
+        if (disableBeforePick === '')
+            return;
+        filter.set('disable', Number(disableBeforePick));
+        disableBeforePick = '';
+    }
+
+    keyframableParameters: percentNames
+    startValues: percentDefaults()
+    middleValues: percentDefaults()
+    endValues: percentDefaults()
+    width: 380
+    height: 300
+    Component.onCompleted: {
+        if (filter.isNew) {
+            for (var i = 0; i < defaultParameters.length; ++i)
+                filter.set(defaultParameters[i], Table.byName(defaultParameters[i]).defaultValue);
+            filter.savePreset(defaultParameters);
+        }
+        setControls();
     }
 
     // Label, slider in percent, undo and keyframes: one grid row.
     component PercentRow: RowLayout {
         property int index
-        property alias label: rowLabel.text
+        property var parameter: Table.byName(percentNames[index])
         property alias slider: rowSlider
         property alias keyframesButton: rowKeyframes
 
         Layout.columnSpan: 4
 
         Label {
-            id: rowLabel
-
+            text: parameter.label
             Layout.preferredWidth: 90
             horizontalAlignment: Text.AlignRight
+
+            Shotcut.HoverTip {
+                text: parameter.help
+            }
         }
 
         Shotcut.SliderSpinner {
             id: rowSlider
 
-            minimumValue: 0
-            maximumValue: 100
-            decimals: 1
-            suffix: ' %'
-            onValueChanged: setPercent(index, value)
+            minimumValue: parameter.minimum * Table.percentPerFraction
+            maximumValue: parameter.maximum * Table.percentPerFraction
+            decimals: parameter.decimals
+            suffix: ' ' + parameter.unit
+            onValueChanged: updateFilter(parameter.name, value / Table.percentPerFraction, rowKeyframes, getPosition())
         }
 
         Shotcut.UndoButton {
-            onClicked: rowSlider.value = percentDefaults[index] * 100
+            onClicked: rowSlider.value = parameter.defaultValue * Table.percentPerFraction
         }
 
         Shotcut.KeyframesButton {
             id: rowKeyframes
 
-            onToggled: toggleKeyframes(index, checked)
+            onToggled: {
+                enableControls(true);
+                toggleKeyframes(checked, parameter.name, rowSlider.value / Table.percentPerFraction);
+            }
         }
     }
 
-    width: 350
-    height: 280
-    Component.onCompleted: {
-        if (filter.isNew) {
-            for (var i = 0; i < percentParameters.length; ++i)
-                filter.set(percentParameters[i], percentDefaults[i]);
-            filter.set('colour1', darkDefault);
-            filter.set('colour2', lightDefault);
-            filter.set('saved', 0);
-            filter.savePreset(defaultParameters);
+    // Label, colour with eyedropper, undo.
+    component ColourRow: RowLayout {
+        property int index
+        property var parameter: Table.byName(colourNames[index])
+        property alias picker: rowPicker
+
+        Layout.columnSpan: 4
+
+        Label {
+            text: parameter.label
+            Layout.preferredWidth: 90
+            horizontalAlignment: Text.AlignRight
+
+            Shotcut.HoverTip {
+                text: parameter.help
+            }
         }
-        setControls();
+
+        Shotcut.ColorPicker {
+            id: rowPicker
+
+            Layout.fillWidth: true
+            onValueChanged: {
+                if (!blockUpdate)
+                    filter.set(parameter.name, value);
+                endPick();
+            }
+            onPickStarted: startPick()
+            onPickCancelled: endPick()
+            Component.onCompleted: {
+                // A picked colour equal to the current one changes no value:
+                // the picker's own signal ends the pick then too.
+                for (var i = 0; i < data.length; ++i)
+                    if (data[i].colorPicked !== undefined)
+                        data[i].colorPicked.connect(endPick);
+            }
+        }
+
+        Shotcut.UndoButton {
+            onClicked: rowPicker.value = parameter.defaultValue
+        }
     }
 
     GridLayout {
@@ -127,62 +188,43 @@ Item {
         Shotcut.Preset {
             Layout.columnSpan: 3
             parameters: defaultParameters
-            onBeforePresetLoaded: {
-                for (var i = 0; i < percentParameters.length; ++i)
-                    filter.resetProperty(percentParameters[i]);
+            onBeforePresetLoaded: resetSimpleKeyframes()
+            onPresetSelected: {
+                setControls();
+                initializeSimpleKeyframes();
             }
-            onPresetSelected: setControls()
         }
 
         Repeater {
             id: percentRepeater
 
-            model: [qsTr('Threshold'), qsTr('Region left'), qsTr('Region top'), qsTr('Region right'), qsTr('Region bottom')]
+            model: percentNames.length
 
             delegate: PercentRow {
                 index: model.index
-                label: modelData
             }
         }
 
-        Label {
-            text: qsTr('Dark colour')
-            Layout.alignment: Qt.AlignRight
-        }
+        Repeater {
+            id: colourRepeater
 
-        Shotcut.ColorPicker {
-            id: darkPicker
+            model: colourNames.length
 
-            Layout.columnSpan: 2
-            onValueChanged: if (!blockUpdate) filter.set('colour1', value)
-        }
-
-        Shotcut.UndoButton {
-            onClicked: darkPicker.value = darkDefault
-        }
-
-        Label {
-            text: qsTr('Light colour')
-            Layout.alignment: Qt.AlignRight
-        }
-
-        Shotcut.ColorPicker {
-            id: lightPicker
-
-            Layout.columnSpan: 2
-            onValueChanged: if (!blockUpdate) filter.set('colour2', value)
-        }
-
-        Shotcut.UndoButton {
-            onClicked: lightPicker.value = lightDefault
+            delegate: ColourRow {
+                index: model.index
+            }
         }
 
         CheckBox {
             id: savedCheck
 
             Layout.columnSpan: 4
-            text: qsTr('Use the settings saved by the Brimtone dialog')
+            text: Table.byName('saved').label
             onClicked: filter.set('saved', checked ? 1 : 0)
+
+            Shotcut.HoverTip {
+                text: Table.byName('saved').help
+            }
         }
 
         Item {
@@ -192,7 +234,30 @@ Item {
 
     Connections {
         function onChanged() {
-            setControls();
+            setKeyframableControls();
+            // The monitor's region writes the edges too: the simple keyframes
+            // are read back once the change is complete.
+            Qt.callLater(initializeSimpleKeyframes);
+        }
+
+        function onInChanged() {
+            updateSimpleKeyframes();
+        }
+
+        function onOutChanged() {
+            updateSimpleKeyframes();
+        }
+
+        function onAnimateInChanged() {
+            updateSimpleKeyframes();
+        }
+
+        function onAnimateOutChanged() {
+            updateSimpleKeyframes();
+        }
+
+        function onPropertyChanged() {
+            setKeyframableControls();
         }
 
         target: filter
@@ -200,7 +265,7 @@ Item {
 
     Connections {
         function onPositionChanged() {
-            setControls();
+            setKeyframableControls();
         }
 
         target: producer
