@@ -41,32 +41,36 @@ struct Instance {
 };
 
 // The table's rows as frei0r describes parameters; a Percent parameter's help
-// says how its fraction reads.
-const f0r_param_info_t& ParamInfo(int index)
-{
-    static const auto info = [] {
-        struct Described {
-            std::array<std::string, kParamCount> help;
-            std::array<f0r_param_info_t, kParamCount> info;
-        } described;
-        for (int i = 0; i < kParamCount; ++i) {
-            const EffectParameter& parameter = kEffectParameters[size_t(i)];
-            std::string& help = described.help[size_t(i)];
-            help = parameter.help;
+// says how its fraction reads. Built in place once: info points into help.
+struct ParamDescriptions {
+    std::array<std::string, kParamCount> help;
+    std::array<f0r_param_info_t, kParamCount> info;
+
+    ParamDescriptions()
+    {
+        for (size_t i = 0; i < kParamCount; ++i) {
+            const EffectParameter& parameter = kEffectParameters[i];
+            help[i] = parameter.help;
             int type = F0R_PARAM_BOOL;
             if (parameter.kind == ParameterKind::Percent) {
                 type = F0R_PARAM_DOUBLE;
-                help += "; " + Decimal(parameter.minimum / kPercentPerFraction) + ".." +
-                        Decimal(parameter.maximum / kPercentPerFraction) + " for " + Decimal(parameter.minimum) +
-                        ".." + Decimal(parameter.maximum) + " " + parameter.unit;
+                help[i] += "; " + Decimal(parameter.minimum / kPercentPerFraction) + ".." +
+                           Decimal(parameter.maximum / kPercentPerFraction) + " for " +
+                           Decimal(parameter.minimum) + ".." + Decimal(parameter.maximum) + " " + parameter.unit;
             } else if (parameter.kind == ParameterKind::Colour) {
                 type = F0R_PARAM_COLOR;
             }
-            described.info[size_t(i)] = f0r_param_info_t{parameter.name, type, help.c_str()};
+            info[i] = f0r_param_info_t{parameter.name, type, help[i].c_str()};
         }
-        return described;
-    }();
-    return info.info[size_t(index)];
+    }
+    ParamDescriptions(const ParamDescriptions&) = delete;
+    ParamDescriptions& operator=(const ParamDescriptions&) = delete;
+};
+
+const f0r_param_info_t& ParamInfo(int index)
+{
+    static const ParamDescriptions descriptions;
+    return descriptions.info[size_t(index)];
 }
 
 // The fraction of a Percent parameter within the table's range.
