@@ -6,7 +6,6 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
-#include <mutex>
 #include <new>
 #include <string>
 
@@ -103,16 +102,6 @@ double* RegionField(relRect& theRel, int index)
     }
 }
 
-// The saved configuration lives in a file shared by every instance; the
-// toolbox reading it keeps process-wide state, so one reader at a time.
-void ReadSavedConfig(pluginDataRec& theConfig)
-{
-    ResetConfig(&theConfig, true);
-    static std::mutex readerLock;
-    const std::lock_guard<std::mutex> lock(readerLock);
-    ReadConfig(&theConfig);
-}
-
 }  // namespace
 
 BRIMTONE_F0R_EXPORT int f0r_init()
@@ -191,7 +180,7 @@ BRIMTONE_F0R_EXPORT void f0r_set_param_value(f0r_instance_t instance, f0r_param_
     case kParamSaved: {
         const bool useSaved = *static_cast<const f0r_param_bool*>(param) >= 0.5;
         if (useSaved && !self->useSaved)
-            ReadSavedConfig(self->saved);
+            ReadSavedOverDefaults(self->saved);
         self->useSaved = useSaved;
         break;
     }

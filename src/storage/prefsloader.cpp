@@ -3,6 +3,7 @@
 #include "storage/prefsloader.h"
 
 #include "common/CommonProcs.h"
+#include "plugin/DataHandling.h"
 
 #include "Files.h"
 #include "Folders.h"
@@ -16,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <mutex>
 #include <string>
 
 #include <cerrno>
@@ -659,4 +661,12 @@ SavedConfig ReadSavedConfig(pluginDataRec* theConfig)
     const Boolean read = Save2Config(theConfig, reinterpret_cast<configSaveH>(data));
     DisposeHandle(data);
     return read ? SavedConfig::read : SavedConfig::refused;
+}
+
+void ReadSavedOverDefaults(pluginDataRec& theConfig)
+{
+    ResetConfig(&theConfig, true);
+    static std::mutex readerLock;
+    const std::lock_guard<std::mutex> lock(readerLock);
+    ReadConfig(&theConfig);
 }

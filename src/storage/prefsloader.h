@@ -155,3 +155,9 @@ enum class SavedConfig {
 // ReadConfig with the reason for a failure; only none and refused call for
 // the file to be repaired.
 SavedConfig ReadSavedConfig(pluginDataRec* theConfig);
+
+// The configuration's defaults with the saved configuration read over them,
+// as the filters that other programs load take the dialog's settings. The
+// toolbox keeps process-wide state while it reads, so readers on several
+// threads take turns.
+void ReadSavedOverDefaults(pluginDataRec& theConfig);
