@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds the Debian package into out/ (brimtone_VERSION_ARCH.deb with its
-# .changes and .buildinfo) from a copy of the repository's files in
-# build-package/, then runs lintian on it, which must report no error.
+# Builds the Debian packages into out/ (brimtone_VERSION_ARCH.deb and
+# obs-brimtone_VERSION_ARCH.deb, with the .changes and .buildinfo) from a
+# copy of the repository's files in build-package/, then runs lintian on
+# them, which must report no error.
 # DEB_BUILD_OPTIONS passes through (nocheck skips the tests).
 set -euo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -27,8 +28,10 @@ fi
 
 options="${DEB_BUILD_OPTIONS:+$DEB_BUILD_OPTIONS }parallel=2"
 (cd "$source_dir" && DEB_BUILD_OPTIONS="$options" dpkg-buildpackage -us -uc -b)
-rm -f "$root"/out/brimtone_* "$root"/out/brimtone-dbgsym_*
-mv "$work"/brimtone_"$version"_* "$work"/brimtone-dbgsym_"$version"_* "$root/out/"
+for package in brimtone brimtone-dbgsym obs-brimtone obs-brimtone-dbgsym; do
+  rm -f "$root/out/${package}"_*
+  mv "$work/${package}_$version"_* "$root/out/"
+done
 changes="$(ls "$root"/out/brimtone_"$version"_*.changes)"
 lintian --fail-on error --suppress-tags bad-distribution-in-changes-file "$changes"
-echo "package: $(ls "$root"/out/brimtone_"$version"_*.deb)"
+echo "package: $(ls "$root"/out/*_"$version"_*.deb | grep -v dbgsym)"

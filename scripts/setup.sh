@@ -16,6 +16,7 @@ packages=(
   frei0r-plugins frei0r-plugins-dev melt
   gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good gstreamer1.0-plugins-bad
   shotcut qmlscene libxml2-utils
+  libobs-dev obs-studio xvfb python3-websockets iproute2
   debhelper lintian man-db bash-completion
 )
 

@@ -25,11 +25,17 @@ for expected in bin/brimtone "$private"/libbrimtone-toolbox-core.so "$private"/l
     "$private"/Brimtone.bundle/Contents/Resources/Brimtone.rsrc "$private"/Brimtone.bundle/Contents/Resources/manual.pdf \
     "$private"/Brimtone.bundle/Contents/Resources/brimtone.nib/configNTSC.ui lib/frei0r-1/brimtone.so \
     share/man/man1/brimtone.1 share/bash-completion/completions/brimtone share/doc/brimtone/README.md \
-    share/doc/brimtone/docs/dialog.png share/kdenlive/effects/frei0r_brimtone.xml \
+    share/doc/brimtone/docs/dialog.png share/doc/brimtone/docs/obs.png share/kdenlive/effects/frei0r_brimtone.xml \
     share/shotcut/qml/filters/brimtone/meta.qml share/shotcut/qml/filters/brimtone/ui.qml \
     share/shotcut/qml/filters/brimtone/vui.qml share/shotcut/qml/filters/brimtone/parameters.js; do
   [ -e "$root/$expected" ] || fail "missing $expected"
 done
+if [ -e "$build/obs/obs-plugins/brimtone.so" ]; then
+  [ -n "$(find "$root"/lib* -path '*/obs-plugins/brimtone.so')" ] || fail "missing lib/*/obs-plugins/brimtone.so"
+  for expected in share/obs/obs-plugins/brimtone/brimtone.effect share/obs/obs-plugins/brimtone/locale/en-US.ini; do
+    [ -e "$root/$expected" ] || fail "missing $expected"
+  done
+fi
 
 while IFS= read -r -d '' file; do
   readelf -h "$file" >/dev/null 2>&1 || continue
