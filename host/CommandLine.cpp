@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <climits>
 #include <sstream>
 
 namespace brimtone::host {
@@ -71,6 +72,20 @@ std::string setNo(Options& o, const std::string&)
     return {};
 }
 
+std::string setTime(int64_t& into, const std::string& v, const char* name)
+{
+    if (!parseTime(v, into))
+        return std::string(name) + " needs a time: seconds (12.5) or [[hh:]mm:]ss[.frac] (1:02.5)";
+    return {};
+}
+
+std::string setText(std::string& into, const std::string& v, const char* name)
+{
+    if (v.empty()) return std::string(name) + " needs a value";
+    into = v;
+    return {};
+}
+
 constexpr const char* kResetAlone = "--reset saves the defaults: it takes no other settings";
 
 std::string setSetting(Options& o, const char* name, const std::string& v)
@@ -104,14 +119,16 @@ std::vector<Command> makeCommands()
 {
     return {
         {"render", "[INPUT]", "render a clip through the effect into a video file or PNG frames",
-         "Renders INPUT (any file FFmpeg reads; without it the built-in test clip) through the effect with "
+         "Renders INPUT (any file FFmpeg reads, or '-' for standard input; without it the built-in test clip) "
+         "through the effect with "
          "your saved settings, or those given here for this run only (the saved ones stay as they are). The output is written to a temporary file beside it and takes its name only "
          "once the render has finished, so an old file stays whole until then; the input is never written "
          "over. Ctrl-C stops early and keeps a shorter, playable file; a second Ctrl-C abandons it.",
          {
              {"-o", "--output", "OUTPUT",
-              "the file to write: .mp4, .mkv or .mov (H.264 and AAC), or a PNG pattern such as "
-              "frames/%05d.png (lossless, numbered from 1); brimtone-demo.mp4 when not given",
+              "the file to write: a video (.mp4, .mkv, .mov, .webm, .avi, .nut) that keeps every other stream, "
+              "tag and chapter of INPUT, '-' for standard output, or a PNG pattern such as frames/%05d.png "
+              "(lossless, numbered from 1); brimtone-demo.mp4 when not given",
               setOutput},
              kYes,
              kNo,
@@ -127,6 +144,12 @@ std::vector<Command> makeCommands()
                   o.frames = n;
                   return error;
               }},
+             {nullptr, "--from", "TIME",
+              "start the clip at TIME of the input (seconds such as 12.5, or [[hh:]mm:]ss[.frac]): exact to "
+              "the frame, the sound cut to match; fades count from here",
+              [](Options& o, const std::string& v) { return setTime(o.from, v, "--from"); }},
+             {nullptr, "--to", "TIME", "end the clip before the frame shown at TIME of the input",
+              [](Options& o, const std::string& v) { return setTime(o.to, v, "--to"); }},
              kSize,
              {nullptr, "--proxy", nullptr,
               "render as the editor's quick preview does: fast, rough scaling of the source for frames of "
@@ -135,6 +158,30 @@ std::vector<Command> makeCommands()
                   o.proxy = true;
                   return std::string();
               }},
+             {nullptr, "--video-codec", "NAME",
+              "the video encoder: any of FFmpeg's, such as libx264 (the default), libx265, prores_ks, dnxhd, "
+              "ffv1, libvpx-vp9, libaom-av1, libsvtav1",
+              [](Options& o, const std::string& v) { return setText(o.encoding.videoCodec, v, "--video-codec"); }},
+             {nullptr, "--crf", "N", "the encoder's constant quality (lower is better; 18 by default for H.264)",
+              [](Options& o, const std::string& v) {
+                  int n = 0;
+                  std::string error = count(v, n, "--crf");
+                  o.encoding.crf = n;
+                  return error;
+              }},
+             {nullptr, "--preset", "NAME", "the encoder's speed preset, such as veryfast or slow",
+              [](Options& o, const std::string& v) { return setText(o.encoding.preset, v, "--preset"); }},
+             {nullptr, "--bitrate", "RATE", "a video bit rate such as 5M or 800k instead of constant quality",
+              [](Options& o, const std::string& v) { return setText(o.encoding.bitrate, v, "--bitrate"); }},
+             {nullptr, "--audio-codec", "NAME",
+              "convert every sound track with this encoder (such as aac, libopus, flac); copy: keep the "
+              "packets as they are, or fail when the container cannot hold them. By default sound is copied "
+              "where the container takes it and converted where it does not",
+              [](Options& o, const std::string& v) { return setText(o.encoding.audioCodec, v, "--audio-codec"); }},
+             {nullptr, "--format", "NAME",
+              "the container, as FFmpeg names it (mp4, matroska, mov, webm, avi, nut), whatever OUTPUT's "
+              "extension; standard output is Matroska unless this says otherwise",
+              [](Options& o, const std::string& v) { return setText(o.encoding.format, v, "--format"); }},
              kThreshold,
              kDark,
              kLight,
@@ -200,12 +247,26 @@ std::vector<Command> makeCommands()
                   o.reset = true;
                   return std::string();
               }},
+             kPlugin,
          }},
-        {"info", "", "show what the effect tells the editor about itself",
+        {"info", "[INPUT]", "show what the effect tells the editor, and what a render of INPUT keeps",
          "Loads the effect and prints what it tells the editor: its group, the host's sliders, the "
          "button's title, its flags and the memory it asks for; then the settings it starts on and where "
-         "they come from.",
-         {kPlugin}},
+         "they come from. With INPUT, also what a render of it into OUTPUT's container keeps: each stream "
+         "copied, converted or left out, and why.",
+         {
+             {"-o", "--output", "OUTPUT", "the output to plan for (default: an .mp4 file)", setOutput},
+             {nullptr, "--audio-codec", "NAME", "as for render",
+              [](Options& o, const std::string& v) { return setText(o.encoding.audioCodec, v, "--audio-codec"); }},
+             {nullptr, "--format", "NAME", "as for render",
+              [](Options& o, const std::string& v) { return setText(o.encoding.format, v, "--format"); }},
+             {nullptr, "--json", nullptr, "print it all as JSON, for scripts",
+              [](Options& o, const std::string&) {
+                  o.json = true;
+                  return std::string();
+              }},
+             kPlugin,
+         }},
     };
 }
 
@@ -323,6 +384,39 @@ std::string unknownOption(const Command& command, const std::string& name)
 }
 
 }  // namespace
+
+bool parseTime(const std::string& text, int64_t& microseconds)
+{
+    if (text.empty() || text.size() > 40) return false;
+    std::vector<std::string> parts;
+    for (size_t start = 0;;) {
+        const size_t colon = text.find(':', start);
+        parts.push_back(text.substr(start, colon == std::string::npos ? std::string::npos : colon - start));
+        if (colon == std::string::npos) break;
+        start = colon + 1;
+    }
+    if (parts.size() > 3) return false;
+    int64_t whole = 0;
+    for (size_t i = 0; i + 1 < parts.size(); ++i) {
+        int n = 0;
+        if (!parseInt(parts[i], n) || n < 0 || (i > 0 && n >= 60) || parts[i].empty()) return false;
+        whole = whole * 60 + n;
+    }
+    const std::string& last = parts.back();
+    const size_t dot = last.find('.');
+    const std::string seconds = last.substr(0, dot);
+    const std::string fraction = dot == std::string::npos ? "" : last.substr(dot + 1);
+    int s = 0;
+    if (seconds.empty() || !parseInt(seconds, s) || s < 0 || (parts.size() > 1 && s >= 60)) return false;
+    if (dot != std::string::npos && (fraction.empty() || fraction.size() > 9 ||
+                                     fraction.find_first_not_of("0123456789") != std::string::npos))
+        return false;
+    if (whole > (INT64_MAX / 1000000 - s) / 60 / 60) return false;
+    int64_t micro = 0;
+    for (size_t i = 0; i < 6; ++i) micro = micro * 10 + (i < fraction.size() ? fraction[i] - '0' : 0);
+    microseconds = (whole * 60 + s) * 1000000 + micro;
+    return true;
+}
 
 const std::vector<Command>& commands()
 {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "EffectSettings.h"
+#include "media/Encoding.h"
 
 namespace brimtone::host {
 
@@ -31,7 +32,16 @@ struct Options {
     Replace replace = Replace::Ask;
     SettingsOverrides settings;
     bool reset = false;
+    Encoding encoding;
+    // The part to render, in microseconds from the input's start; 0: its ends.
+    int64_t from = 0;
+    int64_t to = 0;
+    bool json = false;
 };
+
+// A time as seconds (12.5) or [[hh:]mm:]ss[.frac], in microseconds; false
+// when the text is neither.
+bool parseTime(const std::string& text, int64_t& microseconds);
 
 struct Option {
     const char* shortName;  // "-o", or nullptr

@@ -1,5 +1,8 @@
 #include "MediaSink.h"
 
+#include "media/Carried.h"
+#include "media/Muxer.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
@@ -10,31 +13,15 @@
 #include <unistd.h>
 
 extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/audio_fifo.h>
 #include <libavutil/channel_layout.h>
-#include <libavutil/opt.h>
+#include <libavutil/pixdesc.h>
 }
-
 
 namespace brimtone::host {
 
 namespace {
 
-
 enum class Kind { PngPattern, PngSingle, Video };
-
-std::string lowerExtension(const std::string& path)
-{
-    const size_t slash = path.find_last_of('/');
-    const size_t dot = path.find_last_of('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
-        return {};
-    std::string ext = path.substr(dot + 1);
-    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
-    return ext;
-}
 
 std::string folderOf(const std::string& path)
 {
@@ -46,117 +33,16 @@ std::string folderOf(const std::string& path)
     return path.substr(0, slash);
 }
 
-// A, R, G, B frames to limited-range Y'CbCr 4:2:0 with the BT.709 or BT.601
-// matrix, rounded once. Chroma is sited at the centre of each 2x2 block, as
-// FFmpeg's converters read it: each pair of pixels is averaged across, then
-// eight rows are filtered down with the bicubic that swscale uses, whose
-// short support keeps hard edges (what the effect draws) free of ringing.
-class YuvConverter {
-public:
-    void open(int width, bool bt709)
-    {
-        const double kr = bt709 ? 0.2126 : 0.299, kb = bt709 ? 0.0722 : 0.114, kg = 1.0 - kr - kb;
-        const double luma = 219.0 / 255.0, chroma = 224.0 / 255.0;
-        y_[0] = static_cast<int32_t>(std::lround(kr * luma * (1 << kLumaBits)));
-        y_[1] = static_cast<int32_t>(std::lround(kg * luma * (1 << kLumaBits)));
-        y_[2] = static_cast<int32_t>(std::lround(kb * luma * (1 << kLumaBits)));
-        // Cb = (B - Y) / (2 (1 - kb)), Cr = (R - Y) / (2 (1 - kr)), on sums of two pixels.
-        const double cb = chroma / (2.0 * (1.0 - kb)) / 2.0, cr = chroma / (2.0 * (1.0 - kr)) / 2.0;
-        u_[0] = float(-kr * cb), u_[1] = float(-kg * cb), u_[2] = float((1.0 - kb) * cb);
-        v_[0] = float((1.0 - kr) * cr), v_[1] = float(-kg * cr), v_[2] = float(-kb * cr);
-        // Eight rows of pair sums, then the filtered row.
-        pairs_.assign(static_cast<size_t>(kTaps + 1) * 3 * (width / 2), 0.0f);
-    }
-
-    // Even width and height, as the encoder needs. On x86-64 the same loops
-    // are built twice: wider vectors where the CPU has AVX2, the same results.
-    // (A dispatch of our own: ifunc resolvers crash under ThreadSanitizer.)
-    void convert(const uint8_t* argb, int rowBytes, int width, int height, AVFrame* out)
-    {
-#if defined(__x86_64__)
-        static const bool avx2 = __builtin_cpu_supports("avx2");
-        if (avx2)
-            return convertAvx2(argb, rowBytes, width, height, out);
-#endif
-        convertRows(argb, rowBytes, width, height, out);
-    }
-
-private:
-#if defined(__x86_64__)
-    __attribute__((target("avx2"))) void convertAvx2(const uint8_t* argb, int rowBytes, int width, int height,
-                                                      AVFrame* out)
-    {
-        convertRows(argb, rowBytes, width, height, out);
-    }
-#endif
-
-    __attribute__((always_inline)) void convertRows(const uint8_t* argb, int rowBytes, int width, int height,
-                                                    AVFrame* out)
-    {
-        for (int y = 0; y < height; ++y)
-            lumaRow(argb + static_cast<ptrdiff_t>(y) * rowBytes, width,
-                    out->data[0] + static_cast<ptrdiff_t>(y) * out->linesize[0]);
-        const int chromaWidth = width / 2;
-        int filled = -1;
-        for (int row = 0; row < height / 2; ++row) {
-            const int first = 2 * row - kTaps / 2 + 1;
-            for (; filled < std::min(first + kTaps - 1, height - 1); ++filled)
-                pairRow(argb + static_cast<ptrdiff_t>(filled + 1) * rowBytes, chromaWidth, pairs(filled + 1));
-            const float* t[kTaps];
-            for (int k = 0; k < kTaps; ++k)
-                t[k] = pairs(std::clamp(first + k, 0, height - 1));
-            float* sums = pairs_.data() + pairs_.size() - 3 * static_cast<size_t>(chromaWidth);
-            for (int x = 0; x < 3 * chromaWidth; ++x)
-                sums[x] = kWeights[0] * t[0][x] + kWeights[1] * t[1][x] + kWeights[2] * t[2][x] +
-                          kWeights[3] * t[3][x] + kWeights[4] * t[4][x] + kWeights[5] * t[5][x] +
-                          kWeights[6] * t[6][x] + kWeights[7] * t[7][x];
-            const float* r = sums;
-            const float* g = sums + chromaWidth;
-            const float* b = sums + 2 * chromaWidth;
-            uint8_t* cbRow = out->data[1] + static_cast<ptrdiff_t>(row) * out->linesize[1];
-            uint8_t* crRow = out->data[2] + static_cast<ptrdiff_t>(row) * out->linesize[2];
-            for (int x = 0; x < chromaWidth; ++x) {
-                cbRow[x] = clip(128.5f + u_[0] * r[x] + u_[1] * g[x] + u_[2] * b[x]);
-                crRow[x] = clip(128.5f + v_[0] * r[x] + v_[1] * g[x] + v_[2] * b[x]);
-            }
-        }
-    }
-
-    static constexpr int kLumaBits = 16;
-    static constexpr int kTaps = 8;
-    // Bicubic (B = 0, C = 0.6) halving, at 1/4, 3/4, 5/4 and 7/4 of a chroma row.
-    static constexpr float kWeights[kTaps] = {-0.0140625f, -0.0421875f, 0.1203125f, 0.4359375f,
-                                              0.4359375f,  0.1203125f,  -0.0421875f, -0.0140625f};
-
-    static uint8_t clip(float value) { return static_cast<uint8_t>(std::clamp(value, 0.0f, 255.0f)); }
-
-    float* pairs(int row)
-    {
-        return pairs_.data() + static_cast<size_t>(row % kTaps) * (pairs_.size() / (kTaps + 1));
-    }
-
-    __attribute__((always_inline)) void lumaRow(const uint8_t* in, int width, uint8_t* out) const
-    {
-        constexpr int32_t offset = (16 << kLumaBits) + (1 << (kLumaBits - 1));
-        for (int x = 0; x < width; ++x, in += 4)
-            out[x] = static_cast<uint8_t>((y_[0] * in[1] + y_[1] * in[2] + y_[2] * in[3] + offset) >> kLumaBits);
-    }
-
-    // Red, green and blue sums of each pair of pixels, one plane after another.
-    __attribute__((always_inline)) static void pairRow(const uint8_t* in, int chromaWidth, float* out)
-    {
-        for (int x = 0; x < chromaWidth; ++x, in += 8) {
-            out[x] = float(in[1] + in[5]);
-            out[chromaWidth + x] = float(in[2] + in[6]);
-            out[2 * chromaWidth + x] = float(in[3] + in[7]);
-        }
-    }
-
-    int32_t y_[3] = {};
-    float u_[3] = {};
-    float v_[3] = {};
-    std::vector<float> pairs_;
-};
+bool isPng(const std::string& path)
+{
+    const size_t dot = path.find_last_of('.');
+    const size_t slash = path.find_last_of('/');
+    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
+        return false;
+    std::string ext = path.substr(dot + 1);
+    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
+    return ext == "png";
+}
 
 } // namespace
 
@@ -165,41 +51,31 @@ struct MediaSink::Impl {
     Kind kind = Kind::Video;
     int width = 0, height = 0;
     Rate rate;
-    PixelAspect aspect;
     std::string note;
+    std::vector<std::string> lines;
+    bool finished = false, failed = false;
 
-    AVFormatContext* format = nullptr;
-    bool headerWritten = false, finished = false, failed = false;
-    AVPacket* packet = nullptr;
+    std::unique_ptr<Muxer> muxer;
+    PacketPtr packet;
 
+    std::unique_ptr<VideoEncoder> video;
     AVStream* videoStream = nullptr;
-    AVCodecContext* video = nullptr;
-    AVFrame* videoFrame = nullptr;
-    YuvConverter toYuv;
+    FramePtr videoFrame;
+    FromArgb fromArgb;
     int64_t frames = 0;
+    int64_t lastPts = AV_NOPTS_VALUE;
 
+    MediaSource* input = nullptr;
+    std::shared_ptr<PacketQueue> carried;
+    int64_t shift = 0;     // the part's start, in the video's time base
+    int64_t reached = 0;   // the end of the last frame written, AV_TIME_BASE units
+
+    CodecPtr audio;
     AVStream* audioStream = nullptr;
-    AVCodecContext* audio = nullptr;
-    AVFrame* audioFrame = nullptr;
-    AVAudioFifo* fifo = nullptr;
+    FramePtr audioFrame;
+    FifoPtr fifo;
     int64_t audioPts = 0;
     std::vector<float> left, right;
-
-    ~Impl()
-    {
-        av_packet_free(&packet);
-        av_frame_free(&videoFrame);
-        av_frame_free(&audioFrame);
-        avcodec_free_context(&video);
-        avcodec_free_context(&audio);
-        if (fifo)
-            av_audio_fifo_free(fifo);
-        if (format) {
-            if (!(format->oformat->flags & AVFMT_NOFILE))
-                avio_closep(&format->pb);
-            avformat_free_context(format);
-        }
-    }
 
     // The file the next frame goes to, for messages.
     std::string currentFile() const
@@ -219,76 +95,6 @@ struct MediaSink::Impl {
         return false;
     }
 
-    bool openVideoEncoder(std::string& error)
-    {
-        const AVCodec* codec = nullptr;
-        if (kind != Kind::Video) {
-            codec = avcodec_find_encoder(AV_CODEC_ID_PNG);
-        } else {
-            codec = avcodec_find_encoder_by_name("libx264");
-            if (!codec) {
-                codec = avcodec_find_encoder(AV_CODEC_ID_H264);
-                if (!codec)
-                    codec = avcodec_find_encoder(AV_CODEC_ID_MPEG4);
-                if (codec)
-                    note = std::string("libx264 is not available; the video is encoded with ") + codec->name;
-            }
-        }
-        if (!codec)
-            return fail(error, "cannot write " + quotedPath(path) + ": no suitable video encoder");
-        video = avcodec_alloc_context3(codec);
-        if (!video)
-            return fail(error, "cannot write " + quotedPath(path) + ": out of memory");
-        video->width = width;
-        video->height = height;
-        video->time_base = AVRational{rate.den, rate.num};
-        video->framerate = AVRational{rate.num, rate.den};
-        video->sample_aspect_ratio = AVRational{aspect.num, aspect.den};
-        if (kind != Kind::Video) {
-            video->pix_fmt = AV_PIX_FMT_RGB24;
-        } else {
-            video->pix_fmt = AV_PIX_FMT_YUV420P;
-            // Limited range, BT.709 at HD sizes and BT.601 below, as players expect.
-            const bool hd = isHighDefinition(width, height);
-            const bool pal = height == 576;
-            video->colorspace = hd ? AVCOL_SPC_BT709 : pal ? AVCOL_SPC_BT470BG : AVCOL_SPC_SMPTE170M;
-            video->color_primaries = hd ? AVCOL_PRI_BT709 : pal ? AVCOL_PRI_BT470BG : AVCOL_PRI_SMPTE170M;
-            video->color_trc = hd ? AVCOL_TRC_BT709 : AVCOL_TRC_SMPTE170M;
-            video->color_range = AVCOL_RANGE_MPEG;
-            video->chroma_sample_location = AVCHROMA_LOC_CENTER;
-            if (std::strcmp(codec->name, "libx264") == 0) {
-                av_opt_set(video->priv_data, "crf", "18", 0);
-                av_opt_set(video->priv_data, "preset", "veryfast", 0);
-            } else {
-                video->flags |= AV_CODEC_FLAG_QSCALE;
-                video->global_quality = FF_QP2LAMBDA * 2;
-            }
-        }
-        if (format->oformat->flags & AVFMT_GLOBALHEADER)
-            video->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-        int r = avcodec_open2(video, codec, nullptr);
-        if (r < 0)
-            return fail(error, "cannot write " + quotedPath(path) + ": cannot open the " + codec->name +
-                                   " encoder: " + avErrorText(r));
-        videoStream = avformat_new_stream(format, nullptr);
-        if (!videoStream || avcodec_parameters_from_context(videoStream->codecpar, video) < 0)
-            return fail(error, "cannot write " + quotedPath(path) + ": out of memory");
-        videoStream->time_base = video->time_base;
-        videoStream->avg_frame_rate = video->framerate;
-        videoStream->sample_aspect_ratio = video->sample_aspect_ratio;
-
-        videoFrame = av_frame_alloc();
-        if (!videoFrame)
-            return fail(error, "cannot write " + quotedPath(path) + ": out of memory");
-        videoFrame->format = video->pix_fmt;
-        videoFrame->width = width;
-        videoFrame->height = height;
-        if (av_frame_get_buffer(videoFrame, 0) < 0)
-            return fail(error, "cannot write " + quotedPath(path) + ": out of memory");
-        toYuv.open(width, video->colorspace == AVCOL_SPC_BT709);
-        return true;
-    }
-
     bool openAudioEncoder(std::string& error)
     {
         const AVCodec* codec = avcodec_find_encoder_by_name("aac");
@@ -296,7 +102,7 @@ struct MediaSink::Impl {
             codec = avcodec_find_encoder(AV_CODEC_ID_AAC);
         if (!codec)
             return fail(error, "cannot write " + quotedPath(path) + ": no AAC encoder");
-        audio = avcodec_alloc_context3(codec);
+        audio.reset(avcodec_alloc_context3(codec));
         if (!audio)
             return fail(error, "cannot write " + quotedPath(path) + ": out of memory");
         audio->sample_fmt = AV_SAMPLE_FMT_FLTP;
@@ -305,59 +111,75 @@ struct MediaSink::Impl {
         audio->time_base = AVRational{1, kAudioSampleRate};
         const AVChannelLayout stereo = AV_CHANNEL_LAYOUT_STEREO;
         av_channel_layout_copy(&audio->ch_layout, &stereo);
-        if (format->oformat->flags & AVFMT_GLOBALHEADER)
+        if (muxer->globalHeader())
             audio->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
-        int r = avcodec_open2(audio, codec, nullptr);
+        int r = avcodec_open2(audio.get(), codec, nullptr);
         if (r < 0)
             return fail(error, "cannot write " + quotedPath(path) + ": cannot open the AAC encoder: " + avErrorText(r));
-        audioStream = avformat_new_stream(format, nullptr);
-        if (!audioStream || avcodec_parameters_from_context(audioStream->codecpar, audio) < 0)
-            return fail(error, "cannot write " + quotedPath(path) + ": out of memory");
-        audioStream->time_base = audio->time_base;
+        audioStream = muxer->addEncoded(audio.get(), nullptr, error);
+        if (!audioStream)
+            return fail(error, error);
 
         const int frameSize = audio->frame_size > 0 ? audio->frame_size : 1024;
-        fifo = av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, kAudioChannels, 2 * frameSize);
-        audioFrame = av_frame_alloc();
+        fifo.reset(av_audio_fifo_alloc(AV_SAMPLE_FMT_FLTP, kAudioChannels, 2 * frameSize));
+        audioFrame.reset(av_frame_alloc());
         if (!fifo || !audioFrame)
             return fail(error, "cannot write " + quotedPath(path) + ": out of memory");
         audioFrame->format = AV_SAMPLE_FMT_FLTP;
         audioFrame->sample_rate = kAudioSampleRate;
         audioFrame->nb_samples = frameSize;
         av_channel_layout_copy(&audioFrame->ch_layout, &stereo);
-        if (av_frame_get_buffer(audioFrame, 0) < 0)
+        if (av_frame_get_buffer(audioFrame.get(), 0) < 0)
             return fail(error, "cannot write " + quotedPath(path) + ": out of memory");
         return true;
     }
 
     // Sends one frame (nullptr drains) and writes every packet that comes out.
-    bool encode(AVCodecContext* codec, AVStream* stream, AVFrame* frame, std::string& error)
+    bool encodeVideo(AVFrame* frame, int64_t duration, std::string& error)
     {
-        int r = avcodec_send_frame(codec, frame);
+        int r = video->send(frame, duration);
         if (r < 0)
             return fail(error, "cannot write " + quotedPath(currentFile()) + ": encoding failed: " + avErrorText(r));
         for (;;) {
-            r = avcodec_receive_packet(codec, packet);
+            r = video->receive(packet.get());
             if (r == AVERROR(EAGAIN) || r == AVERROR_EOF)
                 return true;
             if (r < 0)
                 return fail(error, "cannot write " + quotedPath(currentFile()) + ": encoding failed: " + avErrorText(r));
-            av_packet_rescale_ts(packet, codec->time_base, stream->time_base);
-            packet->stream_index = stream->index;
             const std::string file = currentFile();
-            r = av_interleaved_write_frame(format, packet);
+            const bool ok = muxer->writeEncoded(packet.get(), videoStream, video->context()->time_base, error);
+            av_packet_unref(packet.get());
+            if (!ok)
+                return fail(error, error);
+        }
+    }
+
+    bool encodeAudio(AVFrame* frame, std::string& error)
+    {
+        int r = avcodec_send_frame(audio.get(), frame);
+        if (r < 0)
+            return fail(error, "cannot write " + quotedPath(path) + ": encoding failed: " + avErrorText(r));
+        for (;;) {
+            r = avcodec_receive_packet(audio.get(), packet.get());
+            if (r == AVERROR(EAGAIN) || r == AVERROR_EOF)
+                return true;
             if (r < 0)
-                return fail(error, "cannot write " + quotedPath(file) + ": " + avErrorText(r));
+                return fail(error, "cannot write " + quotedPath(path) + ": encoding failed: " + avErrorText(r));
+            const bool ok = muxer->writeEncoded(packet.get(), audioStream, audio->time_base, error);
+            av_packet_unref(packet.get());
+            if (!ok)
+                return fail(error, error);
         }
     }
 
     bool encodeAudioFrames(bool all, std::string& error)
     {
         const int frameSize = audioFrame->nb_samples;
-        while (av_audio_fifo_size(fifo) >= frameSize || (all && av_audio_fifo_size(fifo) > 0)) {
-            if (av_frame_make_writable(audioFrame) < 0)
+        while (av_audio_fifo_size(fifo.get()) >= frameSize || (all && av_audio_fifo_size(fifo.get()) > 0)) {
+            if (av_frame_make_writable(audioFrame.get()) < 0)
                 return fail(error, "cannot write " + quotedPath(path) + ": out of memory");
-            const int available = std::min(av_audio_fifo_size(fifo), frameSize);
-            const int got = av_audio_fifo_read(fifo, reinterpret_cast<void**>(audioFrame->data), available);
+            const int available = std::min(av_audio_fifo_size(fifo.get()), frameSize);
+            const int got = av_audio_fifo_read(fifo.get(), reinterpret_cast<void**>(audioFrame->data), available);
             if (got < 0)
                 return fail(error, "cannot write " + quotedPath(path) + ": audio buffer failed");
             int size = frameSize;
@@ -372,11 +194,22 @@ struct MediaSink::Impl {
             audioFrame->nb_samples = size;
             audioFrame->pts = audioPts;
             audioPts += size;
-            const bool ok = encode(audio, audioStream, audioFrame, error);
+            const bool ok = encodeAudio(audioFrame.get(), error);
             audioFrame->nb_samples = frameSize;
             if (!ok)
                 return false;
         }
+        return true;
+    }
+
+    // The carried packets that play before `until` (AV_TIME_BASE units).
+    bool writeCarried(int64_t until, std::string& error)
+    {
+        if (!carried)
+            return true;
+        for (PacketPtr& p : carried->takeBefore(until, input->container()))
+            if (!muxer->writeCarried(p.get(), error))
+                return fail(error, error);
         return true;
     }
 };
@@ -384,101 +217,191 @@ struct MediaSink::Impl {
 MediaSink::MediaSink(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 MediaSink::~MediaSink() = default;
 
-std::string MediaSink::checkName(const std::string& path)
+std::string MediaSink::checkName(const std::string& path, const Encoding& encoding)
 {
-    const std::string ext = lowerExtension(path);
-    char probe[4096];
-    if (ext == "png")
+    if (isPng(path) && encoding.format.empty()) {
+        char probe[4096];
         return path.find('%') == std::string::npos || av_get_frame_filename2(probe, sizeof probe, path.c_str(), 1, 0) >= 0
                    ? std::string()
                    : quotedPath(path) + ": a PNG pattern needs one frame number, such as frames/%05d.png";
-    if (ext == "mp4" || ext == "mkv" || ext == "mov")
-        return {};
-    return quotedPath(path) + ": unknown output type; use .mp4, .mkv, .mov or a PNG pattern such as frames/%05d.png";
+    }
+    std::string error;
+    const AVOutputFormat* container = chooseContainer(path, encoding.format, error);
+    if (!container)
+        return error;
+    const AVCodec* codec = chooseVideoEncoder(encoding, container, error);
+    if (!codec)
+        return error;
+    if (containerTakes(container, codec->id) == 0)
+        return "--video-codec " + std::string(codec->name) + ": " + container->name + " cannot hold " +
+               avcodec_get_name(codec->id);
+    if (!encoding.audioCodec.empty() && encoding.audioCodec != "copy") {
+        const AVCodec* sound = avcodec_find_encoder_by_name(encoding.audioCodec.c_str());
+        if (!sound || sound->type != AVMEDIA_TYPE_AUDIO)
+            return "--audio-codec " + encoding.audioCodec + ": no such audio encoder in this FFmpeg";
+        if (containerTakes(container, sound->id) == 0)
+            return "--audio-codec " + encoding.audioCodec + ": " + container->name + " cannot hold " +
+                   avcodec_get_name(sound->id);
+    }
+    return {};
 }
 
 std::unique_ptr<MediaSink> MediaSink::open(const std::string& path, int width, int height, Rate rate,
                                            bool withAudio, std::string& error, PixelAspect aspect,
                                            const std::string& shownPath)
 {
-    auto impl = std::make_unique<Impl>();
-    if (aspect.num > 0 && aspect.den > 0)
-        impl->aspect = aspect;
-    impl->path = shownPath.empty() ? path : shownPath;
-    impl->width = width;
-    impl->height = height;
-    impl->rate = rate;
+    SinkSpec spec;
+    spec.width = width;
+    spec.height = height;
+    spec.rate = rate;
+    spec.withAudio = withAudio;
+    spec.aspect = aspect;
+    spec.shownPath = shownPath;
+    return open(path, spec, error);
+}
 
-    error = checkName(path);
+std::unique_ptr<MediaSink> MediaSink::open(const std::string& path, const SinkSpec& spec, std::string& error)
+{
+    auto impl = std::make_unique<Impl>();
+    Impl& s = *impl;
+    s.path = spec.shownPath.empty() ? path : spec.shownPath;
+    s.width = spec.width;
+    s.height = spec.height;
+    s.rate = spec.rate;
+
+    error = checkName(path, spec.encoding);
     if (!error.empty())
         return nullptr;
-    const std::string ext = lowerExtension(path);
-    if (ext == "png") {
-        impl->kind = path.find('%') != std::string::npos ? Kind::PngPattern : Kind::PngSingle;
-        withAudio = false;
-    }
-    if (width <= 0 || height <= 0 || width > kMaxFrameEdge || height > kMaxFrameEdge) {
-        error = "cannot write " + quotedPath(impl->path) + ": unusable size " + std::to_string(width) + "x" +
-                std::to_string(height);
+    const bool png = isPng(path) && spec.encoding.format.empty();
+    if (png)
+        s.kind = path.find('%') != std::string::npos ? Kind::PngPattern : Kind::PngSingle;
+    if (spec.width <= 0 || spec.height <= 0 || spec.width > kMaxFrameEdge || spec.height > kMaxFrameEdge) {
+        error = "cannot write " + quotedPath(s.path) + ": unusable size " + std::to_string(spec.width) + "x" +
+                std::to_string(spec.height);
         return nullptr;
     }
-    if (impl->kind == Kind::Video && (width % 2 != 0 || height % 2 != 0)) {
-        error = "cannot write " + quotedPath(impl->path) + ": H.264 needs an even width and height, not " +
-                std::to_string(width) + "x" + std::to_string(height);
-        return nullptr;
-    }
+    const Rate rate = spec.rate;
     if (rate.num <= 0 || rate.den <= 0 || static_cast<double>(rate.num) / rate.den < 0.1 ||
         static_cast<double>(rate.num) / rate.den > 1000.0) {
-        error = "cannot write " + quotedPath(impl->path) + ": unusable frame rate " + std::to_string(rate.num) + "/" +
+        error = "cannot write " + quotedPath(s.path) + ": unusable frame rate " + std::to_string(rate.num) + "/" +
                 std::to_string(rate.den);
         return nullptr;
     }
-    const std::string folder = folderOf(path);
-    struct stat info {};
-    if (stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
-        error = "cannot write " + quotedPath(impl->path) + ": folder " + quotedPath(folder) + " does not exist";
-        return nullptr;
-    }
-    if (access(folder.c_str(), W_OK) != 0) {
-        error = "cannot write " + quotedPath(impl->path) + ": " + std::strerror(errno);
-        return nullptr;
-    }
-
-    int r = avformat_alloc_output_context2(&impl->format, nullptr, impl->kind == Kind::Video ? nullptr : "image2",
-                                           localUrl(path).c_str());
-    if (r < 0 || !impl->format) {
-        error = "cannot write " + quotedPath(impl->path) + ": " + avErrorText(r);
-        return nullptr;
-    }
-    impl->packet = av_packet_alloc();
-    if (!impl->packet) {
-        error = "cannot write " + quotedPath(impl->path) + ": out of memory";
-        return nullptr;
-    }
-    if (!impl->openVideoEncoder(error))
-        return nullptr;
-    if (withAudio && !impl->openAudioEncoder(error))
-        return nullptr;
-
-    if (!(impl->format->oformat->flags & AVFMT_NOFILE)) {
-        r = avio_open(&impl->format->pb, localUrl(path).c_str(), AVIO_FLAG_WRITE);
-        if (r < 0) {
-            error = "cannot write " + quotedPath(impl->path) + ": " + avErrorText(r);
+    if (path != "-") {
+        const std::string folder = folderOf(path);
+        struct stat info {};
+        if (stat(folder.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) {
+            error = "cannot write " + quotedPath(s.path) + ": folder " + quotedPath(folder) + " does not exist";
+            return nullptr;
+        }
+        if (access(folder.c_str(), W_OK) != 0) {
+            error = "cannot write " + quotedPath(s.path) + ": " + std::strerror(errno);
             return nullptr;
         }
     }
-    AVDictionary* options = nullptr;
-    if (impl->kind == Kind::PngSingle)
-        av_dict_set(&options, "update", "1", 0);
-    if (ext == "mp4" || ext == "mov")
-        av_dict_set(&options, "movflags", "+faststart", 0);
-    r = avformat_write_header(impl->format, &options);
-    av_dict_free(&options);
-    if (r < 0) {
-        error = "cannot write " + quotedPath(impl->path) + ": " + avErrorText(r);
+
+    const AVOutputFormat* container = chooseContainer(path, spec.encoding.format, error);
+    if (!container)
+        return nullptr;
+    const AVCodec* codec = chooseVideoEncoder(spec.encoding, container, error, &s.note);
+    if (!codec)
+        return nullptr;
+    VideoShape shape;
+    if (spec.input) {
+        shape = spec.input->shape();
+    } else {
+        shape.timeBase = AVRational{rate.den, rate.num};
+        shape.source = png ? AV_PIX_FMT_RGB24 : AV_PIX_FMT_YUV420P;
+    }
+    shape.width = spec.width;
+    shape.height = spec.height;
+    shape.rate = AVRational{rate.num, rate.den};
+    shape.aspect = spec.aspect.num > 0 && spec.aspect.den > 0 ? AVRational{spec.aspect.num, spec.aspect.den}
+                                                               : AVRational{1, 1};
+    const AVPixelFormat format = encoderPixelFormat(codec, shape.source);
+    const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(format);
+    if (desc && ((desc->log2_chroma_w && spec.width % 2) || (desc->log2_chroma_h && spec.height % 2))) {
+        error = "cannot write " + quotedPath(s.path) + ": " + codec->name + " (" + desc->name +
+                ") needs an even width and height, not " + std::to_string(spec.width) + "x" +
+                std::to_string(spec.height);
         return nullptr;
     }
-    impl->headerWritten = true;
+
+    s.muxer = Muxer::open(path, container, s.path, error);
+    s.packet.reset(av_packet_alloc());
+    if (!s.muxer)
+        return nullptr;
+    if (!s.packet) {
+        error = "cannot write " + quotedPath(s.path) + ": out of memory";
+        return nullptr;
+    }
+    s.video = VideoEncoder::open(codec, shape, spec.encoding, s.muxer->globalHeader(), error);
+    if (!s.video) {
+        error = "cannot write " + quotedPath(s.path) + ": " + error;
+        return nullptr;
+    }
+    const AVFormatContext* input = spec.input ? spec.input->container() : nullptr;
+    if (input) {
+        s.input = spec.input;
+        const std::vector<CarriedStream> plan =
+            planCarried(input, spec.input->videoStream(), container, spec.encoding, spec.withSound, error);
+        if (!error.empty())
+            return nullptr;
+        const int64_t offset = spec.input->partOffset();
+        s.shift = av_rescale_q(offset, AV_TIME_BASE_Q, spec.input->timeBase());
+        // Chapters end where the clip ends.
+        const FrameTime last = spec.input->frameTime(spec.input->frameCount() - 1);
+        const int64_t end = offset > 0 || spec.input->frameCount() > 0
+                                ? av_rescale_q(last.pts + last.duration, spec.input->timeBase(), AV_TIME_BASE_Q)
+                                : 0;
+        s.videoStream = s.muxer->addStreams(input, spec.input->videoStream(), s.video->context(), plan, offset,
+                                            offset > 0 ? end : 0, error);
+        if (!s.videoStream)
+            return nullptr;
+        bool carrying = false;
+        for (const CarriedStream& c : plan) {
+            if (!c.line.empty())
+                s.lines.push_back(c.line);
+            carrying = carrying || c.action != CarriedStream::Action::Leave;
+        }
+        if (carrying) {
+            s.carried = std::make_shared<PacketQueue>();
+            spec.input->carryTo(s.carried);
+        }
+    } else {
+        s.videoStream = s.muxer->addEncoded(s.video->context(), nullptr, error);
+        if (!s.videoStream)
+            return nullptr;
+        if (spec.withAudio && s.kind == Kind::Video && !s.openAudioEncoder(error))
+            return nullptr;
+    }
+
+    AVCodecContext* c = s.video->context();
+    s.videoFrame.reset(av_frame_alloc());
+    if (!s.videoFrame) {
+        error = "cannot write " + quotedPath(s.path) + ": out of memory";
+        return nullptr;
+    }
+    s.videoFrame->format = c->pix_fmt;
+    s.videoFrame->width = spec.width;
+    s.videoFrame->height = spec.height;
+    s.videoFrame->color_primaries = c->color_primaries;
+    s.videoFrame->color_trc = c->color_trc;
+    s.videoFrame->colorspace = c->colorspace;
+    s.videoFrame->color_range = c->color_range;
+    if (av_frame_get_buffer(s.videoFrame.get(), 0) < 0) {
+        error = "cannot write " + quotedPath(s.path) + ": out of memory";
+        return nullptr;
+    }
+    if (!s.fromArgb.open(spec.width, spec.height, c->pix_fmt, c->colorspace, c->color_range, error)) {
+        error = "cannot write " + quotedPath(s.path) + ": " + error;
+        return nullptr;
+    }
+    if (!s.muxer->start(error)) {
+        if (spec.input)
+            spec.input->carryTo(nullptr);
+        return nullptr;
+    }
     return std::unique_ptr<MediaSink>(new MediaSink(std::move(impl)));
 }
 
@@ -494,24 +417,26 @@ bool MediaSink::writeFrame(const uint8_t* argb, int rowBytes, const std::vector<
                 " too small for width " + std::to_string(s.width);
         return false;
     }
-    if (av_frame_make_writable(s.videoFrame) < 0)
+    if (av_frame_make_writable(s.videoFrame.get()) < 0)
         return s.fail(error, "cannot write " + quotedPath(s.path) + ": out of memory");
-    if (s.kind == Kind::Video) {
-        s.toYuv.convert(argb, rowBytes, s.width, s.height, s.videoFrame);
-    } else { // RGB only: the effect may leave alpha at 0
-        for (int y = 0; y < s.height; ++y) {
-            const uint8_t* in = argb + static_cast<std::ptrdiff_t>(y) * rowBytes;
-            uint8_t* out = s.videoFrame->data[0] + static_cast<std::ptrdiff_t>(y) * s.videoFrame->linesize[0];
-            for (int x = 0; x < s.width; ++x, in += 4, out += 3) {
-                out[0] = in[1];
-                out[1] = in[2];
-                out[2] = in[3];
-            }
-        }
-    }
-    s.videoFrame->pts = s.frames;
-    if (!s.encode(s.video, s.videoStream, s.videoFrame, error))
+    s.fromArgb.convert(argb, rowBytes, s.videoFrame.get());
+
+    // Each frame keeps its input frame's time, so variable rates and the sound stay in step.
+    FrameTime time{s.frames, 1};
+    if (s.input)
+        time = s.input->frameTime(static_cast<int>(s.frames));
+    int64_t pts = time.pts - s.shift;
+    if (s.lastPts != AV_NOPTS_VALUE && pts <= s.lastPts)
+        pts = s.lastPts + 1;
+    s.lastPts = pts;
+    s.videoFrame->pts = pts;
+    if (!s.encodeVideo(s.videoFrame.get(), time.duration, error))
         return false;
+    if (s.input) {
+        s.reached = av_rescale_q(time.pts + time.duration, s.input->timeBase(), AV_TIME_BASE_Q);
+        if (!s.writeCarried(s.reached, error))
+            return false;
+    }
 
     if (s.audio) {
         const int64_t share = audioSampleStart(s.frames + 1, s.rate) - audioSampleStart(s.frames, s.rate);
@@ -524,7 +449,7 @@ bool MediaSink::writeFrame(const uint8_t* argb, int rowBytes, const std::vector<
             s.right[i] = (*audio)[2 * i + 1];
         }
         void* planes[2] = {s.left.data(), s.right.data()};
-        if (av_audio_fifo_write(s.fifo, planes, static_cast<int>(share)) < static_cast<int>(share))
+        if (av_audio_fifo_write(s.fifo.get(), planes, static_cast<int>(share)) < static_cast<int>(share))
             return s.fail(error, "cannot write " + quotedPath(s.path) + ": out of memory");
         if (!s.encodeAudioFrames(false, error))
             return false;
@@ -540,18 +465,22 @@ bool MediaSink::finish(std::string& error)
         error = "cannot write " + quotedPath(s.path) + ": the output is already " + (s.finished ? "finished" : "failed");
         return false;
     }
-    if (!s.encode(s.video, s.videoStream, nullptr, error))
+    if (!s.encodeVideo(nullptr, 0, error))
         return false;
-    if (s.audio && (!s.encodeAudioFrames(true, error) || !s.encode(s.audio, s.audioStream, nullptr, error)))
-        return false;
-    int r = av_write_trailer(s.format);
-    if (r < 0)
-        return s.fail(error, "cannot write " + quotedPath(s.path) + ": " + avErrorText(r));
-    if (!(s.format->oformat->flags & AVFMT_NOFILE)) {
-        r = avio_closep(&s.format->pb);
-        if (r < 0)
-            return s.fail(error, "cannot write " + quotedPath(s.path) + ": " + avErrorText(r));
+    if (s.carried) {
+        // The sound under the last frame may be stored after it.
+        s.input->carryUntil(s.reached);
+        if (!s.writeCarried(s.reached, error))
+            return false;
+        s.carried->takeAll();
+        s.input->carryTo(nullptr);
+        if (!s.muxer->drainCarried(error))
+            return s.fail(error, error);
     }
+    if (s.audio && (!s.encodeAudioFrames(true, error) || !s.encodeAudio(nullptr, error)))
+        return false;
+    if (!s.muxer->finish(error))
+        return s.fail(error, error);
     s.finished = true;
     return true;
 }
@@ -564,6 +493,11 @@ int MediaSink::framesWritten() const
 const std::string& MediaSink::note() const
 {
     return impl_->note;
+}
+
+const std::vector<std::string>& MediaSink::streamLines() const
+{
+    return impl_->lines;
 }
 
 } // namespace brimtone::host

@@ -8,10 +8,6 @@
 #include <cstdio>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -36,11 +32,6 @@ int64_t audioSampleStart(int64_t index, Rate rate)
     return static_cast<int64_t>(std::clamp<__int128>(q, INT64_MIN, INT64_MAX));
 }
 
-bool isHighDefinition(int width, int height)
-{
-    return width >= 1280 || height > 576;
-}
-
 PixelAspect keepShape(PixelAspect aspect, int fromW, int fromH, int toW, int toH)
 {
     if (aspect.num <= 0 || aspect.den <= 0 || fromW <= 0 || fromH <= 0 || toW <= 0 || toH <= 0)
@@ -51,338 +42,13 @@ PixelAspect keepShape(PixelAspect aspect, int fromW, int fromH, int toW, int toH
     return shaped.num > 0 && shaped.den > 0 ? shaped : PixelAspect{};
 }
 
-void setMediaLogQuiet(bool quiet)
-{
-    av_log_set_level(quiet ? AV_LOG_ERROR : AV_LOG_INFO);
-}
-
 namespace {
 
 
-struct FormatCloser {
-    void operator()(AVFormatContext* f) const { avformat_close_input(&f); }
-};
-struct CodecFreer {
-    void operator()(AVCodecContext* c) const { avcodec_free_context(&c); }
-};
-struct FrameFreer {
-    void operator()(AVFrame* f) const { av_frame_free(&f); }
-};
-struct PacketFreer {
-    void operator()(AVPacket* p) const { av_packet_free(&p); }
-};
-struct SwrFreer {
-    void operator()(SwrContext* s) const { swr_free(&s); }
-};
-struct SwsFreer {
-    void operator()(SwsContext* s) const { sws_freeContext(s); }
-};
-using FormatPtr = std::unique_ptr<AVFormatContext, FormatCloser>;
-using CodecPtr = std::unique_ptr<AVCodecContext, CodecFreer>;
-using FramePtr = std::unique_ptr<AVFrame, FrameFreer>;
-using PacketPtr = std::unique_ptr<AVPacket, PacketFreer>;
-using SwrPtr = std::unique_ptr<SwrContext, SwrFreer>;
-using SwsPtr = std::unique_ptr<SwsContext, SwsFreer>;
 
-// The swscale matrix for a stream's colour space. Streams that do not say
-// are taken as players take them: BT.709 at HD sizes, BT.601 below.
-int swsMatrix(AVColorSpace space, int width, int height)
-{
-    switch (space) {
-    case AVCOL_SPC_BT709: return SWS_CS_ITU709;
-    case AVCOL_SPC_FCC: return SWS_CS_FCC;
-    case AVCOL_SPC_BT470BG:
-    case AVCOL_SPC_SMPTE170M: return SWS_CS_ITU601;
-    case AVCOL_SPC_SMPTE240M: return SWS_CS_SMPTE240M;
-    case AVCOL_SPC_BT2020_NCL:
-    case AVCOL_SPC_BT2020_CL: return SWS_CS_BT2020;
-    default: return isHighDefinition(width, height) ? SWS_CS_ITU709 : SWS_CS_ITU601;
-    }
-}
-
-// B, G, R, A pixels turned into A, R, G, B in place: each 32-bit pixel's
-// bytes reversed, four pixels at a time.
-void reverseBytes(uint8_t* row, int pixels)
-{
-    int x = 0;
-#if defined(__SSE2__)
-    const __m128i middle = _mm_set1_epi32(0x00ff0000), inner = _mm_set1_epi32(0x0000ff00);
-    for (; x + 4 <= pixels; x += 4) {
-        auto* at = reinterpret_cast<__m128i*>(row + 4 * x);
-        const __m128i p = _mm_loadu_si128(at);
-        const __m128i outer = _mm_or_si128(_mm_slli_epi32(p, 24), _mm_srli_epi32(p, 24));
-        const __m128i mid = _mm_or_si128(_mm_and_si128(_mm_slli_epi32(p, 8), middle),
-                                         _mm_and_si128(_mm_srli_epi32(p, 8), inner));
-        _mm_storeu_si128(at, _mm_or_si128(outer, mid));
-    }
-#endif
-    for (; x < pixels; ++x) {
-        uint32_t pixel;
-        std::memcpy(&pixel, row + 4 * x, 4);
-        pixel = __builtin_bswap32(pixel);
-        std::memcpy(row + 4 * x, &pixel, 4);
-    }
-}
-
-#if defined(__SSE2__)
-// Y'CbCr 4:2:0 to A, R, G, B at the same size, as swscale's accurate path
-// converts (chroma sited at the centre of each 2x2 block and brought up by
-// its bicubic, B = 0 and C = 0.6) but at about the speed of its default
-// path, which only repeats chroma: the threshold sees the picture's real
-// edges. Fixed point, 16 pixels at a time; chroma carries 6 fraction bits.
-class Yuv420ToArgb {
-public:
-    // coefficients: swscale's for the matrix (Cr to R, Cb to B, Cb and Cr to
-    // G, in 16.16, for limited-range chroma).
-    void convert(const uint8_t* const planes[], const int strides[], int width, int height,
-                 const int coefficients[4], bool fullRange, uint8_t* dst, int rowBytes)
-    {
-        setMatrix(coefficients, fullRange);
-        const int chromaW = (width + 1) / 2, chromaH = (height + 1) / 2;
-        // Two repeated samples before the row; after it, room for whole blocks read past its end.
-        cb_.resize(static_cast<size_t>((chromaW + 7) / 8) * 8 + 16);
-        cr_.resize(cb_.size());
-        for (int y = 0; y < height; ++y) {
-            // Luma row 2i sits a quarter of a chroma row above chroma row i, 2i+1 a quarter below.
-            const int top = (y & 1) ? y / 2 - 1 : y / 2 - 2;
-            const int16_t* w = (y & 1) ? kOdd : kEven;
-            ptrdiff_t rows[4];
-            for (int k = 0; k < 4; ++k)
-                rows[k] = std::clamp(top + k, 0, chromaH - 1);
-            filterRows(planes[1], strides[1], rows, w, chromaW, cb_);
-            filterRows(planes[2], strides[2], rows, w, chromaW, cr_);
-            const uint8_t* luma = planes[0] + static_cast<ptrdiff_t>(y) * strides[0];
-            uint8_t* out = dst + static_cast<ptrdiff_t>(y) * rowBytes;
-            int x = 0;
-            for (; x + 16 <= width; x += 16)
-                block(luma + x, cb_.data() + x / 2, cr_.data() + x / 2, out + 4 * x);
-            if (x < width) { // the same arithmetic on a copy of the rest
-                uint8_t lumaRest[16] = {}, outRest[64];
-                std::memcpy(lumaRest, luma + x, static_cast<size_t>(width - x));
-                block(lumaRest, cb_.data() + x / 2, cr_.data() + x / 2, outRest);
-                std::memcpy(out + 4 * x, outRest, static_cast<size_t>(width - x) * 4);
-            }
-        }
-    }
-
-private:
-    // The bicubic at a quarter and three quarters of a sample, to 12 bits.
-    static constexpr int16_t kEven[4] = {-115, 986, 3571, -346};
-    static constexpr int16_t kOdd[4] = {-346, 3571, 986, -115};
-
-    // Each colour is (4 Y * luma + chroma terms + offset) >> 16.
-    void setMatrix(const int coefficients[4], bool fullRange)
-    {
-        const double chroma = (fullRange ? 224.0 / 255.0 : 1.0) / 64.0;
-        const double luma = fullRange ? 1.0 : 255.0 / 219.0;
-        const auto term = [&](int c) { return static_cast<int16_t>(std::lround(c * chroma)); };
-        const auto y = static_cast<int16_t>(std::lround(luma * (1 << 14)));
-        lumaCrToR_ = _mm_setr_epi16(y, term(coefficients[0]), y, term(coefficients[0]), y,
-                                    term(coefficients[0]), y, term(coefficients[0]));
-        lumaCbToB_ = _mm_setr_epi16(y, term(coefficients[1]), y, term(coefficients[1]), y,
-                                    term(coefficients[1]), y, term(coefficients[1]));
-        const int16_t cbToG = static_cast<int16_t>(-term(coefficients[2]));
-        const int16_t crToG = static_cast<int16_t>(-term(coefficients[3]));
-        lumaCbToG_ = _mm_setr_epi16(y, cbToG, y, cbToG, y, cbToG, y, cbToG);
-        crToG_ = _mm_setr_epi16(crToG, 0, crToG, 0, crToG, 0, crToG, 0);
-        offset_ = _mm_set1_epi32(static_cast<int32_t>(std::lround((fullRange ? 0.0 : -16.0 * luma) * 65536.0)) +
-                                 32768);
-    }
-
-    // One chroma row, less 128, from four, with its ends repeated.
-    static void filterRows(const uint8_t* plane, int stride, const ptrdiff_t rows[4], const int16_t* w, int chromaW,
-                           std::vector<int16_t>& padded)
-    {
-        const uint8_t* r[4];
-        for (int k = 0; k < 4; ++k)
-            r[k] = plane + rows[k] * stride;
-        int16_t* out = padded.data() + 2;
-        const __m128i w01 = pairs(w, 0), w23 = pairs(w, 2);
-        constexpr int kBias = 32 - (128 << 12);
-        const __m128i bias = _mm_set1_epi32(kBias), zero = _mm_setzero_si128();
-        const auto load = [&](int k, int x) {
-            return _mm_unpacklo_epi8(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(r[k] + x)), zero);
-        };
-        int x = 0;
-        for (; x + 8 <= chromaW; x += 8) {
-            const __m128i a = load(0, x), b = load(1, x), c = load(2, x), d = load(3, x);
-            const __m128i lo = _mm_add_epi32(_mm_madd_epi16(_mm_unpacklo_epi16(a, b), w01),
-                                             _mm_madd_epi16(_mm_unpacklo_epi16(c, d), w23));
-            const __m128i hi = _mm_add_epi32(_mm_madd_epi16(_mm_unpackhi_epi16(a, b), w01),
-                                             _mm_madd_epi16(_mm_unpackhi_epi16(c, d), w23));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x),
-                             _mm_packs_epi32(_mm_srai_epi32(_mm_add_epi32(lo, bias), 6),
-                                             _mm_srai_epi32(_mm_add_epi32(hi, bias), 6)));
-        }
-        for (; x < chromaW; ++x)
-            out[x] = static_cast<int16_t>((w[0] * r[0][x] + w[1] * r[1][x] + w[2] * r[2][x] + w[3] * r[3][x] + kBias) >> 6);
-        out[-2] = out[-1] = out[0];
-        std::fill(out + chromaW, padded.data() + padded.size(), out[chromaW - 1]);
-    }
-
-    static __m128i pairs(const int16_t w[4], int first)
-    {
-        return _mm_setr_epi16(w[first], w[first + 1], w[first], w[first + 1], w[first], w[first + 1], w[first],
-                              w[first + 1]);
-    }
-
-    // Eight chroma samples of a padded row (from two before the first) to sixteen.
-    void upsample(const int16_t* c, __m128i& first, __m128i& second) const
-    {
-        const __m128i round = _mm_set1_epi32(1 << 11);
-        __m128i p[5];
-        for (int k = 0; k < 5; ++k)
-            p[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(c + k));
-        const auto taps = [&](__m128i (*unpack)(__m128i, __m128i), int from, __m128i w01, __m128i w23) {
-            const __m128i sum = _mm_add_epi32(_mm_madd_epi16(unpack(p[from], p[from + 1]), w01),
-                                              _mm_madd_epi16(unpack(p[from + 2], p[from + 3]), w23));
-            return _mm_srai_epi32(_mm_add_epi32(sum, round), 12);
-        };
-        const __m128i even = _mm_packs_epi32(taps(_mm_unpacklo_epi16, 0, even01_, even23_),
-                                             taps(_mm_unpackhi_epi16, 0, even01_, even23_));
-        const __m128i odd = _mm_packs_epi32(taps(_mm_unpacklo_epi16, 1, odd01_, odd23_),
-                                            taps(_mm_unpackhi_epi16, 1, odd01_, odd23_));
-        first = _mm_unpacklo_epi16(even, odd);
-        second = _mm_unpackhi_epi16(even, odd);
-    }
-
-    // One colour of eight pixels, from 4 Y and one or two chroma terms.
-    __m128i colour(__m128i luma4, __m128i c, __m128i lumaC, const __m128i* other = nullptr) const
-    {
-        __m128i lo = _mm_madd_epi16(_mm_unpacklo_epi16(luma4, c), lumaC);
-        __m128i hi = _mm_madd_epi16(_mm_unpackhi_epi16(luma4, c), lumaC);
-        if (other) {
-            const __m128i zero = _mm_setzero_si128();
-            lo = _mm_add_epi32(lo, _mm_madd_epi16(_mm_unpacklo_epi16(*other, zero), crToG_));
-            hi = _mm_add_epi32(hi, _mm_madd_epi16(_mm_unpackhi_epi16(*other, zero), crToG_));
-        }
-        return _mm_packs_epi32(_mm_srai_epi32(_mm_add_epi32(lo, offset_), 16),
-                               _mm_srai_epi32(_mm_add_epi32(hi, offset_), 16));
-    }
-
-    // Sixteen pixels: sixteen luma samples, eight chroma of each padded row.
-    void block(const uint8_t* luma, const int16_t* cb, const int16_t* cr, uint8_t* out) const
-    {
-        __m128i u[2], v[2];
-        upsample(cb, u[0], u[1]);
-        upsample(cr, v[0], v[1]);
-        const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(luma)), zero = _mm_setzero_si128();
-        const __m128i y[2] = {_mm_slli_epi16(_mm_unpacklo_epi8(bytes, zero), 2),
-                              _mm_slli_epi16(_mm_unpackhi_epi8(bytes, zero), 2)};
-        __m128i r[2], g[2], b[2];
-        for (int h = 0; h < 2; ++h) {
-            r[h] = colour(y[h], v[h], lumaCrToR_);
-            g[h] = colour(y[h], u[h], lumaCbToG_, &v[h]);
-            b[h] = colour(y[h], u[h], lumaCbToB_);
-        }
-        const __m128i R = _mm_packus_epi16(r[0], r[1]), G = _mm_packus_epi16(g[0], g[1]);
-        const __m128i B = _mm_packus_epi16(b[0], b[1]), A = _mm_set1_epi8(-1);
-        const __m128i ar[2] = {_mm_unpacklo_epi8(A, R), _mm_unpackhi_epi8(A, R)};
-        const __m128i gb[2] = {_mm_unpacklo_epi8(G, B), _mm_unpackhi_epi8(G, B)};
-        auto* to = reinterpret_cast<__m128i*>(out);
-        _mm_storeu_si128(to, _mm_unpacklo_epi16(ar[0], gb[0]));
-        _mm_storeu_si128(to + 1, _mm_unpackhi_epi16(ar[0], gb[0]));
-        _mm_storeu_si128(to + 2, _mm_unpacklo_epi16(ar[1], gb[1]));
-        _mm_storeu_si128(to + 3, _mm_unpackhi_epi16(ar[1], gb[1]));
-    }
-
-    std::vector<int16_t> cb_, cr_;
-    const __m128i even01_ = pairs(kEven, 0), even23_ = pairs(kEven, 2), odd01_ = pairs(kOdd, 0),
-                  odd23_ = pairs(kOdd, 2);
-    __m128i lumaCrToR_{}, lumaCbToB_{}, lumaCbToG_{}, crToG_{}, offset_{};
-};
-
-#endif
-
-// Scales any pixel format into the caller's A, R, G, B buffer, keeping the
-// scaler between calls while nothing about the conversion changes.
-class Scaler {
-public:
-    bool scale(const uint8_t* const src[], const int srcStride[], int srcW, int srcH, AVPixelFormat srcFmt,
-               AVColorSpace colorSpace, AVColorRange range, int dstW, int dstH, bool highQuality, uint8_t* dst,
-               int rowBytes, std::string& error)
-    {
-        bool fullRange = range == AVCOL_RANGE_JPEG;
-        switch (srcFmt) { // the old full-range formats make swscale complain
-        case AV_PIX_FMT_YUVJ420P: srcFmt = AV_PIX_FMT_YUV420P, fullRange = true; break;
-        case AV_PIX_FMT_YUVJ422P: srcFmt = AV_PIX_FMT_YUV422P, fullRange = true; break;
-        case AV_PIX_FMT_YUVJ444P: srcFmt = AV_PIX_FMT_YUV444P, fullRange = true; break;
-        case AV_PIX_FMT_YUVJ440P: srcFmt = AV_PIX_FMT_YUV440P, fullRange = true; break;
-        default: break;
-        }
-        const AVPixFmtDescriptor* desc = av_pix_fmt_desc_get(srcFmt);
-        if (!desc) {
-            error = "unknown pixel format";
-            return false;
-        }
-        const bool yuv = !(desc->flags & AV_PIX_FMT_FLAG_RGB) && desc->nb_components >= 3;
-        // Bicubic without accurate rounding or full chroma interpolation: the
-        // flags that keep swscale on its SIMD paths, as ffmpeg's own default.
-        int flags = SWS_FAST_BILINEAR;
-        if (highQuality)
-            flags = (dstW < srcW && dstH < srcH) ? SWS_AREA : SWS_BICUBIC;
-        const int matrix = yuv ? swsMatrix(colorSpace, srcW, srcH) : SWS_CS_DEFAULT;
-#if defined(__SSE2__)
-        if (srcFmt == AV_PIX_FMT_YUV420P && dstW == srcW && dstH == srcH) {
-            yuv420_.convert(src, srcStride, srcW, srcH, sws_getCoefficients(matrix), fullRange, dst, rowBytes);
-            return true;
-        }
-#endif
-        const Key key{srcW, srcH, srcFmt, dstW, dstH, flags, matrix, fullRange};
-        // swscale has SIMD code from YUV to B, G, R, A but not to A, R, G, B.
-        const AVPixelFormat target = yuv ? AV_PIX_FMT_BGRA : AV_PIX_FMT_ARGB;
-        if (!context_ || !(key == key_)) {
-            context_.reset(sws_getContext(srcW, srcH, srcFmt, dstW, dstH, target, flags, nullptr, nullptr,
-                                          nullptr));
-            if (!context_) {
-                error = "cannot convert " + std::string(desc->name) + " " + std::to_string(srcW) + "x" +
-                        std::to_string(srcH) + " to ARGB " + std::to_string(dstW) + "x" + std::to_string(dstH);
-                return false;
-            }
-            if (yuv) {
-                const int* coefficients = sws_getCoefficients(matrix);
-                sws_setColorspaceDetails(context_.get(), coefficients, fullRange ? 1 : 0,
-                                         sws_getCoefficients(SWS_CS_DEFAULT), 1, 0, 1 << 16, 1 << 16);
-            }
-            key_ = key;
-        }
-        uint8_t* const dstPlanes[4] = {dst, nullptr, nullptr, nullptr};
-        const int dstStrides[4] = {rowBytes, 0, 0, 0};
-        if (sws_scale(context_.get(), src, srcStride, 0, srcH, dstPlanes, dstStrides) <= 0) {
-            error = "scaling failed";
-            return false;
-        }
-        if (target != AV_PIX_FMT_ARGB)
-            for (int y = 0; y < dstH; ++y)
-                reverseBytes(dst + static_cast<std::ptrdiff_t>(y) * rowBytes, dstW);
-        if (desc->flags & AV_PIX_FMT_FLAG_ALPHA) { // the host's frames are opaque
-            for (int y = 0; y < dstH; ++y) {
-                uint8_t* p = dst + static_cast<std::ptrdiff_t>(y) * rowBytes;
-                for (int x = 0; x < dstW; ++x)
-                    p[4 * x] = 255;
-            }
-        }
-        return true;
-    }
-
-private:
-    struct Key {
-        int srcW = 0, srcH = 0;
-        AVPixelFormat srcFmt = AV_PIX_FMT_NONE;
-        int dstW = 0, dstH = 0, flags = 0;
-        int matrix = SWS_CS_DEFAULT;
-        bool fullRange = false;
-        bool operator==(const Key&) const = default;
-    };
-    SwsPtr context_;
-    Key key_;
-#if defined(__SSE2__)
-    Yuv420ToArgb yuv420_;
-#endif
-};
-
-// One demuxer with one decoder for one stream. Video and audio each get
-// their own, so that each can keep its position and seek on its own.
+// The sound of a file for the plug-in's MixAudio outside a render (a render
+// carries the file's sound tracks as they are): a demuxer and decoder of its
+// own, opened when first asked, on files only.
 class StreamDecoder {
 public:
     bool open(const std::string& path, AVMediaType type, std::string& error)
@@ -492,7 +158,7 @@ public:
     int streamIndex() const { return stream_; }
 
 private:
-    FormatPtr format_;
+    InputPtr format_;
     CodecPtr codec_;
     PacketPtr packet_;
     int stream_ = -1;
@@ -503,238 +169,6 @@ int64_t pts(const AVFrame* f)
 {
     return f->best_effort_timestamp != AV_NOPTS_VALUE ? f->best_effort_timestamp : f->pts;
 }
-
-// Decoded frames of the video stream, addressed by frame index.
-class VideoReader {
-public:
-    bool open(const std::string& path, std::string& error)
-    {
-        if (!decoder_.open(path, AVMEDIA_TYPE_VIDEO, error))
-            return false;
-        path_ = path;
-        AVStream* st = decoder_.stream();
-        width_ = decoder_.codec()->width;
-        height_ = decoder_.codec()->height;
-        if (width_ <= 0 || height_ <= 0 || width_ > kMaxFrameEdge || height_ > kMaxFrameEdge) {
-            error = quotedPath(path) + ": unusable picture size " + std::to_string(width_) + "x" +
-                    std::to_string(height_);
-            return false;
-        }
-        AVRational r = av_guess_frame_rate(decoder_.format(), st, nullptr);
-        if (r.num <= 0 || r.den <= 0 || av_q2d(r) > 1000.0 || av_q2d(r) < 0.1)
-            r = AVRational{25, 1};
-        av_reduce(&r.num, &r.den, r.num, r.den, 1 << 30);
-        rate_ = Rate{r.num, r.den};
-        AVRational sar = av_guess_sample_aspect_ratio(decoder_.format(), st, nullptr);
-        if (sar.num > 0 && sar.den > 0)
-            av_reduce(&sar.num, &sar.den, sar.num, sar.den, 1 << 16);
-        if (sar.num > 0 && sar.den > 0)
-            aspect_ = PixelAspect{sar.num, sar.den};
-        startPts_ = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
-        current_.reset(av_frame_alloc());
-        ahead_.reset(av_frame_alloc());
-        if (!current_ || !ahead_) {
-            error = quotedPath(path) + ": out of memory";
-            return false;
-        }
-        // Index 0 is the first picture decoded. Video may start after the
-        // stream's stated start: MKV muxers shift it by the audio's encoder delay.
-        if (decoder_.receive(ahead_.get()) == 1 && pts(ahead_.get()) != AV_NOPTS_VALUE)
-            startPts_ = std::max(startPts_, pts(ahead_.get()));
-        av_frame_unref(ahead_.get());
-        decoder_.seek(startPts_);
-        frameCount_ = countFrames();
-        if (frameCount_ <= 0) {
-            error = quotedPath(path) + ": the video stream has no frames";
-            return false;
-        }
-        return true;
-    }
-
-    int width() const { return width_; }
-    int height() const { return height_; }
-    Rate rate() const { return rate_; }
-    PixelAspect aspect() const { return aspect_; }
-    int frameCount() const { return frameCount_; }
-    const char* codecName() const { return avcodec_get_name(decoder_.codec()->codec_id); }
-    double startSeconds() const { return static_cast<double>(startPts_) * av_q2d(decoder_.stream()->time_base); }
-
-    // The frame on screen at `index`, decoding forward from where we are and
-    // seeking only when the frame lies behind or far ahead.
-    const AVFrame* frame(int index, std::string& error)
-    {
-        if (currentIndex_ == index || (currentIndex_ >= 0 && currentIndex_ < index && aheadIndex_ > index))
-            return current_.get();
-        constexpr int kMaxDecodeAhead = 48;
-        bool seekTried = false;
-        if (currentIndex_ > index || index - std::max<int64_t>(currentIndex_, 0) > kMaxDecodeAhead) {
-            seekTo(index);
-            seekTried = true;
-        }
-        bool firstAfterSeek = seekTried;
-        bool restartTried = false;
-        for (;;) {
-            int64_t nextIndex = -1;
-            if (aheadIndex_ >= 0) {
-                nextIndex = aheadIndex_;
-                aheadIndex_ = -1;
-                av_frame_unref(current_.get());
-                av_frame_move_ref(current_.get(), ahead_.get());
-            } else {
-                const int r = decoder_.receive(ahead_.get());
-                if (r < 0) {
-                    error = quotedPath(path_) + ": cannot decode frame " + std::to_string(index) + ": " + avErrorText(r);
-                    return nullptr;
-                }
-                if (r == 0) {
-                    // A length worked out from the duration may be one frame long;
-                    // a file that holds fewer frames than it promises is damaged.
-                    if (currentIndex_ >= 0 && !exactCount_ && index == frameCount_ - 1 && currentIndex_ + 1 == index)
-                        return current_.get();
-                    if (currentIndex_ >= 0) {
-                        error = quotedPath(path_) + ": frame " + std::to_string(index) +
-                                " cannot be decoded: the file ends after frame " + std::to_string(currentIndex_) +
-                                " of the " + std::to_string(frameCount_) + " it promises";
-                        return nullptr;
-                    }
-                    if (!restartTried) {
-                        restartTried = true;
-                        seekTo(0);
-                        firstAfterSeek = true;
-                        continue;
-                    }
-                    error = quotedPath(path_) + ": frame " + std::to_string(index) + " cannot be decoded";
-                    return nullptr;
-                }
-                nextIndex = indexOf(ahead_.get());
-                if (nextIndex > index && firstAfterSeek && !restartTried && index > 0) {
-                    // The seek landed past the frame: decode from the very start.
-                    restartTried = true;
-                    av_frame_unref(ahead_.get());
-                    seekTo(0);
-                    continue;
-                }
-                firstAfterSeek = false;
-                if (nextIndex > index && currentIndex_ >= 0 && currentIndex_ < index) {
-                    aheadIndex_ = nextIndex; // the current picture still shows at `index`
-                    return current_.get();
-                }
-                av_frame_unref(current_.get());
-                av_frame_move_ref(current_.get(), ahead_.get());
-            }
-            currentIndex_ = nextIndex;
-            if (currentIndex_ >= index)
-                return current_.get();
-        }
-    }
-
-    // The frame at `index` when the decoder reaches it at once; else the key
-    // frame at or before it, which decodes alone: what an editor shows while
-    // scrubbing through long stretches between key frames.
-    const AVFrame* nearbyFrame(int index, std::string& error)
-    {
-        constexpr int kQuickSteps = 2;
-        const bool reachable = currentIndex_ == index || (currentIndex_ >= 0 && currentIndex_ < index &&
-                                                          (aheadIndex_ > index || index - currentIndex_ <= kQuickSteps));
-        if (reachable || index == 0)
-            return frame(index, error);
-        // A frame decoded since the key frame before `index`, and not past
-        // it, is as near as a seek would get: no work at all.
-        if (currentIndex_ >= 0 && currentIndex_ < index && pts(current_.get()) != AV_NOPTS_VALUE) {
-            const AVIndexEntry* key =
-                avformat_index_get_entry_from_timestamp(decoder_.stream(), ptsOf(index), AVSEEK_FLAG_BACKWARD);
-            if (key != nullptr && (key->flags & AVINDEX_KEYFRAME) && pts(current_.get()) >= key->timestamp)
-                return current_.get();
-        }
-        seekTo(index);
-        const int r = decoder_.receive(ahead_.get());
-        if (r != 1)
-            return frame(index, error);
-        const int64_t keyIndex = indexOf(ahead_.get());
-        av_frame_move_ref(current_.get(), ahead_.get());
-        currentIndex_ = keyIndex;
-        if (keyIndex > index || keyIndex < 0)
-            return frame(index, error);  // the seek landed past it
-        return current_.get();
-    }
-
-private:
-    int64_t indexOf(const AVFrame* f)
-    {
-        const int64_t p = pts(f);
-        if (p == AV_NOPTS_VALUE)
-            return currentIndex_ + 1;
-        return av_rescale_q_rnd(p - startPts_, decoder_.stream()->time_base, AVRational{rate_.den, rate_.num},
-                                static_cast<AVRounding>(AV_ROUND_NEAR_INF | AV_ROUND_PASS_MINMAX));
-    }
-
-    int64_t ptsOf(int64_t index) const
-    {
-        return startPts_ + av_rescale_q(index, AVRational{rate_.den, rate_.num}, decoder_.stream()->time_base);
-    }
-
-    void seekTo(int64_t index)
-    {
-        decoder_.seek(ptsOf(index));
-        av_frame_unref(current_.get());
-        av_frame_unref(ahead_.get());
-        currentIndex_ = -1;
-        aheadIndex_ = -1;
-    }
-
-    // From the container when it says; otherwise from the last timestamp.
-    int countFrames()
-    {
-        const AVStream* st = decoder_.stream();
-        const int64_t kLimit = 1 << 30;
-        exactCount_ = st->nb_frames > 0;
-        if (st->nb_frames > 0)
-            return static_cast<int>(std::min<int64_t>(st->nb_frames, kLimit));
-        if (st->duration != AV_NOPTS_VALUE && st->duration > 0) {
-            const int64_t stated = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
-            const int64_t n = av_rescale_q_rnd(stated + st->duration - startPts_, st->time_base,
-                                               AVRational{rate_.den, rate_.num}, AV_ROUND_NEAR_INF);
-            if (n > 0)
-                return static_cast<int>(std::min(n, kLimit));
-        }
-        // Container duration mixes in the audio, so scan the video packets of
-        // the last seconds (or the whole file when its length is unknown).
-        const AVFormatContext* fmt = decoder_.format();
-        if (fmt->duration != AV_NOPTS_VALUE && fmt->duration > 10 * AV_TIME_BASE) {
-            const int64_t tail = fmt->duration - 10 * AV_TIME_BASE;
-            decoder_.seek(startPts_ + av_rescale_q(tail, AV_TIME_BASE_Q, st->time_base));
-        }
-        int64_t last = -1;
-        int64_t packets = 0;
-        AVPacket* pkt = decoder_.packet();
-        for (int64_t guard = 0; guard < kLimit && av_read_frame(decoder_.format(), pkt) >= 0; ++guard) {
-            if (pkt->stream_index == decoder_.streamIndex()) {
-                ++packets;
-                const int64_t p = pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts;
-                if (p != AV_NOPTS_VALUE) {
-                    const int64_t i = av_rescale_q_rnd(p - startPts_, st->time_base,
-                                                       AVRational{rate_.den, rate_.num}, AV_ROUND_NEAR_INF);
-                    last = std::max(last, i);
-                }
-            }
-            av_packet_unref(pkt);
-        }
-        decoder_.seek(startPts_);
-        if (last >= 0)
-            return static_cast<int>(std::min(last + 1, kLimit));
-        return static_cast<int>(std::min(packets, kLimit));
-    }
-
-    StreamDecoder decoder_;
-    std::string path_;
-    int width_ = 0, height_ = 0, frameCount_ = 0;
-    bool exactCount_ = false; // the container states the number of frames
-    Rate rate_;
-    PixelAspect aspect_;
-    int64_t startPts_ = 0;
-    FramePtr current_, ahead_;
-    int64_t currentIndex_ = -1, aheadIndex_ = -1;
-};
 
 // The audio stream as one 48000 Hz stereo timeline whose sample 0 is the
 // start of the video.
@@ -912,13 +346,18 @@ std::string clockText(double seconds)
 } // namespace
 
 struct MediaSource::Impl {
+    std::string path;
     std::string name;
     std::unique_ptr<BuiltinClip> builtin;
     std::vector<uint8_t> native; // the built-in clip's last rendered frame
     int nativeIndex = -1;
-    std::unique_ptr<VideoReader> video;
-    std::unique_ptr<AudioReader> audio;
-    Scaler scaler;
+    std::unique_ptr<Demuxer> demuxer;
+    std::unique_ptr<VideoDecoder> video;
+    std::unique_ptr<AudioReader> audio; // opened when first asked
+    bool audioTried = false;
+    int64_t offset = 0;
+    ToArgb toArgb;
+    std::vector<uint8_t> stored, turned; // a turned picture on its way
 };
 
 MediaSource::MediaSource(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
@@ -927,14 +366,14 @@ MediaSource::~MediaSource() = default;
 std::unique_ptr<MediaSource> MediaSource::openFile(const std::string& path, std::string& error)
 {
     auto impl = std::make_unique<Impl>();
-    impl->name = quotedPath(path);
-    impl->video = std::make_unique<VideoReader>();
-    if (!impl->video->open(path, error))
+    impl->path = path;
+    impl->name = inputName(path);
+    impl->demuxer = Demuxer::open(path, error);
+    if (!impl->demuxer)
         return nullptr;
-    impl->audio = std::make_unique<AudioReader>();
-    std::string audioError;
-    if (!impl->audio->open(path, impl->video->startSeconds(), audioError))
-        impl->audio.reset(); // no (usable) sound: frames are silent
+    impl->video = VideoDecoder::open(*impl->demuxer, error);
+    if (!impl->video)
+        return nullptr;
     return std::unique_ptr<MediaSource>(new MediaSource(std::move(impl)));
 }
 
@@ -964,17 +403,115 @@ int MediaSource::frameCount() const
 
 Rate MediaSource::frameRate() const
 {
-    return impl_->builtin ? Rate{BuiltinClip::kRateNum, BuiltinClip::kRateDen} : impl_->video->rate();
+    if (impl_->builtin)
+        return Rate{BuiltinClip::kRateNum, BuiltinClip::kRateDen};
+    const AVRational r = impl_->video->rate();
+    return Rate{r.num, r.den};
 }
 
 bool MediaSource::hasAudio() const
 {
-    return impl_->builtin || impl_->audio;
+    if (impl_->builtin)
+        return true;
+    const AVFormatContext* f = impl_->demuxer->format();
+    for (unsigned i = 0; i < f->nb_streams; ++i)
+        if (f->streams[i]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
+            return true;
+    return false;
+}
+
+bool MediaSource::soundIsCarried() const
+{
+    return !impl_->builtin;
 }
 
 PixelAspect MediaSource::pixelAspect() const
 {
-    return impl_->builtin ? PixelAspect{} : impl_->video->aspect();
+    if (impl_->builtin)
+        return {};
+    AVRational sar = impl_->video->sampleAspect();
+    if (sar.num <= 0 || sar.den <= 0)
+        return {};
+    // A quarter turn turns the pixels too.
+    if (impl_->video->quarterTurns() & 1)
+        std::swap(sar.num, sar.den);
+    return PixelAspect{sar.num, sar.den};
+}
+
+bool MediaSource::limit(int64_t from, int64_t to, std::string& error)
+{
+    if (impl_->builtin) {
+        error = "the built-in clip has no parts; give an INPUT";
+        return false;
+    }
+    if (!impl_->video->limit(from, to)) {
+        error = impl_->name + " has no frame from " + std::to_string(from / 1000) + " ms" +
+                (to > 0 ? " to " + std::to_string(to / 1000) + " ms" : std::string());
+        return false;
+    }
+    impl_->offset = av_rescale_q(impl_->video->partStartPts(), impl_->video->timeBase(), AV_TIME_BASE_Q);
+    return true;
+}
+
+int64_t MediaSource::partOffset() const
+{
+    return impl_->offset;
+}
+
+FrameTime MediaSource::frameTime(int index) const
+{
+    if (impl_->builtin)
+        return FrameTime{index, 1};
+    return impl_->video->time(index);
+}
+
+AVRational MediaSource::timeBase() const
+{
+    if (impl_->builtin)
+        return AVRational{BuiltinClip::kRateDen, BuiltinClip::kRateNum};
+    return impl_->video->timeBase();
+}
+
+VideoShape MediaSource::shape() const
+{
+    VideoShape shape;
+    const Rate r = frameRate();
+    shape.rate = AVRational{r.num, r.den};
+    shape.timeBase = timeBase();
+    shape.width = width();
+    shape.height = height();
+    if (impl_->builtin)
+        return shape;
+    const AVCodecContext* c = impl_->video->codec();
+    shape.source = c->pix_fmt != AV_PIX_FMT_NONE ? c->pix_fmt
+                                                 : static_cast<AVPixelFormat>(impl_->demuxer->video()->codecpar->format);
+    shape.primaries = c->color_primaries;
+    shape.transfer = c->color_trc;
+    shape.space = c->colorspace;
+    shape.range = c->color_range;
+    return shape;
+}
+
+const AVFormatContext* MediaSource::container() const
+{
+    return impl_->demuxer ? impl_->demuxer->format() : nullptr;
+}
+
+int MediaSource::videoStream() const
+{
+    return impl_->demuxer ? impl_->demuxer->videoIndex() : -1;
+}
+
+void MediaSource::carryTo(std::shared_ptr<PacketQueue> queue)
+{
+    if (impl_->demuxer)
+        impl_->demuxer->carryTo(std::move(queue));
+}
+
+void MediaSource::carryUntil(int64_t until)
+{
+    if (impl_->demuxer)
+        impl_->demuxer->carryUntil(until);
 }
 
 std::string MediaSource::description() const
@@ -987,9 +524,14 @@ std::string MediaSource::description() const
                        clockText(static_cast<double>(frameCount()) * r.den / r.num) + "), ";
     if (impl_->builtin)
         return text + "colour pattern with a 440 Hz tone";
-    text += impl_->video->codecName();
-    text += impl_->audio ? std::string(" + ") + impl_->audio->codecName() : std::string(", no audio");
-    return text;
+    text += avcodec_get_name(impl_->video->codec()->codec_id);
+    const AVFormatContext* f = impl_->demuxer->format();
+    int others = 0;
+    for (unsigned i = 0; i < f->nb_streams; ++i)
+        if (static_cast<int>(i) != impl_->demuxer->videoIndex()) {
+            text += std::string(others++ ? ", " : " + ") + avcodec_get_name(f->streams[i]->codecpar->codec_id);
+        }
+    return others ? text : text + ", no audio";
 }
 
 bool MediaSource::readFrame(int index, int width, int height, bool highQuality, uint8_t* dst, int rowBytes,
@@ -1026,22 +568,47 @@ bool MediaSource::read(int index, int width, int height, bool highQuality, bool 
     }
     std::string cause;
     bool ok = false;
-    if (impl_->builtin) {
-        if (impl_->nativeIndex != index) {
-            impl_->builtin->renderFrame(index, impl_->native.data(), BuiltinClip::kWidth * 4);
-            impl_->nativeIndex = index;
+    Impl& s = *impl_;
+    if (s.builtin) {
+        if (s.nativeIndex != index) {
+            s.builtin->renderFrame(index, s.native.data(), BuiltinClip::kWidth * 4);
+            s.nativeIndex = index;
         }
-        const uint8_t* planes[4] = {impl_->native.data(), nullptr, nullptr, nullptr};
+        const uint8_t* planes[4] = {s.native.data(), nullptr, nullptr, nullptr};
         const int strides[4] = {BuiltinClip::kWidth * 4, 0, 0, 0};
-        ok = impl_->scaler.scale(planes, strides, BuiltinClip::kWidth, BuiltinClip::kHeight, AV_PIX_FMT_ARGB,
-                                 AVCOL_SPC_RGB, AVCOL_RANGE_JPEG, width, height, highQuality, dst, rowBytes,
-                                 cause);
+        ok = s.toArgb.convert(Picture{planes, strides, BuiltinClip::kWidth, BuiltinClip::kHeight, AV_PIX_FMT_ARGB,
+                                      AVCOL_SPC_RGB, AVCOL_RANGE_JPEG},
+                              width, height, highQuality, dst, rowBytes, cause);
     } else {
-        const AVFrame* f = nearby ? impl_->video->nearbyFrame(index, error) : impl_->video->frame(index, error);
+        const AVFrame* f = nearby ? s.video->nearbyFrame(index, error) : s.video->frame(index, error);
         if (!f)
             return false;
-        ok = impl_->scaler.scale(f->data, f->linesize, f->width, f->height, static_cast<AVPixelFormat>(f->format),
-                                 f->colorspace, f->color_range, width, height, highQuality, dst, rowBytes, cause);
+        const Picture stored{f->data, f->linesize, f->width, f->height, static_cast<AVPixelFormat>(f->format),
+                             f->colorspace, f->color_range};
+        const int turns = s.video->quarterTurns();
+        if (turns == 0 && !s.video->flipped()) {
+            ok = s.toArgb.convert(stored, width, height, highQuality, dst, rowBytes, cause);
+        } else {
+            // Upright first, at the stored size; then to the wanted size.
+            const size_t bytes = static_cast<size_t>(f->width) * f->height * 4;
+            s.stored.resize(bytes);
+            const bool direct = (turns & 1) ? width == f->height && height == f->width
+                                            : width == f->width && height == f->height;
+            ok = s.toArgb.convert(stored, f->width, f->height, true, s.stored.data(), f->width * 4, cause);
+            const int uprightW = (turns & 1) ? f->height : f->width, uprightH = (turns & 1) ? f->width : f->height;
+            if (ok && direct) {
+                turnArgb(s.stored.data(), f->width * 4, f->width, f->height, turns, s.video->flipped(), dst, rowBytes);
+            } else if (ok) {
+                s.turned.resize(bytes);
+                turnArgb(s.stored.data(), f->width * 4, f->width, f->height, turns, s.video->flipped(),
+                         s.turned.data(), uprightW * 4);
+                const uint8_t* planes[4] = {s.turned.data(), nullptr, nullptr, nullptr};
+                const int strides[4] = {uprightW * 4, 0, 0, 0};
+                ok = s.toArgb.convert(Picture{planes, strides, uprightW, uprightH, AV_PIX_FMT_ARGB, AVCOL_SPC_RGB,
+                                              AVCOL_RANGE_JPEG},
+                                      width, height, highQuality, dst, rowBytes, cause);
+            }
+        }
     }
     if (!ok)
         error = impl_->name + ": frame " + std::to_string(index) + ": " + cause;
@@ -1058,6 +625,16 @@ bool MediaSource::readAudio(int index, std::vector<float>& samples, std::string&
     }
     if (!hasAudio())
         return true;
+    if (!impl_->builtin && !impl_->audioTried) {
+        impl_->audioTried = true;
+        std::string ignored;
+        auto audio = std::make_unique<AudioReader>();
+        const double start = static_cast<double>(impl_->video->partStartPts()) * av_q2d(timeBase());
+        if (impl_->path != "-" && audio->open(impl_->path, start, ignored))
+            impl_->audio = std::move(audio);
+    }
+    if (!impl_->builtin && !impl_->audio)
+        return true; // sound that cannot be read again sounds silent
     const int64_t first = audioSampleStart(index, frameRate());
     const int64_t count = audioSampleStart(index + 1, frameRate()) - first;
     if (impl_->builtin) {
@@ -1070,23 +647,6 @@ bool MediaSource::readAudio(int index, std::vector<float>& samples, std::string&
         return false;
     }
     return true;
-}
-
-std::string avErrorText(int code)
-{
-    char text[AV_ERROR_MAX_STRING_SIZE] = {};
-    av_strerror(code, text, sizeof text);
-    return text;
-}
-
-std::string quotedPath(const std::string& path)
-{
-    return "'" + path + "'";
-}
-
-std::string localUrl(const std::string& path)
-{
-    return path.find("://") == std::string::npos ? "file:" + path : path;
 }
 
 } // namespace brimtone::host

@@ -1,12 +1,19 @@
-// Reading frames and sound from a media file (through FFmpeg) or from the
-// built-in clip, in the form the plug-in's host callbacks hand out: frames as
-// A, R, G, B bytes scaled to the wanted size, and each frame's own audio.
+// The clip the plug-in renders: a media file (or standard input, a pipe, a
+// FIFO) read once through the media layer, or the built-in clip, in the form
+// the plug-in's host callbacks hand out: upright frames as A, R, G, B bytes
+// scaled to the wanted size. A file's other streams are carried to the output
+// by the media sink; the built-in clip's frames carry their own sound.
 #pragma once
 
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
+
+#include "media/Convert.h"
+#include "media/Demuxer.h"
+#include "media/Encoder.h"
+#include "media/VideoDecoder.h"
 
 namespace brimtone::host {
 
@@ -25,9 +32,6 @@ inline constexpr int kAudioChannels = 2;
 // exactly. Frame i owns [audioSampleStart(i), audioSampleStart(i + 1)).
 int64_t audioSampleStart(int64_t index, Rate rate);
 
-// Sizes that take BT.709 colour; smaller ones take BT.601.
-bool isHighDefinition(int width, int height);
-
 // The shape of one stored pixel, width : height.
 struct PixelAspect {
     int num = 1;
@@ -38,23 +42,12 @@ struct PixelAspect {
 // `aspect` at the same shape once it is stored at toW x toH.
 PixelAspect keepShape(PixelAspect aspect, int fromW, int fromH, int toW, int toH);
 
-// FFmpeg's text for an error code, and a path in quotes, for messages.
-std::string avErrorText(int code);
-std::string quotedPath(const std::string& path);
-
-// The name FFmpeg opens for `path`: a local path is a file whatever it looks
-// like ("take:2.mp4" is not a protocol); only "scheme://" names a URL.
-std::string localUrl(const std::string& path);
-
-// Quiets FFmpeg's own log to errors only (true) or restores its default.
-void setMediaLogQuiet(bool quiet);
-
 // Largest frame edge accepted anywhere in the media layer.
 inline constexpr int kMaxFrameEdge = 16384;
 
 class MediaSource {
 public:
-    // Opens the first video stream of `path` and its first audio stream, if any.
+    // Opens the first video stream of `path` ("-": standard input).
     static std::unique_ptr<MediaSource> openFile(const std::string& path, std::string& error);
     // The generated test clip: 720x480 at 30 fps with a tone.
     static std::unique_ptr<MediaSource> openBuiltin(int frameCount = 150);
@@ -63,11 +56,37 @@ public:
     MediaSource(const MediaSource&) = delete;
     MediaSource& operator=(const MediaSource&) = delete;
 
+    // The upright picture's size.
     int width() const;
     int height() const;
+    // Frames of the clip (of the part, once limited).
     int frameCount() const;
     Rate frameRate() const;
     bool hasAudio() const;
+    // A file's sound goes to the output as its own streams, not through the
+    // frames (readAudio answers it for the plug-in's MixAudio outside renders).
+    bool soundIsCarried() const;
+
+    // Only the frames shown from `from` up to `to` (AV_TIME_BASE units as
+    // players count; to 0: the end) make the clip; an error when that is none.
+    bool limit(int64_t from, int64_t to, std::string& error);
+    // Where the part starts, in AV_TIME_BASE units of the input's timestamps;
+    // 0 when the whole input is the clip.
+    int64_t partOffset() const;
+
+    // Frame `index`'s timestamp and duration in timeBase().
+    FrameTime frameTime(int index) const;
+    AVRational timeBase() const;
+    // The input's shape, depth and colour, for an encoder to keep.
+    VideoShape shape() const;
+    // The demuxed input and its video stream, for the muxer; nullptr for
+    // the built-in clip.
+    const AVFormatContext* container() const;
+    int videoStream() const;
+    // The packets of every other stream go to `queue` as the input is read.
+    void carryTo(std::shared_ptr<PacketQueue> queue);
+    // Reads on until the carried streams reach `until` (AV_TIME_BASE units).
+    void carryUntil(int64_t until);
     // Square for the built-in clip and for files that do not say.
     PixelAspect pixelAspect() const;
     int audioSampleRate() const { return kAudioSampleRate; }

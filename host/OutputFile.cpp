@@ -126,11 +126,13 @@ std::vector<std::string> OutputFrameFiles(const std::string& path, int first, in
     return files;
 }
 
-std::string CheckOutputName(const std::string& path, int frameCount)
+std::string CheckOutputName(const std::string& path, int frameCount, const std::string& format)
 {
-    if (std::string error = MediaSink::checkName(path); !error.empty()) return error;
+    Encoding encoding;
+    encoding.format = format;
+    if (std::string error = MediaSink::checkName(path, encoding); !error.empty()) return error;
     const bool png = path.size() > 4 && strcasecmp(path.c_str() + path.size() - 4, ".png") == 0;
-    if (!png) return {};
+    if (!png || !format.empty()) return {};
     if (isPattern(path)) {
         if (std::string error = checkPattern(path); !error.empty()) return error;
         const std::vector<std::string> last = OutputFrameFiles(path, frameCount, frameCount);
@@ -189,8 +191,13 @@ std::string ConfirmReplace(const std::string& shownName, const std::vector<std::
 std::unique_ptr<OutputFile> OutputFile::open(const OutputRequest& request, std::string& error)
 {
     const std::string& path = request.path;
-    error = CheckOutputName(path, request.frameCount);
+    error = CheckOutputName(path, request.frameCount, request.format);
     if (!error.empty()) return nullptr;
+    if (path == "-") {
+        std::unique_ptr<OutputFile> output(new OutputFile);
+        output->path_ = output->written_ = path;
+        return output;
+    }
     const std::vector<std::string> files = OutputFrameFiles(path, 1, std::max(request.frameCount, 1));
     error = RefuseInPlace(request.input, files);
     if (!error.empty()) return nullptr;
@@ -245,6 +252,7 @@ OutputFile::~OutputFile()
 
 bool OutputFile::commit(int frames, std::string& error)
 {
+    if (path_ == "-") return true;
     error = CommitOutput(written_, target_, pattern_, frames);
     discard();
     return error.empty();

@@ -21,6 +21,7 @@ struct OutputRequest {
     std::string input;  // the file read, empty for the built-in clip
     int frameCount = 1;
     Replace replace = Replace::Ask;
+    std::string format;  // the container the user named (--format), empty: by extension
 };
 
 // The files a PNG pattern names for frames first..last (numbered as written);
@@ -30,7 +31,7 @@ std::vector<std::string> OutputFrameFiles(const std::string& path, int first, in
 // An error when the path is not an output the host can write `frameCount`
 // frames to: an unknown type, a PNG pattern it cannot number, or one PNG
 // name for many frames.
-std::string CheckOutputName(const std::string& path, int frameCount);
+std::string CheckOutputName(const std::string& path, int frameCount, const std::string& format = {});
 
 // An error when one of `outputs` is the input or one of its frames: same
 // device and inode, through links, `./` and hard links.
@@ -47,7 +48,8 @@ std::string ConfirmReplace(const std::string& shownName, const std::vector<std::
 class OutputFile {
 public:
     // Checks the request against the three rules and makes the temporary
-    // folder; nullptr and the reason when that cannot be.
+    // folder; nullptr and the reason when that cannot be. "-" is standard
+    // output: written as it comes, nothing to replace or put in place.
     static std::unique_ptr<OutputFile> open(const OutputRequest& request, std::string& error);
     // Removes the temporary folder unless committed.
     ~OutputFile();

@@ -408,7 +408,9 @@ RenderOutcome renderPipelined(PluginHost& host, MediaSource& source, MediaSink& 
     mallopt(M_TRIM_THRESHOLD, 256 << 20);
 
     RenderOutcome outcome;
-    FramePrefetcher prefetcher(source, job.frameCount, !job.proxy && source.hasAudio(), kFramesAhead);
+    // A file's sound is carried to the output as it is, not through the frames.
+    FramePrefetcher prefetcher(source, job.frameCount, !job.proxy && source.hasAudio() && !source.soundIsCarried(),
+                               kFramesAhead);
     FrameWriter writer(sink, job.width, job.height, kFramesBehind);
     if (!writer.ready()) {
         outcome.failure = noMemoryFor(job.width, job.height);

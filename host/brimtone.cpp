@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include <unistd.h>
+
 #include "CommandLine.h"
 #include "CoreFoundation.h"
 #include "Dialogs.h"
@@ -20,6 +22,8 @@
 #include "DialogCamera.h"
 #include "Display.h"
 #include "MediaSink.h"
+#include "media/Carried.h"
+#include "media/Muxer.h"
 #include "Interrupt.h"
 #include "MediaSource.h"
 #include "Pipeline.h"
@@ -105,11 +109,26 @@ void prepareFrameParams(PluginHost& host, const OutputFrame& frame, int width, i
     params.frame = frame.world;
 }
 
+int usage(const std::string& message)
+{
+    Progress::breakLine();
+    std::cerr << "brimtone: " << message << "\n";
+    return 2;
+}
+
 int render(const Options& options)
 {
     std::string error;
+    const std::string path = options.output.empty() ? "brimtone-demo.mp4" : options.output;
+    // What cannot be written at all is said before anything is read or written.
+    if (error = MediaSink::checkName(path, options.encoding); !error.empty()) return usage(error);
+    if (options.to > 0 && options.to <= options.from)
+        return usage("--to must come after --from");
+    if (path == "-" && isatty(STDOUT_FILENO) == 1)
+        return usage("standard output is a terminal; give -o FILE or send it on with '|'");
     auto source = openSource(options, error);
     if (!source) return fail(error);
+    if ((options.from > 0 || options.to > 0) && !source->limit(options.from, options.to, error)) return fail(error);
     auto host = loadPlugin(options, error);
     if (!host) return fail(error);
 
@@ -117,15 +136,27 @@ int render(const Options& options)
     const int height = options.height ? options.height : source->height();
     const int frameCount = std::min(options.frames.value_or(source->frameCount()), source->frameCount());
     if (frameCount <= 0) return fail("'" + source->description() + "' has no frames to render");
-    const OutputRequest request{options.output.empty() ? "brimtone-demo.mp4" : options.output, options.input,
-                                frameCount, options.replace};
+    const OutputRequest request{path, options.input == "-" ? std::string() : options.input, frameCount,
+                                options.replace, options.encoding.format};
 
-    const PixelAspect aspect = keepShape(source->pixelAspect(), source->width(), source->height(), width, height);
+    SinkSpec spec;
+    spec.width = width;
+    spec.height = height;
+    spec.rate = source->frameRate();
+    spec.aspect = keepShape(source->pixelAspect(), source->width(), source->height(), width, height);
+    spec.withAudio = source->hasAudio() && !source->soundIsCarried();
+    spec.input = source->soundIsCarried() ? source.get() : nullptr;
+    spec.withSound = !options.proxy;
+    spec.encoding = options.encoding;
+    spec.shownPath = request.path;
     auto output = OutputFile::open(request, error);
     if (!output) return fail(error);
-    auto sink = MediaSink::open(output->writePath(), width, height, source->frameRate(), source->hasAudio(), error,
-                                aspect, request.path);
+    auto sink = MediaSink::open(output->writePath(), spec, error);
     if (!sink) return fail(error);
+    if (!options.quiet) {
+        if (!sink->note().empty()) std::cerr << "brimtone: " << sink->note() << "\n";
+        for (const std::string& line : sink->streamLines()) std::cerr << "brimtone: " << line << "\n";
+    }
 
     host->attach(source.get(), FilterSettings{options.fadeIn, options.fadeOut});
     const SInt32 result = askForInfo(*host, frameCount);
@@ -151,14 +182,15 @@ int render(const Options& options)
         return 128 + stop;
     }
     if (!sink->finish(error) || !output->commit(sink->framesWritten(), error)) return fail(error);
+    const std::string shown = request.path == "-" ? "standard output" : request.path;
     if (stop) {
         Progress::breakLine();
         std::cerr << "brimtone: stopped at frame " << outcome.framesRendered << " of " << frameCount << "; wrote "
-                  << request.path << "\n";
+                  << shown << "\n";
         return 128 + stop;
     }
     progress.finish();
-    if (!options.quiet) std::cerr << "brimtone: wrote " << request.path << "\n";
+    if (!options.quiet) std::cerr << "brimtone: wrote " << shown << "\n";
     return 0;
 }
 
@@ -208,7 +240,7 @@ int thumbnail(const Options& options)
     host->params().getInfo.bestThumbOffset = at;
     result = host->call(kPlugFilePlaceHolder);
     if (result != kPluginOK) return fail(pluginError(*host, "making the thumbnail", result));
-    const OutputRequest request{options.output, options.input, 1, options.replace};
+    const OutputRequest request{options.output, options.input, 1, options.replace, {}};
     auto output = OutputFile::open(request, error);
     if (!output) return fail(error);
     auto sink = MediaSink::open(output->writePath(), width, height, source->frameRate(), false, error, PixelAspect{},
@@ -312,9 +344,78 @@ std::string field(const char* text, size_t size)
     return converted ? std::string(utf8) : std::string(text, length);
 }
 
+std::string jsonText(const std::string& text)
+{
+    std::string out = "\"";
+    for (const unsigned char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += char(c);
+        } else if (c < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+            out += escaped;
+        } else {
+            out += char(c);
+        }
+    }
+    return out + "\"";
+}
+
+// What a render of INPUT keeps: one entry per stream, in order.
+struct StreamFate {
+    int index = 0;
+    std::string kind, codec, language, action, detail;
+};
+
+std::string planStreams(const Options& options, std::vector<StreamFate>& fates, std::string& container)
+{
+    std::string error;
+    auto source = MediaSource::openFile(options.input, error);
+    if (!source) return error;
+    const std::string output = options.output.empty() ? "out.mp4" : options.output;
+    if (error = MediaSink::checkName(output, options.encoding); !error.empty()) return error;
+    const AVOutputFormat* format = chooseContainer(output, options.encoding.format, error);
+    const AVCodec* encoder = format ? chooseVideoEncoder(options.encoding, format, error) : nullptr;
+    if (!encoder) return error;
+    container = format->name;
+    const AVFormatContext* input = source->container();
+    const std::vector<CarriedStream> plan =
+        planCarried(input, source->videoStream(), format, options.encoding, true, error);
+    if (!error.empty()) return error;
+    for (unsigned i = 0; i < input->nb_streams; ++i) {
+        const AVStream* stream = input->streams[i];
+        StreamFate fate;
+        fate.index = int(i);
+        fate.kind = av_get_media_type_string(stream->codecpar->codec_type) ? av_get_media_type_string(stream->codecpar->codec_type) : "unknown";
+        fate.codec = avcodec_get_name(stream->codecpar->codec_id);
+        if (const AVDictionaryEntry* language = av_dict_get(stream->metadata, "language", nullptr, 0))
+            fate.language = language->value;
+        if (int(i) == source->videoStream()) {
+            fate.action = "effect";
+            fate.detail = std::string("the picture, through the effect, encoded with ") + encoder->name;
+        }
+        for (const CarriedStream& c : plan) {
+            if (c.input != int(i)) continue;
+            fate.action = c.action == CarriedStream::Action::Copy      ? "copy"
+                          : c.action == CarriedStream::Action::Convert ? "convert"
+                                                                       : "leave";
+            fate.detail = c.action == CarriedStream::Action::Copy ? "copied as it is" : c.line.substr(c.line.find(": ") + 2);
+        }
+        fates.push_back(fate);
+    }
+    return {};
+}
+
 int info(const Options& options)
 {
     std::string error;
+    std::vector<StreamFate> fates;
+    std::string container;
+    if (!options.input.empty()) {
+        error = planStreams(options, fates, container);
+        if (!error.empty()) return fail(error);
+    }
     auto host = loadPlugin(options, error);
     if (!host) return fail(error);
     const SInt32 result = askForInfo(*host, 0);
@@ -322,6 +423,51 @@ int info(const Options& options)
 
     const PluginParams& params = host->params();
     const auto& info2 = params.getInfo2;
+    const std::string settings = describeSettingsInUse();
+    std::vector<std::pair<std::string, std::string>> settingLines;
+    for (size_t start = 0; start < settings.size();) {
+        const size_t end = settings.find('\n', start);
+        const std::string line = settings.substr(start, end - start);
+        const size_t colon = line.find(':');
+        if (colon != std::string::npos) {
+            const size_t value = line.find_first_not_of(' ', colon + 1);
+            settingLines.emplace_back(line.substr(0, colon), value == std::string::npos ? "" : line.substr(value));
+        }
+        if (end == std::string::npos) break;
+        start = end + 1;
+    }
+    if (options.json) {
+        std::printf("{\n  \"bundle\": %s,\n  \"type\": %d,\n  \"group\": %s,\n  \"sliders\": [",
+                    jsonText(host->bundlePath()).c_str(), int(params.getInfo.pluginType),
+                    jsonText(field(info2.group, sizeof info2.group)).c_str());
+        for (int n = 0; n < 3; ++n) {
+            const auto& slider = info2.filterSliders[n];
+            std::printf("%s\n    {\"label\": %s, \"min\": %s, \"max\": %s, \"default\": %.2f}", n ? "," : "",
+                        jsonText(field(slider.label, sizeof slider.label)).c_str(),
+                        jsonText(field(slider.minLabel, sizeof slider.minLabel)).c_str(),
+                        jsonText(field(slider.maxLabel, sizeof slider.maxLabel)).c_str(), double(slider.defaultValue));
+        }
+        std::printf("\n  ],\n  \"button\": %s,\n  \"flags\": %u,\n  \"memory\": %d,\n  \"settings\": {",
+                    jsonText(field(params.getInfo3.buttonTitle, sizeof params.getInfo3.buttonTitle)).c_str(),
+                    unsigned(params.getInfo.pluginFlags), int(info2.baseMemoryNeeded));
+        for (size_t i = 0; i < settingLines.size(); ++i)
+            std::printf("%s\n    %s: %s", i ? "," : "", jsonText(settingLines[i].first).c_str(),
+                        jsonText(settingLines[i].second).c_str());
+        std::printf("\n  }");
+        if (!options.input.empty()) {
+            std::printf(",\n  \"input\": %s,\n  \"container\": %s,\n  \"streams\": [",
+                        jsonText(options.input).c_str(), jsonText(container).c_str());
+            for (size_t i = 0; i < fates.size(); ++i)
+                std::printf("%s\n    {\"index\": %d, \"type\": %s, \"codec\": %s, \"language\": %s, \"action\": %s, "
+                            "\"why\": %s}",
+                            i ? "," : "", fates[i].index, jsonText(fates[i].kind).c_str(),
+                            jsonText(fates[i].codec).c_str(), jsonText(fates[i].language).c_str(),
+                            jsonText(fates[i].action).c_str(), jsonText(fates[i].detail).c_str());
+            std::printf("\n  ]");
+        }
+        std::printf("\n}\n");
+        return 0;
+    }
     std::printf("bundle:   %s\n", host->bundlePath().c_str());
     std::printf("type:     %d%s\n", params.getInfo.pluginType,
                 params.getInfo.pluginType == kPluginFilterType ? " (filter)" : "");
@@ -337,29 +483,28 @@ int info(const Options& options)
     std::printf("flags:    0x%08x\n", unsigned(params.getInfo.pluginFlags));
     std::printf("memory:   %d bytes\n", int(info2.baseMemoryNeeded));
     std::printf("settings in use:\n");
-    const std::string settings = describeSettingsInUse();
-    for (size_t start = 0; start < settings.size();) {
-        const size_t end = settings.find('\n', start);
-        std::printf("  %s\n", settings.substr(start, end - start).c_str());
-        start = end + 1;
+    for (const auto& [name, value] : settingLines) {
+        std::string label = name + ":";
+        label.resize(std::max<size_t>(label.size() + 1, 11), ' ');
+        std::printf("  %s%s\n", label.c_str(), value.c_str());
+    }
+    if (!options.input.empty()) {
+        std::printf("a render of %s into %s:\n", options.input.c_str(), container.c_str());
+        for (const StreamFate& fate : fates)
+            std::printf("  stream #%d (%s %s%s): %s\n", fate.index, fate.kind.c_str(), fate.codec.c_str(),
+                        fate.language.empty() ? "" : (", " + fate.language).c_str(), fate.detail.c_str());
     }
     return 0;
 }
 
 }  // namespace
 
-// FFmpeg's own messages start a line of their own, never the end of the
-// progress line.
-static void logOnItsOwnLine(void* context, int level, const char* format, va_list arguments)
-{
-    if (level <= av_log_get_level()) Progress::breakLine();
-    av_log_default_callback(context, level, format, arguments);
-}
-
 int main(int argc, char** argv)
 {
     setMediaLogQuiet(true);
-    av_log_set_callback(logOnItsOwnLine);
+    // FFmpeg's own messages start a line of their own, never the end of the
+    // progress line.
+    setMediaLogHook([] { Progress::breakLine(); });
     // The plug-in's alerts, text and commands go through Qt, as in an editor.
     TBInstallUIHooks();
     const Parsed parsed = parseCommandLine(std::vector<std::string>(argv + 1, argv + argc));

@@ -113,7 +113,7 @@ TEST(MediaSink, UnusableOutputsAndMisuseAreRefusedNamingThePath)
 {
     TempDir dir;
     std::string error;
-    for (const std::string& path : {dir.path + "/out.avi", dir.path + "/no/such/folder/out.mp4",
+    for (const std::string& path : {dir.path + "/out.xyz", dir.path + "/no/such/folder/out.mp4",
                                     dir.path + "/f%05d%d.png"}) {
         EXPECT_FALSE(MediaSink::open(path, 64, 48, Rate{30, 1}, true, error));
         EXPECT_NE(error.find("'" + path + "'"), std::string::npos) << error;

@@ -1,0 +1,89 @@
+// Pictures between the decoder's and encoder's formats and the plug-in's
+// buffers (A, R, G, B bytes per pixel). The common formats have loops of our
+// own, each with a plain version beside the vector ones; everything else goes
+// through swscale.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "Ffmpeg.h"
+
+namespace brimtone::host {
+
+// The implementations of the conversion loops, plainest first. Each gives the
+// same bytes as the plain one.
+enum class ConvertPath { Plain, SSE2, AVX2 };
+
+const char* convertPathName(ConvertPath path);
+bool convertPathAvailable(ConvertPath path);
+// The fastest available path no faster than `limit` names ("plain", "sse2",
+// "avx2"); nil or unknown limits nothing. The process starts on
+// chooseConvertPath(getenv("BRIMTONE_CONVERT_PATH")).
+ConvertPath chooseConvertPath(const char* limit);
+ConvertPath currentConvertPath();
+// For tests and benchmarks: ignored when the path is not available.
+void useConvertPath(ConvertPath path);
+
+// Sizes that take BT.709 colour when a stream does not say; smaller ones BT.601.
+bool isHighDefinition(int width, int height);
+
+// A decoded picture, as the converters read it.
+struct Picture {
+    const uint8_t* const* planes = nullptr;
+    const int* strides = nullptr;
+    int width = 0, height = 0;
+    AVPixelFormat format = AV_PIX_FMT_NONE;
+    AVColorSpace colorSpace = AVCOL_SPC_UNSPECIFIED;
+    AVColorRange range = AVCOL_RANGE_UNSPECIFIED;
+};
+
+// Any picture into the caller's A, R, G, B buffer at any size, alpha 255.
+// Y'CbCr 4:2:0 at its own size takes our loops (bicubic chroma, the picture's
+// real edges for the threshold); the rest swscale, kept between calls.
+class ToArgb {
+public:
+    ToArgb();
+    ~ToArgb();
+    ToArgb(const ToArgb&) = delete;
+    ToArgb& operator=(const ToArgb&) = delete;
+
+    bool convert(const Picture& in, int dstW, int dstH, bool highQuality, uint8_t* dst, int rowBytes,
+                 std::string& error);
+
+    struct Impl;
+
+private:
+    std::unique_ptr<Impl> impl_;
+};
+
+// A, R, G, B rows into an encoder's frame. 8-bit 4:2:0 takes our loops
+// (limited range, the BT.709 or BT.601 matrix, bicubic chroma without
+// ringing at the effect's hard edges); other formats (more bits, 4:2:2,
+// 4:4:4, RGB) swscale with accurate rounding, so a deeper output has no bands.
+class FromArgb {
+public:
+    FromArgb();
+    ~FromArgb();
+    FromArgb(const FromArgb&) = delete;
+    FromArgb& operator=(const FromArgb&) = delete;
+
+    bool open(int width, int height, AVPixelFormat format, AVColorSpace space, AVColorRange range,
+              std::string& error);
+    // `out` has the size and format given to open().
+    void convert(const uint8_t* argb, int rowBytes, AVFrame* out);
+
+    struct Impl;
+
+private:
+    std::unique_ptr<Impl> impl_;
+};
+
+// Quarter turns and a mirror, as a display matrix asks: the source
+// (width x height) turned clockwise by `quarterTurns` after a left-right flip.
+void turnArgb(const uint8_t* src, int srcRowBytes, int width, int height, int quarterTurns, bool flip,
+              uint8_t* dst, int dstRowBytes);
+
+}  // namespace brimtone::host
