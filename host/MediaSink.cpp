@@ -337,7 +337,8 @@ std::unique_ptr<MediaSink> MediaSink::open(const std::string& path, const SinkSp
     }
     s.video = VideoEncoder::open(codec, shape, spec.encoding, s.muxer->globalHeader(), error);
     if (!s.video) {
-        error = "cannot write " + quotedPath(s.path) + ": " + error;
+        if (error.rfind("--", 0) != 0) // an option that does not fit stays a usage error
+            error = "cannot write " + quotedPath(s.path) + ": " + error;
         return nullptr;
     }
     const AVFormatContext* input = spec.input ? spec.input->container() : nullptr;

@@ -33,7 +33,8 @@ struct SinkSpec {
 
 class MediaSink {
 public:
-    // The folder of `path` must exist.
+    // The folder of `path` must exist. An error that starts with "--" names
+    // an option that does not fit this input or container.
     static std::unique_ptr<MediaSink> open(const std::string& path, const SinkSpec& spec, std::string& error);
     static std::unique_ptr<MediaSink> open(const std::string& path, int width, int height, Rate rate,
                                            bool withAudio, std::string& error, PixelAspect aspect = {},

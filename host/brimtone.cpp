@@ -152,7 +152,7 @@ int render(const Options& options)
     auto output = OutputFile::open(request, error);
     if (!output) return fail(error);
     auto sink = MediaSink::open(output->writePath(), spec, error);
-    if (!sink) return fail(error);
+    if (!sink) return error.rfind("--", 0) == 0 ? usage(error) : fail(error);
     if (!options.quiet) {
         if (!sink->note().empty()) std::cerr << "brimtone: " << sink->note() << "\n";
         for (const std::string& line : sink->streamLines()) std::cerr << "brimtone: " << line << "\n";

@@ -146,7 +146,7 @@ std::unique_ptr<VideoEncoder> VideoEncoder::open(const AVCodec* codec, const Vid
             return nullptr;
         }
     } else if (std::strcmp(codec->name, "dnxhd") == 0) {
-        av_opt_set(c->priv_data, "profile", "dnxhr_sq", 0);
+        av_opt_set(c->priv_data, "profile", desc && desc->comp[0].depth > 8 ? "dnxhr_hqx" : "dnxhr_sq", 0);
     } else if (chosen && !x264 && !hasOption(c, "crf") && !(codec->capabilities & AV_CODEC_CAP_LOSSLESS) &&
                std::strcmp(codec->name, "prores_ks") != 0 && std::strcmp(codec->name, "ffv1") != 0 &&
                std::strcmp(codec->name, "png") != 0) {

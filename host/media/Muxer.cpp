@@ -249,6 +249,14 @@ bool Muxer::writeCarried(AVPacket* packet, std::string& error)
         packet->pts -= shift;
     if (packet->dts != AV_NOPTS_VALUE)
         packet->dts -= shift;
+    if (offset_ > 0 && packet->pts != AV_NOPTS_VALUE && packet->pts < 0) {
+        // A subtitle on screen when the part starts is shown from its start;
+        // sound that starts before it is left out, rather than move everything.
+        if (c.in->codecpar->codec_type != AVMEDIA_TYPE_SUBTITLE)
+            return true;
+        packet->duration = std::max<int64_t>(packet->duration + packet->pts, 1);
+        packet->pts = packet->dts = 0;
+    }
     if (c.converter) {
         // The converter's packets come in its encoder's time base.
         return c.converter->convert(packet, [&](AVPacket* out) {

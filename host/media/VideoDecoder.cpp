@@ -180,7 +180,9 @@ bool VideoDecoder::index(std::string& error)
         int64_t length = statedLength(st);
         if (length <= 0 && format->duration != AV_NOPTS_VALUE)
             length = format->duration;
-        n = av_rescale_q_rnd(length, AV_TIME_BASE_Q, av_inv_q(rate_), AV_ROUND_NEAR_INF);
+        // Containers state the longest stream's length, which the sound may
+        // make longer than the picture by a fraction of a frame: whole frames only.
+        n = av_rescale_q_rnd(length + AV_TIME_BASE / 1000, AV_TIME_BASE_Q, av_inv_q(rate_), AV_ROUND_DOWN);
     }
     startPts_ = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
     count_ = static_cast<int>(std::clamp<int64_t>(n, 0, kMaxFrames));
@@ -321,8 +323,8 @@ const AVFrame* VideoDecoder::frame(int index, std::string& error)
         }
         const int64_t pts = bestPts(next_.get());
         int64_t at = 0;
-        if (!table_.empty() && pts != AV_NOPTS_VALUE) {
-            at = indexOf(pts);
+        if (!table_.empty()) {
+            at = pts != AV_NOPTS_VALUE ? indexOf(pts) : currentIndex_ + 1;
         } else {
             if (pts != AV_NOPTS_VALUE && (pts < startPts_ || pts >= partEnd_)) {
                 if (pts >= partEnd_)
@@ -416,6 +418,9 @@ FrameTime VideoDecoder::time(int index) const
     }
     const AVRational tb = demuxer_.video()->time_base;
     const int64_t step = std::max<int64_t>(av_rescale_q(1, av_inv_q(rate_), tb), 1);
+    const int64_t k = first_ + index;
+    if (index >= 0 && k < static_cast<int64_t>(table_.size()))
+        return FrameTime{table_[k], k + 1 < static_cast<int64_t>(table_.size()) ? table_[k + 1] - table_[k] : step};
     return FrameTime{partStartPts() + index * step, step};
 }
 
