@@ -2,6 +2,7 @@
 
 #include "Convert.h"
 
+#include <cstdlib>
 #include <cstring>
 
 extern "C" {
@@ -162,6 +163,13 @@ std::unique_ptr<VideoEncoder> VideoEncoder::open(const AVCodec* codec, const Vid
         av_opt_set_int(c, "b", 0, 0);
     if (globalHeader)
         c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    // Encoders that print through loggers of their own keep to errors as FFmpeg's log does.
+    if (av_log_get_level() <= AV_LOG_ERROR) {
+        if (hasOption(c, "x265-params"))
+            av_opt_set(c->priv_data, "x265-params", "log-level=error", 0);
+        if (std::strcmp(codec->name, "libsvtav1") == 0)
+            setenv("SVT_LOG", "1", 0);
+    }
     const int r = avcodec_open2(c, codec, nullptr);
     if (r < 0) {
         error = std::string("cannot open the ") + codec->name + " encoder for " + std::to_string(shape.width) + "x" +

@@ -5,6 +5,7 @@
 
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -50,9 +51,11 @@ protected:
                                              "[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\nEND=800\ntitle=Arrival\n"
                                              "[CHAPTER]\nTIMEBASE=1/1000\nSTART=800\nEND=1600\ntitle=Beach\n";
         // A film: H.264, AAC in English, MP3 in French (not the default),
-        // English subtitles (forced), a title, a creation time, two chapters.
+        // English subtitles (forced), an attachment, a title, a creation time,
+        // two chapters.
         ASSERT_EQ(shell("ffmpeg -nostdin -v error -f lavfi -i testsrc2=size=96x64:rate=25 -f lavfi -i "
                         "sine=f=440:sample_rate=48000 -f lavfi -i sine=f=660:sample_rate=44100 -i subs.srt -i meta.txt "
+                        "-attach meta.txt -metadata:s:t:0 mimetype=text/plain "
                         "-map 0:v -map 1:a -map 2:a -map 3:s -map_metadata 4 -map_chapters 4 -t 1.6 -c:v libx264 -g 10 "
                         "-c:a:0 aac -c:a:1 libmp3lame -c:s srt -metadata:s:a:0 language=eng -metadata:s:a:1 "
                         "language=fre -metadata:s:s:0 language=eng -disposition:a:1 0 -disposition:s:0 forced film.mkv")
@@ -123,7 +126,7 @@ TEST_F(Faithful, EveryStreamTagChapterAndDispositionIsKeptAndCopiedPacketsAreIde
     ASSERT_EQ(mkv.status, 0) << mkv.err;
     EXPECT_EQ(mkv.err, "");
     EXPECT_EQ(description(path("out.mkv")), description(path("film.mkv")));
-    for (const std::string map : {"0:a:0", "0:a:1", "0:s:0"})
+    for (const std::string map : {"0:a:0", "0:a:1", "0:s:0", "0:t:0"})
         EXPECT_EQ(md5(path("out.mkv"), map), md5(path("film.mkv"), map)) << map;
     EXPECT_NE(md5(path("out.mkv"), "0:v:0"), md5(path("film.mkv"), "0:v:0"));
 
@@ -133,6 +136,7 @@ TEST_F(Faithful, EveryStreamTagChapterAndDispositionIsKeptAndCopiedPacketsAreIde
     EXPECT_NE(mp4.err.find("brimtone: stream #3 (subrip, eng): converted to mov_text: mp4 cannot hold subrip\n"),
               std::string::npos)
         << mp4.err;
+    EXPECT_NE(mp4.err.find("stream #4 (none): left out: mp4 holds no attachments"), std::string::npos) << mp4.err;
     const std::string streams = probe(path("out.mp4"), "-show_entries stream=codec_name:stream_tags=language:"
                                                       "stream_disposition=forced -show_chapters");
     for (const std::string kept : {"\"h264\"", "\"aac\"", "\"mp3\"", "\"mov_text\"", "\"fre\"", "\"Beach\""})
@@ -340,6 +344,26 @@ TEST_F(Faithful, StandardInputOutputAndFifosRenderInOrder)
     const Outcome mp4 = brimtone("render film.mkv -o - --format mp4 -q --frames 10 > piped.mp4");
     ASSERT_EQ(mp4.status, 0) << mp4.err;
     EXPECT_EQ(frameTimes(path("piped.mp4")).size(), 10u);
+    // Ctrl-C on a render to a pipe: the stream so far, finished, and the
+    // frame it stopped at.
+    const std::string exe = BRIMTONE_HOST_EXE;
+    ASSERT_EQ(shell("( '" + exe + "' render --frames 1000000 --size 64x48 -o - 2>sig.err & echo $! > sig.pid; "
+                    "wait $!; echo $? > sig.status ) | cat > stream.mkv &")
+                  .status,
+              0);
+    for (int wait = 0; wait < 600 && (!fs::exists(path("sig.pid")) || !fs::exists(path("stream.mkv")) ||
+                                      fs::file_size(path("stream.mkv")) < 20000);
+         ++wait)
+        usleep(50000);
+    ASSERT_EQ(shell("kill -INT $(cat sig.pid)").status, 0);
+    for (int wait = 0; wait < 600 && readText(path("sig.status")).empty(); ++wait) usleep(50000);
+    EXPECT_EQ(readText(path("sig.status")), "130\n");
+    const std::string said = readText(path("sig.err"));
+    const size_t at = said.find("stopped at frame ");
+    ASSERT_NE(at, std::string::npos) << said;
+    EXPECT_NE(said.find("; wrote standard output"), std::string::npos) << said;
+    EXPECT_EQ(frameTimes(path("stream.mkv")).size(), size_t(std::atoi(said.c_str() + at + 17)));
+
     // A FIFO, read once.
     ASSERT_EQ(mkfifo(path("film.fifo").c_str(), 0600), 0);
     const Outcome fifo = shell("cat film.mkv > film.fifo & '" + std::string(BRIMTONE_HOST_EXE) +
