@@ -630,7 +630,8 @@ bool MediaSource::readAudio(int index, std::vector<float>& samples, std::string&
         std::string ignored;
         auto audio = std::make_unique<AudioReader>();
         const double start = static_cast<double>(impl_->video->partStartPts()) * av_q2d(timeBase());
-        if (impl_->path != "-" && audio->open(impl_->path, start, ignored))
+        // A second reader only where the input can be read again: never a pipe or FIFO.
+        if (impl_->demuxer->seekable() && audio->open(impl_->path, start, ignored))
             impl_->audio = std::move(audio);
     }
     if (!impl_->builtin && !impl_->audio)

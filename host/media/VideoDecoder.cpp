@@ -161,12 +161,22 @@ bool VideoDecoder::index(std::string& error)
                 return false;
             }
         }
-        if (!timed)
-            table_.clear();
-        std::sort(table_.begin(), table_.end());
         const int64_t start = format->start_time != AV_NOPTS_VALUE ? format->start_time : 0;
-        avformat_seek_file(format, -1, INT64_MIN, start, start, 0);
+        if (avformat_seek_file(format, -1, INT64_MIN, start, start, 0) < 0 &&
+            avformat_seek_file(format, -1, INT64_MIN, INT64_MIN, INT64_MIN, AVSEEK_FLAG_BYTE) < 0) {
+            error = demuxer_.name() + ": cannot go back to its start";
+            return false;
+        }
         avcodec_flush_buffers(codec_.get());
+        if (!timed) { // frames without timestamps: counted, then taken in the order they come
+            count_ = static_cast<int>(table_.size());
+            exactCount_ = true;
+            table_.clear();
+            startPts_ = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
+            if (count_ > 0)
+                return true;
+        }
+        std::sort(table_.begin(), table_.end());
         if (!table_.empty()) {
             startPts_ = table_.front();
             count_ = static_cast<int>(table_.size());
