@@ -7,6 +7,10 @@
 #include "QuickDraw.h"
 
 #include <cstdlib>
+
+extern "C" {
+#include <libavformat/avformat.h>
+}
 #include <utility>
 
 using namespace brimtone::host;
@@ -143,6 +147,56 @@ TEST(RenderPipelined, EveryFrameReachesTheSinkInOrderAsAStraightRenderGivesIt)
     }
     host->call(kPlugTerminate);
     DisposeGWorld(frame);
+}
+
+// The sound of a file goes around the plug-in: demuxed on the decoding
+// thread, written on the encoding thread, every packet as it was.
+TEST(RenderPipelined, CarriedSoundReachesTheOutputPacketForPacket)
+{
+    TempDir dir;
+    setenv("XDG_CONFIG_HOME", dir.path.c_str(), 1);
+    const std::string clip = dir.path + "/clip.mkv";
+    writeBuiltin(clip, kW, kH, kFrames);
+    std::string error;
+    auto host = PluginHost::load(BRIMTONE_BUILT_BUNDLE, error);
+    ASSERT_TRUE(host) << error;
+    auto source = reopen(clip);
+    host->attach(source.get(), FilterSettings{});
+    host->params().getInfo2.selectedFrames = kFrames;
+    ASSERT_EQ(host->call(kPlugGetInfo), kPluginOK);
+    SinkSpec spec;
+    spec.width = kW;
+    spec.height = kH;
+    spec.rate = source->frameRate();
+    spec.input = source.get();
+    auto sink = MediaSink::open(dir.path + "/out.mkv", spec, error);
+    ASSERT_TRUE(sink) << error;
+    RenderJob job;
+    job.frameCount = kFrames;
+    job.width = kW;
+    job.height = kH;
+    const RenderOutcome outcome = renderPipelined(*host, *source, *sink, job);
+    EXPECT_EQ(outcome.failure, "");
+    ASSERT_TRUE(sink->finish(error)) << error;
+
+    const auto soundPackets = [](const std::string& path) {
+        std::vector<std::vector<uint8_t>> packets;
+        AVFormatContext* format = nullptr;
+        if (avformat_open_input(&format, path.c_str(), nullptr, nullptr) < 0) return packets;
+        avformat_find_stream_info(format, nullptr);
+        AVPacket* packet = av_packet_alloc();
+        while (av_read_frame(format, packet) >= 0) {
+            if (format->streams[packet->stream_index]->codecpar->codec_type == AVMEDIA_TYPE_AUDIO)
+                packets.emplace_back(packet->data, packet->data + packet->size);
+            av_packet_unref(packet);
+        }
+        av_packet_free(&packet);
+        avformat_close_input(&format);
+        return packets;
+    };
+    const auto in = soundPackets(clip);
+    EXPECT_GT(in.size(), 10u);
+    EXPECT_EQ(soundPackets(dir.path + "/out.mkv"), in);
 }
 
 }  // namespace
