@@ -5,11 +5,12 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <iostream>
+#include <memory>
 #include <vector>
 
 #include "MacMemory.h"
+#include "TemporaryFolder.h"
 #include "plugin/DataHandling.h"
 #include "plugin/EffectParameters.h"
 #include "plugin/PluginDefines.h"
@@ -178,23 +179,35 @@ class PrivatePrefsFolder {
 public:
     ~PrivatePrefsFolder() { release(); }
 
-    bool make(std::string& error)
+    // Where the run folders are: $TMPDIR, else /tmp.
+    static std::string parent()
     {
         const char* tmp = std::getenv("TMPDIR");
-        std::string pattern = std::string(tmp && tmp[0] == '/' ? tmp : "/tmp") + "/brimtone-run-XXXXXX";
-        if (!mkdtemp(pattern.data())) {
-            error = "cannot make a folder for this run's settings in " + pattern.substr(0, pattern.rfind('/'));
+        return tmp && tmp[0] == '/' ? tmp : "/tmp";
+    }
+
+    // Those that killed runs left behind.
+    static void removeStale()
+    {
+        TemporaryFolder::removeStale(parent(), [](const std::string& stem) { return stem == kRunStem; });
+    }
+
+    bool make(std::string& error)
+    {
+        const std::string parent = PrivatePrefsFolder::parent();
+        folder_ = TemporaryFolder::make(parent, kRunStem, false, error);
+        if (!folder_) {
+            error = "cannot make a folder for this run's settings in " + parent + ": " + error;
             return false;
         }
-        folder_ = pattern;
         if (const char* old = std::getenv("XDG_CONFIG_HOME")) saved_ = old;
-        setenv("XDG_CONFIG_HOME", folder_.c_str(), 1);
+        setenv("XDG_CONFIG_HOME", folder_->path().c_str(), 1);
         return true;
     }
 
     void restoreEnvironment()
     {
-        if (folder_.empty()) return;
+        if (!folder_) return;
         if (saved_)
             setenv("XDG_CONFIG_HOME", saved_->c_str(), 1);
         else
@@ -203,15 +216,14 @@ public:
 
     void release()
     {
-        if (folder_.empty()) return;
+        if (!folder_) return;
         restoreEnvironment();
-        std::error_code ignored;
-        std::filesystem::remove_all(folder_, ignored);
-        folder_.clear();
+        folder_.reset();
     }
 
 private:
-    std::string folder_;
+    static constexpr char kRunStem[] = "brimtone-run";
+    std::unique_ptr<TemporaryFolder> folder_;
     std::optional<std::string> saved_;
 };
 
@@ -298,6 +310,7 @@ std::string parseSettingsOption(const std::string& option, const std::string& va
 
 bool prepareRunSettings(const SettingsOverrides& overrides, bool dialogWillSave, std::string& error)
 {
+    PrivatePrefsFolder::removeStale();
     warnOnce();
     if (!overrides.any()) return true;
     if (dialogWillSave) {

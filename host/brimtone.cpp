@@ -54,6 +54,18 @@ int fail(const std::string& message)
     return 1;
 }
 
+// The last words of a command that wrote `output`. A signal that came while
+// it was put in place ends the command as the signal would, once it is done.
+int reportWritten(const OutputFile& output, bool quiet)
+{
+    if (const int signal = Interrupt::stopSignal()) {
+        fail("interrupted once the output was finished; wrote " + output.committed());
+        return 128 + signal;
+    }
+    if (!quiet) std::cerr << "brimtone: wrote " << output.committed() << "\n";
+    return 0;
+}
+
 std::unique_ptr<MediaSource> openSource(const Options& options, std::string& error)
 {
     // The built-in clip is as long as asked for, so long renders can be tried
@@ -121,7 +133,7 @@ int render(const Options& options)
     std::string error;
     const std::string path = options.output.empty() ? "brimtone-demo.mp4" : options.output;
     // What cannot be written at all is said before anything is read or written.
-    if (error = MediaSink::checkName(path, options.encoding); !error.empty()) return usage(error);
+    if (error = OutputFile::checkName(path, options.encoding); !error.empty()) return usage(error);
     if (options.to > 0 && options.to <= options.from)
         return usage("--to must come after --from");
     if (path == "-" && isatty(STDOUT_FILENO) == 1)
@@ -182,16 +194,13 @@ int render(const Options& options)
         return 128 + stop;
     }
     if (!sink->finish(error) || !output->commit(sink->framesWritten(), error)) return fail(error);
-    const std::string shown = request.path == "-" ? "standard output" : request.path;
-    if (stop) {
-        Progress::breakLine();
-        std::cerr << "brimtone: stopped at frame " << outcome.framesRendered << " of " << frameCount << "; wrote "
-                  << shown << "\n";
+    if (stop && outcome.framesRendered < frameCount) {
+        fail("stopped at frame " + std::to_string(outcome.framesRendered) + " of " + std::to_string(frameCount) +
+             "; wrote " + output->committed());
         return 128 + stop;
     }
-    progress.finish();
-    if (!options.quiet) std::cerr << "brimtone: wrote " << shown << "\n";
-    return 0;
+    if (Interrupt::stopSignal() == 0) progress.finish();
+    return reportWritten(*output, options.quiet);
 }
 
 // The clip, the plug-in and the frame --at names, for the commands that
@@ -240,7 +249,8 @@ int thumbnail(const Options& options)
     host->params().getInfo.bestThumbOffset = at;
     result = host->call(kPlugFilePlaceHolder);
     if (result != kPluginOK) return fail(pluginError(*host, "making the thumbnail", result));
-    const OutputRequest request{options.output, options.input, 1, options.replace, {}};
+    const OutputRequest request{
+        .path = options.output, .input = options.input, .replace = options.replace, .onePicture = true};
     auto output = OutputFile::open(request, error);
     if (!output) return fail(error);
     auto sink = MediaSink::open(output->writePath(), width, height, source->frameRate(), false, error, PixelAspect{},
@@ -248,8 +258,7 @@ int thumbnail(const Options& options)
     if (!sink || !sink->writeFrame(frame.pixels(), frame.rowBytes(), nullptr, error) || !sink->finish(error) ||
         !output->commit(1, error))
         return fail(error);
-    std::cerr << "brimtone: wrote " << options.output << "\n";
-    return 0;
+    return reportWritten(*output, false);
 }
 
 // The caution alerts the plug-in shows while it lives, passed on to be shown:
@@ -516,7 +525,8 @@ int main(int argc, char** argv)
         status = 0;
     } else {
         const Options& options = parsed.options;
-        if (options.command == "render" || options.command == "thumbnail") Interrupt::install();
+        // Every command may make temporary folders that a signal must not leave behind.
+        Interrupt::install();
         if (options.command == "render") status = render(options);
         else if (options.command == "configure") status = configure(options);
         else if (options.command == "thumbnail") status = thumbnail(options);

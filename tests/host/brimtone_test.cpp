@@ -5,9 +5,12 @@
 #include <sys/stat.h>
 #include <poll.h>
 #include <pty.h>
+#include <sys/resource.h>
+#include <sys/statvfs.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <csignal>
@@ -15,6 +18,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <sstream>
 #include <thread>
@@ -122,6 +126,32 @@ protected:
         return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readText(dir_ / "err"), {}};
     }
 
+    // Waits until `reached` holds while the host `pid` runs; kills it when
+    // that never happens.
+    bool waitUntil(pid_t pid, const std::function<bool()>& reached)
+    {
+        for (int tries = 0; tries < 12000; ++tries) {
+            if (reached()) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        kill(pid, SIGKILL);
+        finish(pid);
+        return false;
+    }
+
+    // What the host left in the test's folder (hidden names too, not the
+    // test's own files), sorted.
+    std::vector<std::string> listing()
+    {
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(dir_)) {
+            const std::string name = entry.path().filename().string();
+            if (name != "err" && name != "out" && name != "kavlo-Prefs") names.push_back(name);
+        }
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
     // The host's temporary folders beside its outputs.
     std::vector<fs::path> scratchFolders()
     {
@@ -138,6 +168,17 @@ protected:
         if (framesWritten()) return true;
         kill(pid, SIGKILL);
         finish(pid);
+        return false;
+    }
+
+    // Whether a render's temporary folder holds two frames or more (a PNG
+    // sequence's frames are written one file each).
+    bool framesStarted()
+    {
+        for (const fs::path& folder : scratchFolders()) {
+            std::error_code ec;
+            if (std::distance(fs::directory_iterator(folder, ec), fs::directory_iterator()) >= 2) return true;
+        }
         return false;
     }
 
@@ -278,7 +319,7 @@ TEST_F(HostTest, BadInputGetsOneLineNamingTheFileAndTheCause)
     const std::pair<std::string, std::string> cases[] = {
         {"render" + frames + ".png'", "holds one picture, not 3 frames; give a pattern such as"},
         {"render" + frames + "%5000d.png'", "a frame number has at most 10 digits"},
-        {"render" + frames + "%03d-%s.png'", "a PNG pattern needs one frame number"},
+        {"render" + frames + "%03d-%s.png'", "write %% for a percent sign in a PNG sequence's name"},
         {"render" + frames + ".xyz'", "unknown output type"},
         {"render '" + missing + "'" + out, "brimtone: cannot open '" + missing + "': No such file or directory"},
         {"render '" + text.string() + "'" + out, text.string()},
@@ -467,6 +508,14 @@ TEST_F(HostTest, AnExistingOutputIsReplacedOnlyWhenTheUserSaysSo)
     EXPECT_FALSE(fs::exists(dir_ / "f001.png"));
     EXPECT_EQ(runHost(frames + " -y").status, 0);
     EXPECT_NE(readText(dir_ / "f002.png"), "old");
+
+    // A link is followed, also to a file yet to be made: the link stays.
+    fs::create_symlink("made.mkv", dir_ / "link.mkv");
+    EXPECT_EQ(runHost(render + "-y -o '" + path("link.mkv") + "'").status, 0);
+    EXPECT_TRUE(fs::is_symlink(dir_ / "link.mkv"));
+    auto made = open("made.mkv");
+    ASSERT_NE(made, nullptr);
+    EXPECT_EQ(made->frameCount(), 2);
     EXPECT_EQ(scratchFolders().size(), 0u);
 }
 
@@ -569,6 +618,218 @@ TEST_F(HostTest, FramesThatCannotBeDecodedFailTheRunAndWriteNothing)
     auto copy = open("take:3.mkv");
     ASSERT_NE(copy, nullptr);
     EXPECT_EQ(copy->frameCount(), 30);
+}
+
+TEST_F(HostTest, APercentSignInAVideoNameIsPartOfTheName)
+{
+    for (const char* name : {"Holiday 100%.mp4", "seq%d.mkv"}) {
+        const HostRun run = runHost(std::string("render --frames 3 --size 64x48 -o '") + path(name) + "'");
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_NE(run.err.find(std::string("wrote ") + path(name) + "\n"), std::string::npos) << run.err;
+        auto video = open(name);
+        ASSERT_NE(video, nullptr) << name;
+        EXPECT_EQ(video->frameCount(), 3) << name;
+    }
+    EXPECT_EQ(listing(), (std::vector<std::string>{"Holiday 100%.mp4", "seq%d.mkv"}));
+}
+
+// Whenever a signal comes, a PNG sequence on disk is the old one whole or the
+// new one whole: frames 1..N of this render and none of the old after them.
+TEST_F(HostTest, ASequenceIsReplacedWholeWhateverMomentASignalComes)
+{
+    const auto frame = [&](int n) {
+        char name[16];
+        std::snprintf(name, sizeof name, "f%03d.png", n);
+        return dir_ / name;
+    };
+    const auto writeOldSequence = [&] {
+        for (int n = 1; n <= 5; ++n) std::ofstream(frame(n)) << "old";
+    };
+    const auto newFrames = [&] {
+        int found = 0;
+        for (int n = 1; n <= 5; ++n) found += readText(frame(n)).rfind("\x89PNG", 0) == 0;
+        return found;
+    };
+    const auto oldFrames = [&] {
+        int found = 0;
+        for (int n = 1; n <= 5; ++n) found += readText(frame(n)) == "old";
+        return found;
+    };
+    const auto onlyNewFrames = [&](int count) {
+        std::vector<std::string> expected;
+        for (int n = 1; n <= count; ++n) expected.push_back(frame(n).filename().string());
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(listing(), expected);
+        EXPECT_EQ(newFrames(), std::min(count, 5));
+    };
+    const std::string pattern = path("f%03d.png");
+    const std::vector<std::string> shortRender{"render", "--frames", "3", "--size", "64x48", "-y", "-o", pattern};
+    const std::string replaced = "wrote " + pattern + " (3 frames; 2 old frames after them removed)\n";
+
+    writeOldSequence();
+    const HostRun plain = runHost("render --frames 3 --size 64x48 -y -o '" + pattern + "'");
+    EXPECT_EQ(plain.status, 0) << plain.err;
+    EXPECT_NE(plain.err.find(replaced), std::string::npos) << plain.err;
+    onlyNewFrames(3);
+
+    // A pause between the steps of putting the frames in place lets the
+    // signal land after each of them: the commit then finishes.
+    setenv("BRIMTONE_COMMIT_PAUSE_MS", "100", 1);
+    const std::pair<const char*, std::function<bool()>> moments[] = {
+        {"the first frame has its name", [&] { return newFrames() >= 1; }},
+        {"every new frame has its name", [&] { return newFrames() == 3; }},
+        {"the last old frame is gone", [&] { return newFrames() == 3 && !fs::exists(frame(5)); }},
+    };
+    for (const auto& [moment, reached] : moments) {
+        SCOPED_TRACE(moment);
+        writeOldSequence();
+        const pid_t pid = startHost(shortRender);
+        ASSERT_TRUE(waitUntil(pid, reached));
+        kill(pid, SIGTERM);
+        const HostRun run = finish(pid);
+        EXPECT_EQ(run.status, 143);
+        EXPECT_NE(run.err.find("interrupted once the output was finished; " + replaced), std::string::npos) << run.err;
+        onlyNewFrames(3);
+    }
+    unsetenv("BRIMTONE_COMMIT_PAUSE_MS");
+
+    // Ctrl-C during a long render keeps the frames done, and only them; a
+    // second signal keeps the old sequence.
+    const std::vector<std::string> longRender{"render", "--frames", "1000000", "--size", "64x48", "-y", "-o", pattern};
+    writeOldSequence();
+    pid_t pid = startHost(longRender);
+    ASSERT_TRUE(waitUntil(pid, [&] { return framesStarted(); }));
+    kill(pid, SIGINT);
+    HostRun run = finish(pid);
+    EXPECT_EQ(run.status, 130);
+    const size_t at = run.err.find("stopped at frame ");
+    ASSERT_NE(at, std::string::npos) << run.err;
+    const int done = std::atoi(run.err.c_str() + at + 17);
+    EXPECT_GE(done, 1);
+    onlyNewFrames(done);
+
+    writeOldSequence();
+    pid = startHost(longRender);
+    ASSERT_TRUE(waitUntil(pid, [&] { return framesStarted(); }));
+    kill(pid, SIGSTOP);
+    kill(pid, SIGINT);
+    kill(pid, SIGTERM);
+    kill(pid, SIGCONT);
+    run = finish(pid);
+    EXPECT_EQ(run.status, 143);
+    EXPECT_NE(run.err.find("interrupted; nothing written"), std::string::npos) << run.err;
+    EXPECT_EQ(oldFrames(), 5);
+    EXPECT_EQ(listing().size(), 5u);
+}
+
+// How much memory the process `pid` has used at most so far, in KiB.
+long peakMemory(pid_t pid)
+{
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; std::getline(status, line);)
+        if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
+    return -1;
+}
+
+// No work in proportion to the frames a clip claims comes before its first
+// frame: an AVI whose header claims 2^31 frames (it holds 5), and the
+// built-in clip as long as the folder has room for.
+TEST_F(HostTest, AClaimOfBillionsOfFramesCostsNothingBeforeTheFirstFrame)
+{
+    const std::string avi = path("claim.avi");
+    ASSERT_EQ(std::system(("ffmpeg -nostdin -v error -f lavfi -i testsrc=size=64x48:rate=25 -frames:v 5 -c:v mjpeg '" +
+                           avi + "'").c_str()),
+              0);
+    std::string bytes = readText(avi);
+    for (const char* chunk : {"avih", "strh"}) {
+        // dwTotalFrames of the main header, dwLength of the stream header.
+        const size_t at = bytes.find(chunk) + (std::string(chunk) == "avih" ? 24 : 40);
+        ASSERT_LT(at + 4, bytes.size());
+        bytes.replace(at, 4, std::string("\0\0\0\x80", 4));
+    }
+    std::ofstream(avi, std::ios::binary) << bytes;
+    for (const char* output : {"claim%010d.png", "claim.mkv"}) {
+        const pid_t pid = startHost({"render", avi, "-o", path(output)});
+        int status = 0;
+        rusage usage{};
+        ASSERT_EQ(wait4(pid, &status, 0, &usage), pid);
+        EXPECT_EQ(WEXITSTATUS(status), 1) << output << ": " << readText(dir_ / "err");
+        EXPECT_LT(usage.ru_maxrss, 100 * 1024) << output;
+    }
+    EXPECT_EQ(listing(), std::vector<std::string>{"claim.avi"});
+
+    struct statvfs room {};
+    ASSERT_EQ(statvfs(dir_.c_str(), &room), 0);
+    const unsigned long most = 1ul << 24;  // the built-in clip's longest
+    const unsigned long frames = room.f_files == 0 ? most : std::min(most, room.f_favail - 10000);
+    const pid_t pid = startHost({"render", "--frames", std::to_string(frames), "--size", "64x48", "-o", path("many%08d.png")});
+    ASSERT_TRUE(waitUntil(pid, [&] {
+        std::error_code ec;
+        for (const fs::path& folder : scratchFolders())
+            if (!fs::is_empty(folder, ec)) return true;
+        return false;
+    }));
+    const long peak = peakMemory(pid);
+    EXPECT_GT(peak, 0);
+    EXPECT_LT(peak, 100 * 1024);
+    kill(pid, SIGINT);
+    EXPECT_EQ(finish(pid).status, 130);
+}
+
+// No temporary folder outlives a signal the host can see; those of a run
+// killed outright (beside the output, and its settings in $TMPDIR) go at the
+// next render, once their process has ended, and only the user's own.
+TEST_F(HostTest, TemporariesGoWithEverySignalAndAfterAKilledRun)
+{
+    const fs::path tmp = dir_ / "tmp";
+    fs::create_directories(tmp);
+    setenv("TMPDIR", tmp.c_str(), 1);
+    const std::vector<std::string> render{"render", "--threshold", "40", "--frames", "1000000", "--size", "64x48",
+                                          "-y", "-o", path("x%03d.png")};
+    const auto temporaries = [&] {
+        std::vector<std::string> found;
+        for (const std::string& name : listing())
+            if (name != "tmp" && name.rfind("x", 0) != 0) found.push_back(name);
+        for (const auto& entry : fs::directory_iterator(tmp)) found.push_back(entry.path().filename().string());
+        std::sort(found.begin(), found.end());
+        return found;
+    };
+    // The terminal closed, SIGTERM, and a second signal while the first is
+    // handled (two signals sent to a stopped process would merge into one).
+    const std::pair<std::vector<int>, int> cases[] = {{{SIGHUP}, 129}, {{SIGTERM}, 143}, {{SIGINT, SIGHUP}, 130}};
+    for (const auto& [signals, status] : cases) {
+        const pid_t pid = startHost(render);
+        ASSERT_TRUE(waitUntil(pid, [&] { return framesStarted(); }));
+        kill(pid, SIGSTOP);
+        for (int signal : signals) kill(pid, signal);
+        kill(pid, SIGCONT);
+        const HostRun run = finish(pid);
+        EXPECT_EQ(run.status, status) << run.err;
+        EXPECT_EQ(temporaries(), std::vector<std::string>{}) << "after status " << status;
+    }
+
+    const pid_t killed = startHost(render);
+    ASSERT_TRUE(waitUntil(killed, [&] { return framesStarted(); }));
+    kill(killed, SIGKILL);
+    finish(killed);
+    EXPECT_EQ(temporaries().size(), 2u);
+    // Folders of this (running) test process, and one of another user.
+    const std::string running = std::to_string(getpid()) + "-abcdef";
+    const std::vector<std::string> kept{".y.png.brimtone-" + running, "brimtone-run-" + running};
+    fs::create_directory(dir_ / kept[0]);
+    fs::create_directory(tmp / kept[1]);
+    if (geteuid() == 0) {
+        const fs::path theirs = tmp / ("brimtone-run-" + std::to_string(killed) + "-ghijkl");
+        fs::create_directory(theirs);
+        ASSERT_EQ(chown(theirs.c_str(), 65534, 65534), 0);
+    }
+    const HostRun next = runHost("render --frames 2 --size 64x48 -y -o '" + path("x%03d.png") + "'");
+    unsetenv("TMPDIR");
+    EXPECT_EQ(next.status, 0) << next.err;
+    std::vector<std::string> left = kept;
+    if (geteuid() == 0) left.push_back("brimtone-run-" + std::to_string(killed) + "-ghijkl");
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(temporaries(), left);
 }
 
 }  // namespace
