@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <iostream>
 #include <memory>
 #include <vector>
@@ -352,6 +353,15 @@ int runSettingsCommand(const SettingsOverrides& overrides, bool reset)
         if (!reset) ReadConfig(&config);
         apply(overrides, config);
         if (std::string why; !SaveConfig(&config, why)) return fail(why);
+        // Saving is what was asked for; showing the result is a courtesy.
+        std::cout << describe(readSettingsInUse());
+        if (!std::cout.flush() || std::fflush(stdout) != 0 || std::ferror(stdout)) {
+            std::cerr << "brimtone: the settings are saved in " << file.path
+                      << ", but cannot be shown: cannot write to standard output: " << std::strerror(errno) << "\n";
+            std::cout.clear();
+            std::clearerr(stdout);
+        }
+        return 0;
     }
     std::cout << describe(readSettingsInUse());
     return 0;

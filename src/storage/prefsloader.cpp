@@ -177,17 +177,22 @@ void Examine(PrefsFileInfo& info)
     }
 }
 
+// Readers leave a missing preferences folder alone; a save makes it.
+enum class Purpose { read, save };
+
 // The preferences file's path: the folder lookup for the preferences folder
-// of the system disk without creating it, then "kavlo-Prefs" in that folder.
-// Empty, with theWhy filled, when there is no folder.
-std::string PrefsFilePath(std::string& theWhy)
+// of the system disk, then "kavlo-Prefs" in that folder. Empty, with theWhy
+// filled, when there is no folder.
+std::string PrefsFilePath(std::string& theWhy, Purpose thePurpose)
 {
     SInt16 vRefNum = 0;
     SInt32 dirID = 0;
     FSSpec spec{};
-    if (FindFolder(kOnSystemDisk, kPreferencesFolderType, kDontCreateFolder, &vRefNum, &dirID) !=
-        noErr) {
-        theWhy = "there is no preferences folder ($XDG_CONFIG_HOME, else ~/.config; make it to keep settings)";
+    const Boolean create = thePurpose == Purpose::save ? kCreateFolder : kDontCreateFolder;
+    if (FindFolder(kOnSystemDisk, kPreferencesFolderType, create, &vRefNum, &dirID) != noErr) {
+        theWhy = "there is no preferences folder ($XDG_CONFIG_HOME, else ~/.config)";
+        if (thePurpose == Purpose::save)
+            theWhy += " and it cannot be made";
         return {};
     }
     const OSErr err = FSMakeFSSpec(vRefNum, dirID, PName(PrefsFileName()), &spec);
@@ -199,10 +204,10 @@ std::string PrefsFilePath(std::string& theWhy)
     return path;
 }
 
-PrefsFileInfo LocatePrefs()
+PrefsFileInfo LocatePrefs(Purpose thePurpose = Purpose::read)
 {
     PrefsFileInfo info;
-    info.path = PrefsFilePath(info.why);
+    info.path = PrefsFilePath(info.why, thePurpose);
     if (info.path.empty())
         return info;
     info.target = info.path;
@@ -439,13 +444,13 @@ Boolean ReadPreferences(prefsH& thePrefs)
 Boolean SavePreferences(prefsH thePrefs)
 {
     PrefsFileLock lock;
-    return SavePrefsAt(LocatePrefs(), thePrefs);
+    return SavePrefsAt(LocatePrefs(Purpose::save), thePrefs);
 }
 
 void InitPreferences()
 {
     PrefsFileLock lock;
-    const PrefsFileInfo info = LocatePrefs();
+    const PrefsFileInfo info = LocatePrefs(Purpose::save);
     RemoveStaleSaves(info);
     prefsH record = nullptr;
     switch (ReadPrefsRecord(info, record)) {
@@ -491,7 +496,7 @@ PrefsFileLock::PrefsFileLock()
     if (lgLockDepth++ > 0)
         return;
     std::string why;
-    const std::string path = PrefsFilePath(why);
+    const std::string path = PrefsFilePath(why, Purpose::save);
     if (path.empty())
         return;
     lgLockFolder = ::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -577,7 +582,7 @@ Boolean SaveConfig(const pluginDataRec* theConfig, std::string& outWhy)
     if (theConfig == nullptr)
         return false;
     PrefsFileLock lock;
-    const PrefsFileInfo info = LocatePrefs();
+    const PrefsFileInfo info = LocatePrefs(Purpose::save);
     const auto failed = [&](const std::string& theCause) {
         outWhy = "cannot save the settings in " + info.path + ": " + theCause;
         return false;

@@ -56,11 +56,12 @@ protected:
     fs::path prefs() const { return dir_ / "config" / "kavlo-Prefs"; }
 
     // Runs the host in the private folders (its temporary files go to dir_/tmp).
-    HostRun runHost(const std::string& arguments, const std::string& environment = "")
+    HostRun runHost(const std::string& arguments, const std::string& environment = "", fs::path out = {})
     {
+        if (out.empty()) out = dir_ / "out";
         const std::string command = "env QT_QPA_PLATFORM=offscreen TMPDIR='" + (dir_ / "tmp").string() +
                                     "' XDG_CONFIG_HOME='" + (dir_ / "config").string() + "' " + environment + " '" +
-                                    BRIMTONE_HOST_EXE + "' " + arguments + " >'" + (dir_ / "out").string() +
+                                    BRIMTONE_HOST_EXE + "' " + arguments + " >'" + out.string() +
                                     "' 2>'" + (dir_ / "err").string() + "'";
         const int status = std::system(command.c_str());
         return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, readBytes(dir_ / "out"), readBytes(dir_ / "err")};
@@ -202,6 +203,29 @@ TEST_F(EffectSettings, APathThatIsLeftAloneIsExplainedOnceAndNeverWritten)
     EXPECT_NE(runHost("settings").out.find("from:      the defaults, because " + why), std::string::npos);
     EXPECT_TRUE(fs::is_symlink(prefs()));
     EXPECT_TRUE(fs::is_character_file("/dev/null"));
+}
+
+// A brand-new account has no ~/.config: the first save makes it, private.
+TEST_F(EffectSettings, AFreshAccountsFirstSaveMakesItsPreferencesFolder)
+{
+    const fs::path home = dir_ / "home";
+    fs::create_directories(home);
+    const std::string fresh = "XDG_CONFIG_HOME= HOME='" + home.string() + "'";
+    // Standard output that cannot take the settings shown does not undo the save.
+    const HostRun save = runHost("settings --threshold 40", fresh, "/dev/full");
+    EXPECT_EQ(save.status, 0) << save.err;
+    EXPECT_NE(save.err.find("the settings are saved in " + (home / ".config" / "kavlo-Prefs").string() +
+                            ", but cannot be shown"),
+              std::string::npos)
+        << save.err;
+    EXPECT_EQ(fs::status(home / ".config").permissions(), fs::perms::owner_all);
+    EXPECT_NE(runHost("settings", fresh).out.find("threshold: 40 %\n"), std::string::npos);
+
+    // The plug-in's own start does the same, so the dialog's OK has a file to save into.
+    fs::remove_all(home / ".config");
+    const HostRun info = runHost("info", fresh);
+    EXPECT_EQ(info.status, 0) << info.err;
+    EXPECT_TRUE(fs::is_regular_file(home / ".config" / "kavlo-Prefs"));
 }
 
 }  // namespace

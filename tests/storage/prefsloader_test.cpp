@@ -473,19 +473,32 @@ TEST_F(PrefsLoader, ALinkToPreferencesIsFollowedAndItsTargetReplacedInItsOwnFold
     EXPECT_EQ(listing.size(), 3u) << "the link, its folder and its target; no temporary file";
 }
 
-TEST_F(PrefsLoader, MissingPreferencesFolderTouchesNothing)
+TEST_F(PrefsLoader, AMissingPreferencesFolderIsMadePrivateByTheFirstSaveOnly)
 {
     const std::string missing = fFolder + "/absent";
     setenv("XDG_CONFIG_HOME", missing.c_str(), 1);
     prefsH prefs = nullptr;
     EXPECT_FALSE(ReadPreferences(prefs));
     EXPECT_EQ(prefs, nullptr);
-    InitPreferences();
-    pluginDataRec config = DefaultConfig();
-    EXPECT_FALSE(SaveConfig(&config));
+    pluginDataRec config = OddConfig();
     EXPECT_FALSE(ReadConfig(&config));
-    EXPECT_FALSE(fs::exists(missing));
-    EXPECT_TRUE(fs::is_empty(fFolder));
+    EXPECT_FALSE(fs::exists(missing)) << "reading makes nothing";
+
+    // A start makes the folder and the file, so that the dialog's OK keeps its settings.
+    InitPreferences();
+    ASSERT_TRUE(fs::is_directory(missing));
+    EXPECT_EQ(fs::status(missing).permissions(), fs::perms::owner_all);
+    EXPECT_TRUE(SaveConfig(&config));
+    pluginDataRec read = DefaultConfig();
+    EXPECT_TRUE(ReadConfig(&read));
+    EXPECT_EQ(read.Sliders[kThresholdSlider], config.Sliders[kThresholdSlider]);
+
+    // Only the last step of the path is made.
+    const std::string deeper = fFolder + "/no/such/place";
+    setenv("XDG_CONFIG_HOME", deeper.c_str(), 1);
+    InitPreferences();
+    EXPECT_FALSE(SaveConfig(&config));
+    EXPECT_FALSE(fs::exists(fFolder + "/no"));
 }
 
 TEST_F(PrefsLoader, KilledSaverAlwaysLeavesOneWholeConfiguration)

@@ -14,7 +14,9 @@ enum {
 
 constexpr OSType kPreferencesFolderType = FOUR_CHAR_CODE("pref");
 
-// The preferences folder is $XDG_CONFIG_HOME when set and non-empty, else
-// $HOME/.config. It is never created: a missing folder gives fnfErr.
+// The preferences folder is $XDG_CONFIG_HOME when set to an absolute path,
+// else $HOME/.config. When it is missing, kCreateFolder makes it with mode
+// 0700 (the folder that holds it must exist); otherwise, or when it cannot
+// be made, the result is fnfErr.
 TB_EXPORT OSErr FindFolder(SInt16 vRefNum, OSType folderType, Boolean createFolder, SInt16* foundVRefNum,
                            SInt32* foundDirID);

@@ -40,8 +40,6 @@ OSErr FindFolder(SInt16 vRefNum, OSType folderType, Boolean createFolder, SInt16
                  SInt32* foundDirID)
 {
     (void)vRefNum;
-    // The preferences folder belongs to the desktop; we never make it.
-    (void)createFolder;
     if (!foundVRefNum || !foundDirID)
         return paramErr;
     if (folderType != kPreferencesFolderType)
@@ -49,6 +47,10 @@ OSErr FindFolder(SInt16 vRefNum, OSType folderType, Boolean createFolder, SInt16
     const std::string folder = PreferencesFolder();
     if (folder.empty())
         return fnfErr;
+    // A fresh account has no ~/.config yet; its first save makes it,
+    // private, as the XDG rules ask. Only the last step of the path.
+    if (createFolder && ::mkdir(folder.c_str(), 0700) == 0)
+        ::chmod(folder.c_str(), 0700);
     char resolved[PATH_MAX];
     struct stat info;
     if (!realpath(folder.c_str(), resolved) || stat(resolved, &info) != 0 || !S_ISDIR(info.st_mode))

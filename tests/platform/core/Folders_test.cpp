@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <string>
 
+#include <sys/stat.h>
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -26,7 +28,7 @@ std::string PreferencesFolder(OSErr& err, Boolean create = kDontCreateFolder)
     return fs::path(path).parent_path().string();
 }
 
-TEST(Folders, PreferencesFolderFollowsXDGAndIsNeverCreated)
+TEST(Folders, PreferencesFolderFollowsXDGAndIsMadeOnlyWhenAsked)
 {
     char pattern[] = "/tmp/brimtone-folders-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
@@ -42,9 +44,19 @@ TEST(Folders, PreferencesFolderFollowsXDGAndIsNeverCreated)
     EXPECT_EQ(PreferencesFolder(err), home + "/.config") << "relative values are invalid";
 
     setenv("XDG_CONFIG_HOME", (folder + "/missing").c_str(), 1);
-    PreferencesFolder(err, kCreateFolder);
+    PreferencesFolder(err);
     EXPECT_EQ(err, fnfErr);
     EXPECT_FALSE(fs::exists(folder + "/missing"));
+    // Private whatever the umask, as the XDG rules ask.
+    const mode_t umasked = umask(0);
+    EXPECT_EQ(PreferencesFolder(err, kCreateFolder), folder + "/missing");
+    umask(umasked);
+    EXPECT_EQ(fs::status(folder + "/missing").permissions(), fs::perms::owner_all);
+
+    setenv("XDG_CONFIG_HOME", (folder + "/no/such").c_str(), 1);
+    PreferencesFolder(err, kCreateFolder);
+    EXPECT_EQ(err, fnfErr) << "only the last step is made";
+    EXPECT_FALSE(fs::exists(folder + "/no"));
     fs::remove_all(folder);
 }
 
