@@ -6,6 +6,7 @@
 #include <charconv>
 #include <climits>
 #include <sstream>
+#include <strings.h>
 
 namespace brimtone::host {
 
@@ -21,9 +22,17 @@ bool parseInt(const std::string& text, int& value)
     return ec == std::errc() && stop == end;
 }
 
-std::string count(const std::string& value, int& out, const char* name)
+// A whole number from `least` up; too large a one is named as such, not as
+// something that is no number.
+std::string count(const std::string& value, int& out, const char* name, int least = 0)
 {
-    if (!parseInt(value, out) || out < 0) return std::string(name) + " needs a whole number of 0 or more";
+    const char* end = value.data() + value.size();
+    const auto [stop, ec] = std::from_chars(value.data(), end, out);
+    const std::string range = " from " + std::to_string(least) + " to " + std::to_string(INT_MAX);
+    if (ec == std::errc::result_out_of_range && stop == end && value[0] != '-')
+        return std::string(name) + " " + value + " is too large: it takes a whole number" + range;
+    if (ec != std::errc() || stop != end || out < least)
+        return std::string(name) + " needs a whole number" + range;
     return {};
 }
 
@@ -31,6 +40,19 @@ std::string setOutput(Options& o, const std::string& v)
 {
     if (v.empty()) return "-o needs a file name";
     o.output = v;
+    return {};
+}
+
+bool endsWithPng(const std::string& name)
+{
+    return name.size() > 4 && strcasecmp(name.c_str() + name.size() - 4, ".png") == 0;
+}
+
+// A picture's name: whatever it holds, the file is a PNG.
+std::string setPicture(std::string& picture, const char* option, const std::string& v)
+{
+    if (!endsWithPng(v)) return std::string(option) + " writes a PNG picture: give a name ending in .png";
+    picture = v;
     return {};
 }
 
@@ -114,21 +136,31 @@ const Option kSize{nullptr, "--size", "WxH",
                    "and the output's pixel shape is set so that players show it at its own shape "
                    "(video needs an even width and height)",
                    setSize};
+const Option kPictureSize{nullptr, "--size", "WxH",
+                          "the picture's size in pixels; the frame is stretched to it, whatever its shape, "
+                          "and the picture's pixel shape is set so that viewers show it at its own shape",
+                          setSize};
+const Option kVerbose{"-v", "--verbose", nullptr, "show FFmpeg's own warnings and errors as well as brimtone's",
+                      [](Options& o, const std::string&) {
+                          o.verbose = true;
+                          return std::string();
+                      }};
 
 std::vector<Command> makeCommands()
 {
     return {
         {"render", "[INPUT]", "render a clip through the effect into a video file or PNG frames",
          "Renders INPUT (any file FFmpeg reads, or '-' for standard input; without it the built-in test clip) "
-         "through the effect with "
-         "your saved settings, or those given here for this run only (the saved ones stay as they are). The output is written to a temporary file beside it and takes its name only "
-         "once the render has finished, so an old file stays whole until then; the input is never written "
-         "over. Ctrl-C stops early and keeps a shorter, playable file; a second Ctrl-C abandons it.",
+         "through the effect with your saved settings, or those given here for this run only (the saved ones "
+         "stay as they are). The output is written into a temporary folder beside it and takes its name only "
+         "once the render has finished, so an old output stays whole until then; the input is never written "
+         "over. Ctrl-C stops early and keeps a shorter, playable output; a second Ctrl-C abandons it.",
          {
              {"-o", "--output", "OUTPUT",
               "the file to write: a video (.mp4, .mkv, .mov, .webm, .avi, .nut) that keeps every other stream, "
-              "tag and chapter of INPUT, '-' for standard output, or a PNG pattern such as frames/%05d.png "
-              "(lossless, numbered from 1); brimtone-demo.mp4 when not given",
+              "tag and chapter of INPUT, '-' for standard output, or PNG frames, lossless and numbered from 1, "
+              "for a .png name with one frame number such as frames/%05d.png (%% for a percent sign); any other "
+              "name is one file; brimtone-demo.mp4 when not given",
               setOutput},
              kYes,
              kNo,
@@ -140,7 +172,7 @@ std::vector<Command> makeCommands()
               "render the first N frames only; the built-in clip is N frames long (150 when not given)",
               [](Options& o, const std::string& v) {
                   int n = 0;
-                  std::string error = count(v, n, "--frames");
+                  std::string error = count(v, n, "--frames", 1);
                   o.frames = n;
                   return error;
               }},
@@ -153,7 +185,7 @@ std::vector<Command> makeCommands()
              kSize,
              {nullptr, "--proxy", nullptr,
               "render as the editor's quick preview does: fast, rough scaling of the source for frames of "
-              "259 lines or fewer, and no sound",
+              "259 lines or fewer, and no sound track (a quick render passes no sound)",
               [](Options& o, const std::string&) {
                   o.proxy = true;
                   return std::string();
@@ -191,6 +223,7 @@ std::vector<Command> makeCommands()
                   o.quiet = true;
                   return std::string();
               }},
+             kVerbose,
              kPlugin,
          }},
         {"thumbnail", "[INPUT]", "render one frame through the effect into a PNG picture",
@@ -198,15 +231,17 @@ std::vector<Command> makeCommands()
          "makes its placeholder picture, into a PNG file, with your saved settings or those given here for "
          "this run only.",
          {
-             {"-o", "--output", "PNG", "the PNG file to write (required)", setOutput},
+             {"-o", "--output", "PNG", "the PNG file to write: one picture, whatever its name",
+              [](Options& o, const std::string& v) { return setPicture(o.output, "-o", v); }, true},
              kYes,
              kNo,
              {nullptr, "--at", "FRAME", "the frame to render, counted from 0 (default 0)", setAt},
-             kSize,
+             kPictureSize,
              kThreshold,
              kDark,
              kLight,
              kRegion,
+             kVerbose,
              kPlugin,
          }},
         {"configure", "[INPUT]", "open the effect's settings dialog on a frame of a clip",
@@ -220,16 +255,15 @@ std::vector<Command> makeCommands()
              {nullptr, "--at", "FRAME", "the frame the dialog opens on, counted from 0 (default 0)", setAt},
              {nullptr, "--screenshot", "PNG",
               "write a picture of the dialog once it is up, then close it as Cancel does (works without a "
-              "display)",
-              [](Options& o, const std::string& v) {
-                  if (v.empty()) return std::string("--screenshot needs a PNG file name");
-                  o.screenshot = v;
-                  return std::string();
-              }},
+              "display); an existing picture is replaced as for any output",
+              [](Options& o, const std::string& v) { return setPicture(o.screenshot, "--screenshot", v); }},
+             kYes,
+             kNo,
              kThreshold,
              kDark,
              kLight,
              kRegion,
+             kVerbose,
              kPlugin,
          }},
         {"settings", "", "show the effect's saved settings, or change them",
@@ -307,9 +341,11 @@ std::string usageLine(const Command& command)
     std::string line = std::string("usage: brimtone ") + command.name;
     if (*command.operands) line += std::string(" ") + command.operands;
     std::vector<std::string> pieces;
-    for (const Option& option : command.options)
-        pieces.push_back("[" + std::string(option.shortName ? option.shortName : option.longName) +
-                         (option.argument ? std::string(" ") + option.argument : "") + "]");
+    for (const Option& option : command.options) {
+        const std::string words = std::string(option.shortName ? option.shortName : option.longName) +
+                                  (option.argument ? std::string(" ") + option.argument : "");
+        pieces.push_back(option.required ? words : "[" + words + "]");
+    }
     return line + " " + wrapWords(pieces, line.size() + 1, line.size() + 1) + "\n";
 }
 
@@ -438,9 +474,10 @@ std::string versionText()
 
 std::string generalHelp()
 {
-    std::string text =
-        "brimtone runs the Brimtone two-tone video effect on real video, as a video editor runs its "
-        "plug-in.\n\nusage: brimtone COMMAND [INPUT] [OPTIONS]\n\ncommands:\n";
+    std::string text = wrap("brimtone runs the Brimtone two-tone video effect on real video, as a video editor "
+                            "runs its plug-in.",
+                            0, 0) +
+                       "\n\nusage: brimtone COMMAND [INPUT] [OPTIONS]\n\ncommands:\n";
     for (const Command& command : commands()) {
         std::string name = std::string("  ") + command.name;
         name.resize(std::max<size_t>(name.size() + 2, 13), ' ');
@@ -482,7 +519,10 @@ Parsed parseCommandLine(const std::vector<std::string>& arguments)
         if (!command) return usageError("unknown command '" + arguments[1] + "'", nullptr);
         return show(commandHelp(*command));
     }
-    if (first == "--version") return show(versionText());
+    if (first == "--version") {
+        if (arguments.size() > 1) return usageError("--version takes nothing after it", nullptr);
+        return show(versionText());
+    }
     const Command* command = findCommand(first);
     if (!command) {
         if (!first.empty() && first[0] == '-')
@@ -499,6 +539,7 @@ Parsed parseCommandLine(const std::vector<std::string>& arguments)
     Options& options = parsed.options;
     options.command = command->name;
     bool operandsOnly = false;
+    std::vector<const Option*> given;
     for (size_t i = 1; i < arguments.size(); ++i) {
         std::string arg = arguments[i];
         if (!operandsOnly && arg == "--") {
@@ -533,7 +574,13 @@ Parsed parseCommandLine(const std::vector<std::string>& arguments)
             return usageError(arg + " takes no value", command);
         }
         if (std::string error = option->apply(options, value); !error.empty()) return usageError(error, command);
+        given.push_back(option);
     }
+    for (const Option& option : command->options)
+        if (option.required && std::find(given.begin(), given.end(), &option) == given.end())
+            return usageError(std::string(command->name) + " needs " +
+                                  (option.shortName ? option.shortName : option.longName) + " " + option.argument,
+                              command);
     return parsed;
 }
 

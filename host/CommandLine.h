@@ -29,6 +29,7 @@ struct Options {
     int height = 0;
     bool proxy = false;
     bool quiet = false;
+    bool verbose = false;
     Replace replace = Replace::Ask;
     SettingsOverrides settings;
     bool reset = false;
@@ -50,6 +51,7 @@ struct Option {
     const char* help;
     // Stores the value (empty for a switch); returns an error text, empty when good.
     std::string (*apply)(Options& options, const std::string& value);
+    bool required = false;  // a usage error when not given; shown without brackets
 };
 
 struct Command {

@@ -10,6 +10,7 @@
 #include <cstdlib>
 
 #include "Dialogs.h"
+#include "Interrupt.h"
 
 namespace brimtone::host {
 namespace {
@@ -52,8 +53,9 @@ qint64 now()
 
 }  // namespace
 
-DialogCamera::DialogCamera(std::string path, std::string click)
-    : path_(std::move(path)), click_(std::move(click)), waitingSince_(now())
+DialogCamera::DialogCamera(std::string path, std::string click, std::string shownPath)
+    : path_(std::move(path)), shownPath_(shownPath.empty() ? path_ : std::move(shownPath)), click_(std::move(click)),
+      waitingSince_(now())
 {
     gShownAlerts = TBSetStandardAlertRunner(printAndShow);
     QObject::connect(&timer_, &QTimer::timeout, [this] { look(); });
@@ -97,7 +99,7 @@ void DialogCamera::look()
     if (clicked_ && window == opener_) return;
     const QPixmap picture = window->grab();
     written_ = picture.save(QString::fromStdString(path_), "PNG");
-    if (!written_) error_ = "cannot write the screenshot " + path_;
+    if (!written_) error_ = "cannot write the screenshot " + shownPath_;
     done_ = true;
     cancel(window);
 }
@@ -116,6 +118,7 @@ void DialogCamera::giveUp(QWidget* window)
     // Nothing to close: the plug-in waits for a window that will not come.
     std::fprintf(stderr, "brimtone: %s\n", error_.c_str());
     std::fflush(stderr);
+    Interrupt::removeTemporaries();
     std::_Exit(1);
 }
 

@@ -17,7 +17,9 @@ public:
     // About); the picture is then of the window that the click opens.
     // Alerts are printed on standard error as well as shown while the
     // camera lives.
-    DialogCamera(std::string path, std::string click);
+    // Messages name `shownPath` when given (the file the user asked for,
+    // when `path` is a temporary one).
+    DialogCamera(std::string path, std::string click, std::string shownPath = {});
     ~DialogCamera();
 
     bool written() const { return written_; }
@@ -34,6 +36,7 @@ private:
     void cancel(QWidget* window);
 
     std::string path_;
+    std::string shownPath_;
     std::string click_;
     QTimer timer_;
     qint64 waitingSince_ = 0;

@@ -180,25 +180,11 @@ class PrivatePrefsFolder {
 public:
     ~PrivatePrefsFolder() { release(); }
 
-    // Where the run folders are: $TMPDIR, else /tmp.
-    static std::string parent()
-    {
-        const char* tmp = std::getenv("TMPDIR");
-        return tmp && tmp[0] == '/' ? tmp : "/tmp";
-    }
-
-    // Those that killed runs left behind.
-    static void removeStale()
-    {
-        TemporaryFolder::removeStale(parent(), [](const std::string& stem) { return stem == kRunStem; });
-    }
-
     bool make(std::string& error)
     {
-        const std::string parent = PrivatePrefsFolder::parent();
-        folder_ = TemporaryFolder::make(parent, kRunStem, false, error);
+        folder_ = TemporaryFolder::makeRunFolder(error);
         if (!folder_) {
-            error = "cannot make a folder for this run's settings in " + parent + ": " + error;
+            error = "cannot keep this run's settings: " + error;
             return false;
         }
         if (const char* old = std::getenv("XDG_CONFIG_HOME")) saved_ = old;
@@ -223,7 +209,6 @@ public:
     }
 
 private:
-    static constexpr char kRunStem[] = "brimtone-run";
     std::unique_ptr<TemporaryFolder> folder_;
     std::optional<std::string> saved_;
 };
@@ -311,7 +296,7 @@ std::string parseSettingsOption(const std::string& option, const std::string& va
 
 bool prepareRunSettings(const SettingsOverrides& overrides, bool dialogWillSave, std::string& error)
 {
-    PrivatePrefsFolder::removeStale();
+    TemporaryFolder::removeStaleRunFolders();
     warnOnce();
     if (!overrides.any()) return true;
     if (dialogWillSave) {

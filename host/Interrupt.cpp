@@ -29,7 +29,8 @@ std::mutex gLock;
 std::vector<Temporary> gTemporaries;
 bool gCommitting = false;
 
-[[noreturn]] void endNow(int signal)
+// With gLock held. True when one of them held an unfinished output.
+bool removeAll()
 {
     bool outputLost = false;
     for (const Temporary& temporary : gTemporaries) {
@@ -39,6 +40,13 @@ bool gCommitting = false;
             std::filesystem::remove_all(temporary.folder, ignored);
         outputLost = outputLost || temporary.holdsOutput;
     }
+    gTemporaries.clear();
+    return outputLost;
+}
+
+[[noreturn]] void endNow(int signal)
+{
+    const bool outputLost = removeAll();
     Progress::breakLine();
     static const char interrupted[] = "brimtone: interrupted\n";
     static const char nothing[] = "brimtone: interrupted; nothing written\n";
@@ -102,6 +110,12 @@ void Interrupt::removeTemporary(const std::string& folder)
     gTemporaries.erase(std::remove_if(gTemporaries.begin(), gTemporaries.end(),
                                       [&](const Temporary& t) { return t.folder == folder; }),
                        gTemporaries.end());
+}
+
+void Interrupt::removeTemporaries()
+{
+    std::lock_guard<std::mutex> lock(gLock);
+    removeAll();
 }
 
 Interrupt::Commit::Commit()

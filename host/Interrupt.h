@@ -28,6 +28,8 @@ public:
     // unfinished output makes the last words "nothing written".
     static void addTemporary(const std::string& folder, bool holdsOutput);
     static void removeTemporary(const std::string& folder);
+    // Removes them all now, for a way out that skips their owners.
+    static void removeTemporaries();
 
     // Held while an output takes its final names: a signal then is kept for
     // stopSignal() instead of ending the process. The holder must end soon.

@@ -3,6 +3,7 @@
 #include <cctype>
 #include <cerrno>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 
@@ -37,6 +38,14 @@ bool parseName(const std::string& name, std::string& stem, pid_t& pid)
     stem = name.substr(0, dash);
     pid = static_cast<pid_t>(number);
     return true;
+}
+
+constexpr char kRunStem[] = "brimtone-run";
+
+std::string runFolderParent()
+{
+    const char* tmp = std::getenv("TMPDIR");
+    return tmp && tmp[0] == '/' ? tmp : "/tmp";
 }
 
 bool processGone(pid_t pid)
@@ -85,6 +94,19 @@ int TemporaryFolder::removeStale(const std::string& parent, bool (*isOurs)(const
     }
     closedir(folder);
     return removed;
+}
+
+std::unique_ptr<TemporaryFolder> TemporaryFolder::makeRunFolder(std::string& error)
+{
+    const std::string parent = runFolderParent();
+    auto folder = make(parent, kRunStem, false, error);
+    if (!folder) error = "cannot make a folder in " + parent + ": " + error;
+    return folder;
+}
+
+void TemporaryFolder::removeStaleRunFolders()
+{
+    removeStale(runFolderParent(), [](const std::string& stem) { return stem == kRunStem; });
 }
 
 }  // namespace brimtone::host

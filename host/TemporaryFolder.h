@@ -28,6 +28,12 @@ public:
     // Returns how many went.
     static int removeStale(const std::string& parent, bool (*isOurs)(const std::string& stem));
 
+    // A folder of this run's own in $TMPDIR, else /tmp:
+    // brimtone-run-PID-XXXXXX.
+    static std::unique_ptr<TemporaryFolder> makeRunFolder(std::string& error);
+    // Those that runs killed outright left there.
+    static void removeStaleRunFolders();
+
 private:
     explicit TemporaryFolder(std::string path) : path_(std::move(path)) {}
     std::string path_;

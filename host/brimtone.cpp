@@ -29,7 +29,9 @@
 #include "Pipeline.h"
 #include "OutputFile.h"
 #include "PluginHost.h"
+#include "Processes.h"
 #include "Progress.h"
+#include "TemporaryFolder.h"
 #include "QuickDraw.h"
 #include "ToolboxUI.h"
 
@@ -52,6 +54,19 @@ int fail(const std::string& message)
     Progress::breakLine();
     std::cerr << "brimtone: " << message << "\n";
     return 1;
+}
+
+// A value out of range that only the clip could tell: a usage error.
+int usageFail(const std::string& message)
+{
+    fail(message);
+    return 2;
+}
+
+// Who the clip is in messages.
+std::string clipName(const Options& options)
+{
+    return options.input.empty() ? std::string("the built-in clip") : quotedPath(options.input);
 }
 
 // The last words of a command that wrote `output`. A signal that came while
@@ -147,7 +162,7 @@ int render(const Options& options)
     const int width = options.width ? options.width : source->width();
     const int height = options.height ? options.height : source->height();
     const int frameCount = std::min(options.frames.value_or(source->frameCount()), source->frameCount());
-    if (frameCount <= 0) return fail("'" + source->description() + "' has no frames to render");
+    if (frameCount <= 0) return fail(clipName(options) + " has no frames to render");
     const OutputRequest request{path, options.input == "-" ? std::string() : options.input, frameCount,
                                 options.replace, options.encoding.format};
 
@@ -156,7 +171,8 @@ int render(const Options& options)
     spec.height = height;
     spec.rate = source->frameRate();
     spec.aspect = keepShape(source->pixelAspect(), source->width(), source->height(), width, height);
-    spec.withAudio = source->hasAudio() && !source->soundIsCarried();
+    // A quick render passes no sound through: a proxy has no sound track.
+    spec.withAudio = source->hasAudio() && !source->soundIsCarried() && !options.proxy;
     spec.input = source->soundIsCarried() ? source.get() : nullptr;
     spec.withSound = !options.proxy;
     spec.encoding = options.encoding;
@@ -211,30 +227,29 @@ struct ClipAtFrame {
     int at = 0;
 };
 
-// Empty when all is well, else the message for the user.
-std::string openClipAtFrame(const Options& options, ClipAtFrame& clip)
+// 0 when all is well, else the exit status after the message for the user.
+int openClipAtFrame(const Options& options, ClipAtFrame& clip)
 {
     std::string error;
     clip.source = openSource(options, error);
-    if (!clip.source) return error;
-    clip.host = loadPlugin(options, error);
-    if (!clip.host) return error;
+    if (!clip.source) return fail(error);
     const int frameCount = clip.source->frameCount();
-    if (frameCount <= 0) return "'" + clip.source->description() + "' has no frames";
+    if (frameCount <= 0) return fail(clipName(options) + " has no frames");
     clip.at = options.at.value_or(0);
     if (clip.at >= frameCount)
-        return "--at " + std::to_string(clip.at) + " is past the clip's last frame " +
-               std::to_string(frameCount - 1);
-    return {};
+        return usageFail("--at " + std::to_string(clip.at) + " is past the last frame of " + clipName(options) +
+                         ", frame " + std::to_string(frameCount - 1));
+    clip.host = loadPlugin(options, error);
+    if (!clip.host) return fail(error);
+    return 0;
 }
 
 int thumbnail(const Options& options)
 {
-    if (options.output.empty()) return fail("thumbnail needs -o PNG");
     ClipAtFrame clip;
-    std::string error = openClipAtFrame(options, clip);
-    if (!error.empty()) return fail(error);
+    if (const int status = openClipAtFrame(options, clip)) return status;
     auto& [source, host, at] = clip;
+    std::string error;
 
     const int width = options.width ? options.width : source->width();
     const int height = options.height ? options.height : source->height();
@@ -253,7 +268,9 @@ int thumbnail(const Options& options)
         .path = options.output, .input = options.input, .replace = options.replace, .onePicture = true};
     auto output = OutputFile::open(request, error);
     if (!output) return fail(error);
-    auto sink = MediaSink::open(output->writePath(), width, height, source->frameRate(), false, error, PixelAspect{},
+    // The picture keeps the frame's shape, as a render's PNG frames do.
+    const PixelAspect aspect = keepShape(source->pixelAspect(), source->width(), source->height(), width, height);
+    auto sink = MediaSink::open(output->writePath(), width, height, source->frameRate(), false, error, aspect,
                                 request.path);
     if (!sink || !sink->writeFrame(frame.pixels(), frame.rowBytes(), nullptr, error) || !sink->finish(error) ||
         !output->commit(1, error))
@@ -282,6 +299,18 @@ private:
     static inline std::string lastCaution_;
 };
 
+// Qt keeps its runtime files in $XDG_RUNTIME_DIR and warns without one (a
+// session by ssh, a container): such a run gets a private one of its own.
+std::unique_ptr<TemporaryFolder> privateRuntimeFolder()
+{
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    if (runtime && runtime[0] == '/') return nullptr;
+    std::string error;
+    auto folder = TemporaryFolder::makeRunFolder(error);
+    if (folder) setenv("XDG_RUNTIME_DIR", folder->path().c_str(), 1);
+    return folder;
+}
+
 int configure(const Options& options)
 {
     // Without a screen the dialog would wait, unseen, for a click forever.
@@ -291,9 +320,17 @@ int configure(const Options& options)
     } else {
         useOffscreenUnlessDisplayReachable();
     }
+    // The screenshot is an output like any other, checked before any work.
+    std::string error;
+    std::unique_ptr<OutputFile> picture;
+    if (!options.screenshot.empty()) {
+        const OutputRequest request{
+            .path = options.screenshot, .input = options.input, .replace = options.replace, .onePicture = true};
+        picture = OutputFile::open(request, error);
+        if (!picture) return fail(error);
+    }
     ClipAtFrame clip;
-    std::string error = openClipAtFrame(options, clip);
-    if (!error.empty()) return fail(error);
+    if (const int status = openClipAtFrame(options, clip)) return status;
     auto& [source, host, at] = clip;
 
     const int width = source->width();
@@ -317,12 +354,13 @@ int configure(const Options& options)
     if (result != kPluginOK) return fail(pluginError(*host, "showing the frame", result));
     host->takeMixedAudio();
 
+    const auto runtime = privateRuntimeFolder();
     TBEnsureApplication();
     const AlertWitness alerts;
     std::unique_ptr<DialogCamera> camera;
-    if (!options.screenshot.empty()) {
+    if (picture) {
         const char* click = std::getenv("BRIMTONE_SCREENSHOT_CLICK");
-        camera = std::make_unique<DialogCamera>(options.screenshot, click ? click : "");
+        camera = std::make_unique<DialogCamera>(picture->writePath(), click ? click : "", picture->path());
     }
     host->params().renderFrame = at;
     host->allowNearbyFrames(true);
@@ -333,8 +371,8 @@ int configure(const Options& options)
     if (!camera) return 0;
     if (!camera->error().empty()) return fail(camera->error());
     if (!camera->written()) return fail("the effect's dialog did not open");
-    std::cerr << "brimtone: wrote " << options.screenshot << "\n";
-    return 0;
+    if (!picture->commit(1, error)) return fail(error);
+    return reportWritten(*picture, false);
 }
 
 // A fixed text field of the plug-in (Mac OS Roman, up to its NUL, never past
@@ -508,9 +546,24 @@ int info(const Options& options)
 
 }  // namespace
 
+// A value the plug-in does not know limits nothing; say so rather than let
+// a misspelt switch go unnoticed.
+static void warnOfUnknownPixelPath()
+{
+    const char* path = std::getenv("BRIMTONE_PIXEL_PATH");
+    if (!path) return;
+    for (const char* known : {"plain", "sse2", "avx2"})
+        if (std::strcmp(path, known) == 0) return;
+    std::cerr << "brimtone: BRIMTONE_PIXEL_PATH='" << path
+              << "' is none of plain, sse2 and avx2; the fastest pixel path is used\n";
+}
+
 int main(int argc, char** argv)
 {
-    setMediaLogQuiet(true);
+    // FFmpeg's own lines would come before our one line that says what
+    // failed; -v shows them. (The errors the media layer reports are
+    // caught whatever the level.)
+    av_log_set_level(AV_LOG_QUIET);
     // FFmpeg's own messages start a line of their own, never the end of the
     // progress line.
     setMediaLogHook([] { Progress::breakLine(); });
@@ -525,8 +578,11 @@ int main(int argc, char** argv)
         status = 0;
     } else {
         const Options& options = parsed.options;
-        // Every command may make temporary folders that a signal must not leave behind.
+        if (options.verbose) av_log_set_level(AV_LOG_WARNING);
+        warnOfUnknownPixelPath();
+        // Every command may make temporary folders that no way out may leave behind.
         Interrupt::install();
+        TBSetExitToShellHook(Interrupt::removeTemporaries);
         if (options.command == "render") status = render(options);
         else if (options.command == "configure") status = configure(options);
         else if (options.command == "thumbnail") status = thumbnail(options);

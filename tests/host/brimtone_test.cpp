@@ -303,6 +303,30 @@ TEST_F(HostTest, VideoOutputKeepsTheSoundAndThumbnailsHaveTheClipsSize)
     ASSERT_NE(picture, nullptr);
     EXPECT_EQ(picture->width(), 720);
     EXPECT_EQ(picture->height(), 480);
+
+    // A quick render passes no sound through: no sound track at all.
+    ASSERT_EQ(runHost("render --proxy --frames 3 --size 64x48 -o '" + path("proxy.mkv") + "'").status, 0);
+    auto proxy = open("proxy.mkv");
+    ASSERT_NE(proxy, nullptr);
+    EXPECT_FALSE(proxy->hasAudio());
+
+    // Squeezed to half its width, the clip's pixels are twice as wide; a
+    // thumbnail of it keeps that shape, as a render's PNG frames do.
+    ASSERT_EQ(runHost("render --frames 2 --size 360x480 -o '" + path("narrow.mkv") + "'").status, 0);
+    for (const char* name : {"narrow.png", "narrow%d.png"}) {
+        const std::string command = std::string(name) == "narrow.png" ? "thumbnail" : "render";
+        ASSERT_EQ(runHost(command + " '" + path("narrow.mkv") + "' -o '" + path(name) + "'").status, 0) << name;
+    }
+    for (const char* name : {"narrow.mkv", "narrow.png", "narrow1.png"}) {
+        auto narrow = open(name);
+        ASSERT_NE(narrow, nullptr) << name;
+        EXPECT_EQ(narrow->pixelAspect().num, 2 * narrow->pixelAspect().den) << name;
+    }
+
+    // A frame past the end is a bad value, said with the file it is not in.
+    const HostRun past = runHost("thumbnail '" + path("clip.mkv") + "' --at 500 -o '" + path("past.png") + "'");
+    EXPECT_EQ(past.status, 2);
+    EXPECT_EQ(past.err, "brimtone: --at 500 is past the last frame of '" + path("clip.mkv") + "', frame 9\n");
 }
 
 TEST_F(HostTest, BadInputGetsOneLineNamingTheFileAndTheCause)
@@ -369,6 +393,13 @@ TEST_F(HostTest, CommandLineHelpsOnStandardOutputAndRefusesWhatACommandDoesNotTa
         {"render --quiet=yes", "--quiet takes no value"},
         {"thumbnail -y -n", "-y and -n contradict each other"},
         {"settings clip.mp4", "settings takes no INPUT"},
+        {"thumbnail", "thumbnail needs -o PNG"},
+        {"thumbnail -o x.mp4", "-o writes a PNG picture: give a name ending in .png"},
+        {"configure --screenshot x.jpg", "--screenshot writes a PNG picture: give a name ending in .png"},
+        {"render --frames 0", "--frames needs a whole number from 1 to 2147483647"},
+        {"thumbnail -o x.png --at 99999999999",
+         "--at 99999999999 is too large: it takes a whole number from 0 to 2147483647"},
+        {"--version extra", "--version takes nothing after it"},
     };
     for (const auto& [arguments, message] : mistakes) {
         const HostRun run = runHost(arguments);
@@ -377,6 +408,19 @@ TEST_F(HostTest, CommandLineHelpsOnStandardOutputAndRefusesWhatACommandDoesNotTa
         EXPECT_EQ(run.err.rfind("brimtone: " + message + "\n", 0), 0u) << run.err;
     }
     EXPECT_NE(runHost("info --at 3").err.find("\nusage: brimtone info [INPUT] [-o OUTPUT]"), std::string::npos);
+    EXPECT_NE(runHost("thumbnail").err.find("\nusage: brimtone thumbnail [INPUT] -o PNG [-y] [-n]"), std::string::npos);
+    for (const char* asking : {"--help", "thumbnail --help"}) {
+        std::istringstream lines(runHost(asking).out);
+        for (std::string line; std::getline(lines, line);) EXPECT_LE(line.size(), 80u) << line;
+    }
+    EXPECT_EQ(runHost("thumbnail --help").out.find("even width"), std::string::npos) << "a PNG takes any size";
+
+    // A value of BRIMTONE_PIXEL_PATH that means nothing is not passed over in silence.
+    setenv("BRIMTONE_PIXEL_PATH", "fast", 1);
+    EXPECT_NE(runHost("info").err.find("BRIMTONE_PIXEL_PATH='fast' is none of plain, sse2 and avx2"), std::string::npos);
+    setenv("BRIMTONE_PIXEL_PATH", "plain", 1);
+    EXPECT_EQ(runHost("info").err, "");
+    unsetenv("BRIMTONE_PIXEL_PATH");
 
     // Standard output that cannot take the text is a failure.
     const HostRun full = runHost("info", "/dev/full");
@@ -587,6 +631,9 @@ TEST_F(HostTest, FramesThatCannotBeDecodedFailTheRunAndWriteNothing)
     ASSERT_NE(line, std::string::npos) << render.err;
     EXPECT_NE(render.err.find(" of the 30 it promises", line), std::string::npos) << render.err;
     EXPECT_EQ(render.err.find('\n', line), render.err.size() - 1) << render.err;
+    EXPECT_EQ(line, 0u) << "FFmpeg's own lines only with -v: " << render.err;
+    const HostRun verbose = runHost("render '" + path("cut.mp4") + "' -v -y -o '" + path("old.mkv") + "'");
+    EXPECT_NE(verbose.err.find("partial file"), std::string::npos) << verbose.err;
     EXPECT_EQ(readText(dir_ / "old.mkv"), "old");
     const HostRun thumbnail = runHost("thumbnail '" + path("cut.mp4") + "' --at 29 -o '" + path("cut.png") + "'");
     EXPECT_EQ(thumbnail.status, 1);
@@ -830,6 +877,58 @@ TEST_F(HostTest, TemporariesGoWithEverySignalAndAfterAKilledRun)
     if (geteuid() == 0) left.push_back("brimtone-run-" + std::to_string(killed) + "-ghijkl");
     std::sort(left.begin(), left.end());
     EXPECT_EQ(temporaries(), left);
+}
+
+// configure --screenshot writes its picture as every output is written.
+TEST_F(HostTest, TheScreenshotIsWrittenAsEveryOutputIs)
+{
+    const fs::path tmp = dir_ / "tmp";
+    fs::create_directories(tmp);
+    setenv("TMPDIR", tmp.c_str(), 1);
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    const std::string sessionRuntime = runtime ? runtime : "";
+    unsetenv("XDG_RUNTIME_DIR");
+    const std::string shot = path("shot.png");
+    const std::string configure = "configure --screenshot '" + shot + "'";
+
+    // Said in one line, without Qt's complaint about a missing runtime folder.
+    const HostRun made = runHost(configure);
+    EXPECT_EQ(made.status, 0);
+    EXPECT_EQ(made.err, "brimtone: wrote " + shot + "\n");
+    const std::string first = readText(shot);
+    EXPECT_EQ(first.rfind("\x89PNG", 0), 0u);
+
+    const HostRun unasked = runHost(configure);
+    EXPECT_EQ(unasked.status, 1);
+    EXPECT_NE(unasked.err.find("'" + shot + "' exists; give -y to replace it or -n to keep it"), std::string::npos)
+        << unasked.err;
+    EXPECT_EQ(runHost(configure + " -n").status, 1);
+    const HostRun no = runOnTerminal({"configure", "--screenshot", shot}, "n\n");
+    EXPECT_EQ(no.status, 1);
+    EXPECT_NE(no.err.find("'" + shot + "' exists. Overwrite? [y/N] "), std::string::npos) << no.err;
+    EXPECT_TRUE(readText(shot) == first);
+
+    // Replaced by a rename: a hard link to the old picture still has it.
+    std::ofstream(shot, std::ios::trunc) << "old";
+    fs::create_hard_link(shot, dir_ / "kept.png");
+    EXPECT_EQ(runHost(configure + " -y").status, 0);
+    EXPECT_EQ(readText(dir_ / "kept.png"), "old");
+    EXPECT_EQ(readText(shot).rfind("\x89PNG", 0), 0u);
+
+    // Never the input, by any name.
+    fs::remove(dir_ / "kept.png");
+    fs::create_symlink("shot.png", dir_ / "link.png");
+    const std::string picture = readText(shot);
+    for (const std::string& output : {shot, path("link.png")}) {
+        const HostRun run = runHost("configure '" + shot + "' -y --screenshot '" + output + "'");
+        EXPECT_EQ(run.status, 1) << output;
+        EXPECT_NE(run.err.find("cannot write '" + output + "': it is the input"), std::string::npos) << run.err;
+    }
+    EXPECT_TRUE(readText(shot) == picture);
+    EXPECT_EQ(scratchFolders().size(), 0u);
+    EXPECT_TRUE(fs::is_empty(tmp)) << "the run's own runtime folder is gone";
+    unsetenv("TMPDIR");
+    if (!sessionRuntime.empty()) setenv("XDG_RUNTIME_DIR", sessionRuntime.c_str(), 1);
 }
 
 }  // namespace

@@ -49,9 +49,10 @@ TEST(ExitToShellDeathTest, EndsTheProcessWithAFailureStatusAfterFlushing)
             static char buffer[256];
             std::setvbuf(stderr, buffer, _IOFBF, sizeof buffer);
             std::fputs("last words", stderr);
+            TBSetExitToShellHook([] { std::fputs(", then the host's", stderr); });
             ExitToShell();
         },
-        failed, "last words");
+        failed, "last words, then the host's");
 }
 
 }  // namespace
