@@ -1,6 +1,5 @@
 #include "Interrupt.h"
 
-#include <algorithm>
 #include <atomic>
 #include <csignal>
 #include <filesystem>
@@ -23,24 +22,36 @@ struct Temporary {
 
 std::atomic<bool> gStoppable{false};
 std::atomic<int> gStopSignal{0};
-// Guards the list and the commit: a signal either ends the process before a
-// commit starts or waits until it is over.
-std::mutex gLock;
-std::vector<Temporary> gTemporaries;
-bool gCommitting = false;
 
-// With gLock held. True when one of them held an unfinished output.
+struct Shared {
+    // Guards the list and the commit: a signal either ends the process
+    // before a commit starts or waits until it is over.
+    std::mutex lock;
+    std::vector<Temporary> temporaries;
+    bool committing = false;
+};
+
+// Never destroyed: the owners of temporary folders that live until the
+// process ends (a run's settings) still find it while statics go.
+Shared& shared()
+{
+    static Shared* const state = new Shared;
+    return *state;
+}
+
+// With the lock held. True when one of them held an unfinished output.
 bool removeAll()
 {
+    std::vector<Temporary>& temporaries = shared().temporaries;
     bool outputLost = false;
-    for (const Temporary& temporary : gTemporaries) {
+    for (const Temporary& temporary : temporaries) {
         // A render still writing frames may add a file while the folder goes.
         std::error_code ignored;
         for (int attempt = 0; attempt < 5 && std::filesystem::exists(temporary.folder, ignored); ++attempt)
             std::filesystem::remove_all(temporary.folder, ignored);
         outputLost = outputLost || temporary.holdsOutput;
     }
-    gTemporaries.clear();
+    temporaries.clear();
     return outputLost;
 }
 
@@ -61,9 +72,10 @@ void watch(sigset_t signals)
     for (;;) {
         int signal = 0;
         if (sigwait(&signals, &signal) != 0) continue;
-        std::lock_guard<std::mutex> lock(gLock);
+        Shared& state = shared();
+        std::lock_guard<std::mutex> lock(state.lock);
         int none = 0;
-        if (gCommitting) {
+        if (state.committing) {
             gStopSignal.compare_exchange_strong(none, signal);
             continue;
         }
@@ -100,40 +112,43 @@ int Interrupt::stopSignal()
 
 void Interrupt::addTemporary(const std::string& folder, bool holdsOutput)
 {
-    std::lock_guard<std::mutex> lock(gLock);
-    gTemporaries.push_back({folder, holdsOutput});
+    Shared& state = shared();
+    std::lock_guard<std::mutex> lock(state.lock);
+    state.temporaries.push_back({folder, holdsOutput});
 }
 
 void Interrupt::removeTemporary(const std::string& folder)
 {
-    std::lock_guard<std::mutex> lock(gLock);
-    gTemporaries.erase(std::remove_if(gTemporaries.begin(), gTemporaries.end(),
-                                      [&](const Temporary& t) { return t.folder == folder; }),
-                       gTemporaries.end());
+    Shared& state = shared();
+    std::lock_guard<std::mutex> lock(state.lock);
+    std::erase_if(state.temporaries, [&](const Temporary& t) { return t.folder == folder; });
 }
 
 void Interrupt::removeTemporaries()
 {
-    std::lock_guard<std::mutex> lock(gLock);
+    std::lock_guard<std::mutex> lock(shared().lock);
     removeAll();
 }
 
 Interrupt::Commit::Commit()
 {
-    std::lock_guard<std::mutex> lock(gLock);
-    gCommitting = true;
+    Shared& state = shared();
+    std::lock_guard<std::mutex> lock(state.lock);
+    state.committing = true;
 }
 
 void Interrupt::Commit::succeeded()
 {
-    std::lock_guard<std::mutex> lock(gLock);
-    for (Temporary& temporary : gTemporaries) temporary.holdsOutput = false;
+    Shared& state = shared();
+    std::lock_guard<std::mutex> lock(state.lock);
+    for (Temporary& temporary : state.temporaries) temporary.holdsOutput = false;
 }
 
 Interrupt::Commit::~Commit()
 {
-    std::lock_guard<std::mutex> lock(gLock);
-    gCommitting = false;
+    Shared& state = shared();
+    std::lock_guard<std::mutex> lock(state.lock);
+    state.committing = false;
 }
 
 } // namespace brimtone::host

@@ -807,8 +807,9 @@ TEST_F(HostTest, AClaimOfBillionsOfFramesCostsNothingBeforeTheFirstFrame)
 
     struct statvfs room {};
     ASSERT_EQ(statvfs(dir_.c_str(), &room), 0);
+    if (room.f_files != 0 && room.f_favail < 100000) GTEST_SKIP() << "the file system has too few files left";
     const unsigned long most = 1ul << 24;  // the built-in clip's longest
-    const unsigned long frames = room.f_files == 0 ? most : std::min(most, room.f_favail - 10000);
+    const unsigned long frames = room.f_files == 0 ? most : std::min<unsigned long>(most, room.f_favail - 10000);
     const pid_t pid = startHost({"render", "--frames", std::to_string(frames), "--size", "64x48", "-o", path("many%08d.png")});
     ASSERT_TRUE(waitUntil(pid, [&] {
         std::error_code ec;
