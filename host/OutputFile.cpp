@@ -132,10 +132,8 @@ std::set<std::pair<dev_t, ino_t>> inputFiles(const std::string& input)
     std::set<std::pair<dev_t, ino_t>> read;
     struct stat info {};
     if (input.empty()) return read;
-    if (stat(input.c_str(), &info) == 0 || input.find('%') == std::string::npos) {
-        if (stat(input.c_str(), &info) == 0) read.insert(identity(info));
-        return read;
-    }
+    if (stat(input.c_str(), &info) == 0) return {identity(info)};
+    if (input.find('%') == std::string::npos) return read;
     for (int index = 0; index < INT_MAX; ++index) {
         const std::string name = inputFrameName(input, index);
         if (name.empty()) break;
