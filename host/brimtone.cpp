@@ -366,12 +366,14 @@ int configure(const Options& options)
     host->allowNearbyFrames(true);
     useSavedSettingsFromNow();
     // The plug-in answers kPluginFailed when OK could not save the settings.
+    std::string unsaved;
     if (host->call(kPlugCustomButtonClick) != kPluginOK)
-        return fail(alerts.lastCaution().empty() ? "the effect's settings could not be saved" : alerts.lastCaution());
+        unsaved = alerts.lastCaution().empty() ? "the effect's settings could not be saved" : alerts.lastCaution();
+    if (camera && camera->error().empty() && camera->written() && !picture->commit(1, error)) return fail(error);
+    if (!unsaved.empty()) return fail(unsaved);
     if (!camera) return 0;
     if (!camera->error().empty()) return fail(camera->error());
     if (!camera->written()) return fail("the effect's dialog did not open");
-    if (!picture->commit(1, error)) return fail(error);
     return reportWritten(*picture, false);
 }
 
