@@ -1,7 +1,7 @@
 // Pictures between the decoder's and encoder's formats and the plug-in's
-// buffers (A, R, G, B bytes per pixel). The common formats have loops of our
-// own, each with a plain version beside the vector ones; everything else goes
-// through swscale.
+// buffers (A, R, G, B bytes per pixel). Planar Y'CbCr of 8 or 10 bits, 4:2:0,
+// 4:2:2 or 4:4:4, has loops of our own, each with a plain version beside the
+// vector ones; everything else goes through swscale.
 #pragma once
 
 #include <cstdint>
@@ -21,8 +21,10 @@ const char* convertPathName(ConvertPath path);
 bool convertPathAvailable(ConvertPath path);
 // The fastest available path no faster than `limit` names ("plain", "sse2",
 // "avx2"); nil or unknown limits nothing. The process starts on
-// chooseConvertPath(getenv("BRIMTONE_CONVERT_PATH")).
+// chooseConvertPath(getenv("BRIMTONE_CONVERT_PATH")), and says on standard
+// error what convertPathWarning() says of an unknown name.
 ConvertPath chooseConvertPath(const char* limit);
+std::string convertPathWarning(const char* limit);
 ConvertPath currentConvertPath();
 // For tests and benchmarks: ignored when the path is not available.
 void useConvertPath(ConvertPath path);
@@ -41,8 +43,8 @@ struct Picture {
 };
 
 // Any picture into the caller's A, R, G, B buffer at any size, alpha 255.
-// Y'CbCr 4:2:0 at its own size takes our loops (bicubic chroma, the picture's
-// real edges for the threshold); the rest swscale, kept between calls.
+// Planar Y'CbCr at its own size takes our loops (bicubic chroma, the
+// picture's real edges for the threshold); the rest swscale, kept between calls.
 class ToArgb {
 public:
     ToArgb();
@@ -59,10 +61,11 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
-// A, R, G, B rows into an encoder's frame. 8-bit 4:2:0 takes our loops
-// (limited range, the BT.709 or BT.601 matrix, bicubic chroma without
-// ringing at the effect's hard edges); other formats (more bits, 4:2:2,
-// 4:4:4, RGB) swscale with accurate rounding, so a deeper output has no bands.
+// A, R, G, B rows into an encoder's frame. Planar Y'CbCr takes our loops
+// (the BT.709, BT.601 or BT.2020 matrix, either range, bicubic chroma without
+// ringing at the effect's hard edges, 10-bit values rounded from exact sums
+// so that a deeper output has no bands); other formats (RGB, packed, other
+// matrices) swscale with accurate rounding.
 class FromArgb {
 public:
     FromArgb();
