@@ -5,18 +5,15 @@
 // elsewhere on the machine falls on all of them alike.
 #include <benchmark/benchmark.h>
 
-#include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <map>
 #include <random>
 #include <string>
 #include <vector>
 
 #include "Effects/AdjustColors/AdjustColors.h"
 #include "MacMemory.h"
+#include "RatioReporter.h"
 #include "effect/pixelEffect.h"
 #include "plugin/DataHandling.h"
 
@@ -139,55 +136,6 @@ void BM_DoFrame(benchmark::State& state)
     DisposeGWorld(gReadyFrame);
 }
 
-std::string ProcessorName()
-{
-    std::ifstream cpuinfo("/proc/cpuinfo");
-    for (std::string line; std::getline(cpuinfo, line);)
-        if (line.rfind("model name", 0) == 0 && line.find(':') != std::string::npos)
-            return line.substr(line.find(':') + 2);
-    return "unknown processor";
-}
-
-// Prints each result as usual and, at the end, each benchmark's ratios to
-// memcpy: of the median times (wall and CPU), and the spread of its
-// repetitions' wall times against memcpy's median.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override
-    {
-        ConsoleReporter::ReportRuns(runs);
-        for (const Run& run : runs)
-            if (run.run_type == Run::RT_Iteration && !run.error_occurred) {
-                fWall[run.run_name.str()].push_back(run.GetAdjustedRealTime());
-                fCPU[run.run_name.str()].push_back(run.GetAdjustedCPUTime());
-            }
-    }
-    void Finalize() override
-    {
-        ConsoleReporter::Finalize();
-        const auto median = [](std::vector<double> times) {
-            std::sort(times.begin(), times.end());
-            return times[times.size() / 2];
-        };
-        if (fWall.count("BM_Memcpy") == 0)
-            return;
-        const double wallBase = median(fWall["BM_Memcpy"]);
-        const double cpuBase = median(fCPU["BM_Memcpy"]);
-        std::printf("%s, pixel path %s, %zu repetitions\n", ProcessorName().c_str(),
-                    PixelPathName(CurrentPixelPath()), fWall["BM_Memcpy"].size());
-        std::printf("%-22s %8s %8s %8s %8s   (x memcpy)\n", "", "wall", "cpu", "best", "worst");
-        for (const auto& [name, times] : fWall) {
-            const auto [best, worst] = std::minmax_element(times.begin(), times.end());
-            std::printf("%-22s %8.2f %8.2f %8.2f %8.2f\n", name.c_str(), median(times) / wallBase,
-                        median(fCPU[name]) / cpuBase, *best / wallBase, *worst / wallBase);
-        }
-    }
-
-private:
-    std::map<std::string, std::vector<double>> fWall;
-    std::map<std::string, std::vector<double>> fCPU;
-};
-
 }  // namespace
 
 int main(int argc, char** argv)
@@ -204,15 +152,6 @@ int main(int argc, char** argv)
                 ->Unit(benchmark::kMicrosecond);
     benchmark::RegisterBenchmark("BM_DoFrame", BM_DoFrame)->Unit(benchmark::kMicrosecond);
 
-    // Interleaved repetitions unless the command line says otherwise.
-    std::vector<char*> args(argv, argv + argc);
-    char repetitions[] = "--benchmark_repetitions=10";
-    char interleaving[] = "--benchmark_enable_random_interleaving=true";
-    args.insert(args.begin() + 1, {repetitions, interleaving});
-    int count = int(args.size());
-    benchmark::Initialize(&count, args.data());
-    RatioReporter reporter;
-    benchmark::RunSpecifiedBenchmarks(&reporter);
-    benchmark::Shutdown();
+    brimtone::bench::RunWithRatios(argc, argv, std::string("pixel path ") + PixelPathName(CurrentPixelPath()));
     return 0;
 }
