@@ -33,6 +33,24 @@ std::string folderOf(const std::string& path)
     return path.substr(0, slash);
 }
 
+// A picture of the encoder's format and colours, with buffers of its own.
+FramePtr encoderFrame(const AVCodecContext* c, int width, int height)
+{
+    FramePtr frame(av_frame_alloc());
+    if (!frame)
+        return nullptr;
+    frame->format = c->pix_fmt;
+    frame->width = width;
+    frame->height = height;
+    frame->color_primaries = c->color_primaries;
+    frame->color_trc = c->color_trc;
+    frame->colorspace = c->colorspace;
+    frame->color_range = c->color_range;
+    if (av_frame_get_buffer(frame.get(), 0) < 0)
+        return nullptr;
+    return frame;
+}
+
 bool isPng(const std::string& path)
 {
     const size_t dot = path.find_last_of('.');
@@ -378,19 +396,8 @@ std::unique_ptr<MediaSink> MediaSink::open(const std::string& path, const SinkSp
     }
 
     AVCodecContext* c = s.video->context();
-    s.videoFrame.reset(av_frame_alloc());
+    s.videoFrame = encoderFrame(c, spec.width, spec.height);
     if (!s.videoFrame) {
-        error = "cannot write " + quotedPath(s.path) + ": out of memory";
-        return nullptr;
-    }
-    s.videoFrame->format = c->pix_fmt;
-    s.videoFrame->width = spec.width;
-    s.videoFrame->height = spec.height;
-    s.videoFrame->color_primaries = c->color_primaries;
-    s.videoFrame->color_trc = c->color_trc;
-    s.videoFrame->colorspace = c->colorspace;
-    s.videoFrame->color_range = c->color_range;
-    if (av_frame_get_buffer(s.videoFrame.get(), 0) < 0) {
         error = "cannot write " + quotedPath(s.path) + ": out of memory";
         return nullptr;
     }
@@ -418,7 +425,10 @@ bool MediaSink::writeFrame(const uint8_t* argb, int rowBytes, const std::vector<
                 " too small for width " + std::to_string(s.width);
         return false;
     }
-    if (av_frame_make_writable(s.videoFrame.get()) < 0)
+    // An encoder that keeps the last frame (one working on several at once)
+    // keeps its buffers: the next picture goes into new ones, not a copy.
+    if (!av_frame_is_writable(s.videoFrame.get()) &&
+        !(s.videoFrame = encoderFrame(s.video->context(), s.width, s.height)))
         return s.fail(error, "cannot write " + quotedPath(s.path) + ": out of memory");
     s.fromArgb.convert(argb, rowBytes, s.videoFrame.get());
 

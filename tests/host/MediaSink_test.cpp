@@ -34,6 +34,37 @@ TEST(MediaSink, VideoFilesRoundTripWithPictureAndSound)
     }
 }
 
+// FFV1 encodes several frames at once and keeps each until it is done:
+// every picture must reach the file as it was handed in, none drawn over by
+// the next.
+TEST(MediaSink, EncodersThatKeepFramesGetEachPictureAsItWas)
+{
+    TempDir dir;
+    const std::string path = dir.path + "/kept.mkv";
+    const int w = 320, h = 240, frames = 24;
+    SinkSpec spec;
+    spec.width = w;
+    spec.height = h;
+    spec.rate = Rate{25, 1};
+    spec.encoding.videoCodec = "ffv1";
+    std::string error;
+    auto sink = MediaSink::open(path, spec, error);
+    ASSERT_TRUE(sink) << error;
+    for (int i = 0; i < frames; ++i) {
+        Pixels grey(size_t(w) * h * 4, uint8_t(20 + 9 * i));
+        ASSERT_TRUE(sink->writeFrame(grey.data(), w * 4, nullptr, error)) << error;
+    }
+    ASSERT_TRUE(sink->finish(error)) << error;
+    auto source = reopen(path);
+    ASSERT_TRUE(source);
+    ASSERT_EQ(source->frameCount(), frames);
+    for (int i = 0; i < frames; ++i) {
+        const Pixels decoded = readPixels(*source, i, w, h);
+        for (size_t k = 0; k < decoded.size(); k += 4 * 97)
+            ASSERT_NEAR(decoded[k + 2], 20 + 9 * i, 1) << "frame " << i << " byte " << k;
+    }
+}
+
 TEST(MediaSink, MissingOrExtraSoundKeepsPictureAndSoundInStep)
 {
     TempDir dir;
