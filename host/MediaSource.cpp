@@ -330,19 +330,6 @@ private:
     bool anchored_ = false, ended_ = false;
 };
 
-std::string clockText(double seconds)
-{
-    const int64_t total = static_cast<int64_t>(seconds + 0.5);
-    char text[32];
-    if (total >= 3600)
-        std::snprintf(text, sizeof text, "%lld:%02lld:%02lld", static_cast<long long>(total / 3600),
-                      static_cast<long long>(total / 60 % 60), static_cast<long long>(total % 60));
-    else
-        std::snprintf(text, sizeof text, "%lld:%02lld", static_cast<long long>(total / 60),
-                      static_cast<long long>(total % 60));
-    return text;
-}
-
 } // namespace
 
 struct MediaSource::Impl {
@@ -514,26 +501,6 @@ void MediaSource::carryUntil(int64_t until)
         impl_->demuxer->carryUntil(until);
 }
 
-std::string MediaSource::description() const
-{
-    const Rate r = frameRate();
-    char fps[32];
-    std::snprintf(fps, sizeof fps, "%.6g", static_cast<double>(r.num) / r.den);
-    std::string text = impl_->name + ": " + std::to_string(width()) + "x" + std::to_string(height()) + ", " +
-                       fps + " fps, " + std::to_string(frameCount()) + " frames (" +
-                       clockText(static_cast<double>(frameCount()) * r.den / r.num) + "), ";
-    if (impl_->builtin)
-        return text + "colour pattern with a 440 Hz tone";
-    text += avcodec_get_name(impl_->video->codec()->codec_id);
-    const AVFormatContext* f = impl_->demuxer->format();
-    int others = 0;
-    for (unsigned i = 0; i < f->nb_streams; ++i)
-        if (static_cast<int>(i) != impl_->demuxer->videoIndex()) {
-            text += std::string(others++ ? ", " : " + ") + avcodec_get_name(f->streams[i]->codecpar->codec_id);
-        }
-    return others ? text : text + ", no audio";
-}
-
 bool MediaSource::readFrame(int index, int width, int height, bool highQuality, uint8_t* dst, int rowBytes,
                             std::string& error)
 {
@@ -563,7 +530,7 @@ bool MediaSource::read(int index, int width, int height, bool highQuality, bool 
     }
     if (index < 0 || index >= frameCount()) {
         error = impl_->name + ": frame " + std::to_string(index) + " is outside the clip (" +
-                std::to_string(frameCount()) + " frames)";
+                std::to_string(frameCount()) + (frameCount() == 1 ? " frame)" : " frames)");
         return false;
     }
     std::string cause;
@@ -620,7 +587,7 @@ bool MediaSource::readAudio(int index, std::vector<float>& samples, std::string&
     samples.clear();
     if (index < 0 || index >= frameCount()) {
         error = impl_->name + ": frame " + std::to_string(index) + " is outside the clip (" +
-                std::to_string(frameCount()) + " frames)";
+                std::to_string(frameCount()) + (frameCount() == 1 ? " frame)" : " frames)");
         return false;
     }
     if (!hasAudio())

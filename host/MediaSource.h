@@ -90,8 +90,6 @@ public:
     // Square for the built-in clip and for files that do not say.
     PixelAspect pixelAspect() const;
     int audioSampleRate() const { return kAudioSampleRate; }
-    // One line for people: name, size, rate, length, codecs.
-    std::string description() const;
 
     // Decodes frame `index` (0-based) and scales it into `dst` as A, R, G, B
     // bytes per pixel with alpha 255; rows are `rowBytes` apart.

@@ -27,6 +27,11 @@ extern "C" {
 
 namespace brimtone::host {
 
+bool endsWithPng(const std::string& name)
+{
+    return name.size() > 4 && strcasecmp(name.c_str() + name.size() - 4, ".png") == 0;
+}
+
 namespace {
 
 // More digits than a 32-bit frame number has make no sense.
@@ -46,11 +51,6 @@ std::string nameOf(const std::string& path)
 {
     const size_t slash = path.find_last_of('/');
     return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-bool endsWithPng(const std::string& path)
-{
-    return path.size() > 4 && strcasecmp(path.c_str() + path.size() - 4, ".png") == 0;
 }
 
 std::string plural(long count, const char* noun)

@@ -27,6 +27,9 @@
 
 namespace brimtone::host {
 
+// A name ending in .png, in any case: a picture, or a sequence of them.
+bool endsWithPng(const std::string& name);
+
 class TemporaryFolder;
 
 struct OutputRequest {

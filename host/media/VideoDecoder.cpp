@@ -293,7 +293,7 @@ const AVFrame* VideoDecoder::frame(int index, std::string& error)
 {
     if (index < 0 || index >= count_) {
         error = demuxer_.name() + ": frame " + std::to_string(index) + " is outside the clip (" +
-                std::to_string(count_) + " frames)";
+                std::to_string(count_) + (count_ == 1 ? " frame)" : " frames)");
         return nullptr;
     }
     const int64_t k = first_ + index;
