@@ -1,6 +1,7 @@
 #include "CommandLine.h"
 
 #include "BrimtoneVersion.h"
+#include "OutputFile.h"
 
 #include <algorithm>
 #include <charconv>
@@ -41,11 +42,6 @@ std::string setOutput(Options& o, const std::string& v)
     if (v.empty()) return "-o needs a file name";
     o.output = v;
     return {};
-}
-
-bool endsWithPng(const std::string& name)
-{
-    return name.size() > 4 && strcasecmp(name.c_str() + name.size() - 4, ".png") == 0;
 }
 
 // A picture's name: whatever it holds, the file is a PNG.
@@ -140,6 +136,11 @@ const Option kPictureSize{nullptr, "--size", "WxH",
                           "the picture's size in pixels; the frame is stretched to it, whatever its shape, "
                           "and the picture's pixel shape is set so that viewers show it at its own shape",
                           setSize};
+const Option kJson{nullptr, "--json", nullptr, "print it all as JSON, for scripts",
+                   [](Options& o, const std::string&) {
+                       o.json = true;
+                       return std::string();
+                   }};
 const Option kVerbose{"-v", "--verbose", nullptr, "show FFmpeg's own warnings and errors as well as brimtone's",
                       [](Options& o, const std::string&) {
                           o.verbose = true;
@@ -281,6 +282,7 @@ std::vector<Command> makeCommands()
                   o.reset = true;
                   return std::string();
               }},
+             kJson,
              kPlugin,
          }},
         {"info", "[INPUT]", "show what the effect tells the editor, and what a render of INPUT keeps",
@@ -294,11 +296,7 @@ std::vector<Command> makeCommands()
               [](Options& o, const std::string& v) { return setText(o.encoding.audioCodec, v, "--audio-codec"); }},
              {nullptr, "--format", "NAME", "as for render",
               [](Options& o, const std::string& v) { return setText(o.encoding.format, v, "--format"); }},
-             {nullptr, "--json", nullptr, "print it all as JSON, for scripts",
-              [](Options& o, const std::string&) {
-                  o.json = true;
-                  return std::string();
-              }},
+             kJson,
              kPlugin,
          }},
     };

@@ -1,5 +1,6 @@
 #include "EffectSettings.h"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cmath>
@@ -161,17 +162,36 @@ std::string mediaFormat(SInt16 mediaType)
     }
 }
 
-std::string describe(const SettingsInUse& in)
+// Name and value of each setting, in the order they are shown.
+std::vector<std::pair<std::string, std::string>> settingLines(const SettingsInUse& in)
 {
     const pluginDataRec& c = in.config;
     const relRect& r = c.StartRel;
-    return "threshold: " + std::to_string(c.Sliders[kThresholdSlider]) + " %\n" +
-           "dark:      " + hexColour(c.Colors[kDarkColor]) + "\n" +
-           "light:     " + hexColour(c.Colors[kLightColor]) + "\n" +
-           "region:    " + fraction(r.left) + "," + fraction(r.top) + "," + fraction(r.right) + "," +
-           fraction(r.bottom) + " (left,top,right,bottom)\n" +
-           "format:    " + mediaFormat(c.MediaType) + "\n" +
-           "from:      " + in.from + "\n";
+    return {{"threshold", std::to_string(c.Sliders[kThresholdSlider]) + " %"},
+            {"dark", hexColour(c.Colors[kDarkColor])},
+            {"light", hexColour(c.Colors[kLightColor])},
+            {"region", fraction(r.left) + "," + fraction(r.top) + "," + fraction(r.right) + "," +
+                           fraction(r.bottom) + " (left,top,right,bottom)"},
+            {"format", mediaFormat(c.MediaType)},
+            {"from", in.from}};
+}
+
+std::string describe(const SettingsInUse& in, bool json = false, int indent = 0)
+{
+    std::string out = json ? "{" : "";
+    const std::string margin(size_t(indent) + 2, ' ');
+    bool first = true;
+    for (const auto& [name, value] : settingLines(in)) {
+        if (json) {
+            out += (first ? "\n" : ",\n") + margin + jsonString(name) + ": " + jsonString(value);
+        } else {
+            std::string label = name + ":";
+            label.resize(std::max<size_t>(label.size() + 1, 11), ' ');
+            out += label + value + "\n";
+        }
+        first = false;
+    }
+    return json ? out + "\n" + std::string(size_t(indent), ' ') + "}" : out;
 }
 
 // Points the plug-in's preferences folder somewhere else while it lives;
@@ -319,12 +339,30 @@ void useSavedSettingsFromNow()
     gRunFolder.restoreEnvironment();
 }
 
-std::string describeSettingsInUse()
+std::string jsonString(const std::string& text)
 {
-    return describe(readSettingsInUse());
+    std::string out = "\"";
+    for (const unsigned char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += char(c);
+        } else if (c < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+            out += escaped;
+        } else {
+            out += char(c);
+        }
+    }
+    return out + "\"";
 }
 
-int runSettingsCommand(const SettingsOverrides& overrides, bool reset)
+std::string describeSettingsInUse(bool json, int indent)
+{
+    return describe(readSettingsInUse(), json, indent);
+}
+
+int runSettingsCommand(const SettingsOverrides& overrides, bool reset, bool json)
 {
     if (overrides.any() || reset) {
         // Read, change and save as one step: a save elsewhere is not undone.
@@ -339,7 +377,7 @@ int runSettingsCommand(const SettingsOverrides& overrides, bool reset)
         apply(overrides, config);
         if (std::string why; !SaveConfig(&config, why)) return fail(why);
         // Saving is what was asked for; showing the result is a courtesy.
-        std::cout << describe(readSettingsInUse());
+        std::cout << describe(readSettingsInUse(), json) << (json ? "\n" : "");
         if (!std::cout.flush() || std::fflush(stdout) != 0 || std::ferror(stdout)) {
             std::cerr << "brimtone: the settings are saved in " << file.path
                       << ", but cannot be shown: cannot write to standard output: " << std::strerror(errno) << "\n";
@@ -348,7 +386,7 @@ int runSettingsCommand(const SettingsOverrides& overrides, bool reset)
         }
         return 0;
     }
-    std::cout << describe(readSettingsInUse());
+    std::cout << describe(readSettingsInUse(), json) << (json ? "\n" : "");
     return 0;
 }
 

@@ -44,12 +44,18 @@ bool prepareRunSettings(const SettingsOverrides& overrides, bool dialogWillSave,
 // user's preferences file again.
 void useSavedSettingsFromNow();
 
-// What `info` shows: the settings the plug-in starts on and where they come
-// from, one "name: value" line each.
-std::string describeSettingsInUse();
+// A text as a JSON string: quoted, with quotes, backslashes and control
+// characters escaped.
+std::string jsonString(const std::string& text);
 
-// `brimtone settings`: prints the saved settings, or saves the overrides (or
-// the defaults, with reset) as the dialog's OK does. The exit status.
-int runSettingsCommand(const SettingsOverrides& overrides, bool reset);
+// The settings the plug-in starts on and where they come from, as `info`
+// shows them: "name: value" lines, or with json a JSON object whose lines
+// after the first are indented by `indent` spaces.
+std::string describeSettingsInUse(bool json = false, int indent = 0);
+
+// `brimtone settings`: prints the saved settings (as JSON with json), or
+// saves the overrides (or the defaults, with reset) as the dialog's OK does.
+// The exit status.
+int runSettingsCommand(const SettingsOverrides& overrides, bool reset, bool json = false);
 
 }  // namespace brimtone::host

@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <optional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -393,24 +394,6 @@ std::string field(const char* text, size_t size)
     return converted ? std::string(utf8) : std::string(text, length);
 }
 
-std::string jsonText(const std::string& text)
-{
-    std::string out = "\"";
-    for (const unsigned char c : text) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += char(c);
-        } else if (c < 0x20) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
-            out += escaped;
-        } else {
-            out += char(c);
-        }
-    }
-    return out + "\"";
-}
-
 // What a render of INPUT keeps: one entry per stream, in order.
 struct StreamFate {
     int index = 0;
@@ -472,46 +455,30 @@ int info(const Options& options)
 
     const PluginParams& params = host->params();
     const auto& info2 = params.getInfo2;
-    const std::string settings = describeSettingsInUse();
-    std::vector<std::pair<std::string, std::string>> settingLines;
-    for (size_t start = 0; start < settings.size();) {
-        const size_t end = settings.find('\n', start);
-        const std::string line = settings.substr(start, end - start);
-        const size_t colon = line.find(':');
-        if (colon != std::string::npos) {
-            const size_t value = line.find_first_not_of(' ', colon + 1);
-            settingLines.emplace_back(line.substr(0, colon), value == std::string::npos ? "" : line.substr(value));
-        }
-        if (end == std::string::npos) break;
-        start = end + 1;
-    }
     if (options.json) {
         std::printf("{\n  \"bundle\": %s,\n  \"type\": %d,\n  \"group\": %s,\n  \"sliders\": [",
-                    jsonText(host->bundlePath()).c_str(), int(params.getInfo.pluginType),
-                    jsonText(field(info2.group, sizeof info2.group)).c_str());
+                    jsonString(host->bundlePath()).c_str(), int(params.getInfo.pluginType),
+                    jsonString(field(info2.group, sizeof info2.group)).c_str());
         for (int n = 0; n < 3; ++n) {
             const auto& slider = info2.filterSliders[n];
             std::printf("%s\n    {\"label\": %s, \"min\": %s, \"max\": %s, \"default\": %.2f}", n ? "," : "",
-                        jsonText(field(slider.label, sizeof slider.label)).c_str(),
-                        jsonText(field(slider.minLabel, sizeof slider.minLabel)).c_str(),
-                        jsonText(field(slider.maxLabel, sizeof slider.maxLabel)).c_str(), double(slider.defaultValue));
+                        jsonString(field(slider.label, sizeof slider.label)).c_str(),
+                        jsonString(field(slider.minLabel, sizeof slider.minLabel)).c_str(),
+                        jsonString(field(slider.maxLabel, sizeof slider.maxLabel)).c_str(), double(slider.defaultValue));
         }
-        std::printf("\n  ],\n  \"button\": %s,\n  \"flags\": %u,\n  \"memory\": %d,\n  \"settings\": {",
-                    jsonText(field(params.getInfo3.buttonTitle, sizeof params.getInfo3.buttonTitle)).c_str(),
-                    unsigned(params.getInfo.pluginFlags), int(info2.baseMemoryNeeded));
-        for (size_t i = 0; i < settingLines.size(); ++i)
-            std::printf("%s\n    %s: %s", i ? "," : "", jsonText(settingLines[i].first).c_str(),
-                        jsonText(settingLines[i].second).c_str());
-        std::printf("\n  }");
+        std::printf("\n  ],\n  \"button\": %s,\n  \"flags\": %u,\n  \"memory\": %d,\n  \"settings\": %s",
+                    jsonString(field(params.getInfo3.buttonTitle, sizeof params.getInfo3.buttonTitle)).c_str(),
+                    unsigned(params.getInfo.pluginFlags), int(info2.baseMemoryNeeded),
+                    describeSettingsInUse(true, 2).c_str());
         if (!options.input.empty()) {
             std::printf(",\n  \"input\": %s,\n  \"container\": %s,\n  \"streams\": [",
-                        jsonText(options.input).c_str(), jsonText(container).c_str());
+                        jsonString(options.input).c_str(), jsonString(container).c_str());
             for (size_t i = 0; i < fates.size(); ++i)
                 std::printf("%s\n    {\"index\": %d, \"type\": %s, \"codec\": %s, \"language\": %s, \"action\": %s, "
                             "\"why\": %s}",
-                            i ? "," : "", fates[i].index, jsonText(fates[i].kind).c_str(),
-                            jsonText(fates[i].codec).c_str(), jsonText(fates[i].language).c_str(),
-                            jsonText(fates[i].action).c_str(), jsonText(fates[i].detail).c_str());
+                            i ? "," : "", fates[i].index, jsonString(fates[i].kind).c_str(),
+                            jsonString(fates[i].codec).c_str(), jsonString(fates[i].language).c_str(),
+                            jsonString(fates[i].action).c_str(), jsonString(fates[i].detail).c_str());
             std::printf("\n  ]");
         }
         std::printf("\n}\n");
@@ -532,11 +499,8 @@ int info(const Options& options)
     std::printf("flags:    0x%08x\n", unsigned(params.getInfo.pluginFlags));
     std::printf("memory:   %d bytes\n", int(info2.baseMemoryNeeded));
     std::printf("settings in use:\n");
-    for (const auto& [name, value] : settingLines) {
-        std::string label = name + ":";
-        label.resize(std::max<size_t>(label.size() + 1, 11), ' ');
-        std::printf("  %s%s\n", label.c_str(), value.c_str());
-    }
+    std::istringstream settings(describeSettingsInUse());
+    for (std::string line; std::getline(settings, line);) std::printf("  %s\n", line.c_str());
     if (!options.input.empty()) {
         std::printf("a render of %s into %s:\n", options.input.c_str(), container.c_str());
         for (const StreamFate& fate : fates)
@@ -589,7 +553,7 @@ int main(int argc, char** argv)
         else if (options.command == "configure") status = configure(options);
         else if (options.command == "thumbnail") status = thumbnail(options);
         else if (options.command == "info") status = info(options);
-        else if (options.command == "settings") status = runSettingsCommand(options.settings, options.reset);
+        else if (options.command == "settings") status = runSettingsCommand(options.settings, options.reset, options.json);
     }
     // A full disk or a closed pipe behind standard output is a failure too.
     if (std::fflush(stdout) != 0 || std::ferror(stdout) || !std::cout.flush()) {

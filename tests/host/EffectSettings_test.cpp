@@ -146,6 +146,13 @@ TEST_F(EffectSettings, PerRunSettingsGiveTheirPictureAndTheSavedOnesTheSame)
     EXPECT_EQ(config.StartRel.right, 1.0);
     EXPECT_EQ(thumbnail("", "saved.png"), right);
     EXPECT_NE(runHost("info").out.find("  threshold: 60 %\n"), std::string::npos);
+    // Scripts read the same as JSON, from settings and from info alike.
+    const HostRun json = runHost("settings --json");
+    ASSERT_EQ(json.status, 0) << json.err;
+    EXPECT_EQ(json.out, "{\n  \"threshold\": \"60 %\",\n  \"dark\": \"#203040\",\n  \"light\": \"#e0d0c0\",\n"
+                        "  \"region\": \"0.5,0,1,1 (left,top,right,bottom)\",\n  \"format\": \"NTSC (720x480)\",\n"
+                        "  \"from\": \"" + prefs().string() + "\"\n}\n");
+    EXPECT_NE(runHost("info --json").out.find("  \"settings\": {\n    \"threshold\": \"60 %\",\n"), std::string::npos);
 
     const HostRun reset = runHost("settings --reset");
     ASSERT_EQ(reset.status, 0) << reset.err;
