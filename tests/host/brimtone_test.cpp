@@ -119,6 +119,16 @@ protected:
         return pid;
     }
 
+    // Stops the host and waits until it is stopped, so that the signals sent
+    // next are all pending when it goes on: they are then taken lowest number
+    // first, whatever order they were sent in.
+    static void stop(pid_t pid)
+    {
+        int status = 0;
+        kill(pid, SIGSTOP);
+        waitpid(pid, &status, WUNTRACED);
+    }
+
     HostRun finish(pid_t pid)
     {
         int status = 0;
@@ -603,7 +613,7 @@ TEST_F(HostTest, SignalsKeepTheOldFileWholeOrFinishAShorterPlayableOne)
     // file at once. (Two SIGINTs sent to a stopped process would merge into one.)
     pid = start("twice.mkv");
     ASSERT_TRUE(waitForFramesWritten(pid));
-    kill(pid, SIGSTOP);
+    stop(pid);
     kill(pid, SIGINT);
     kill(pid, SIGTERM);
     kill(pid, SIGCONT);
@@ -758,7 +768,7 @@ TEST_F(HostTest, ASequenceIsReplacedWholeWhateverMomentASignalComes)
     writeOldSequence();
     pid = startHost(longRender);
     ASSERT_TRUE(waitUntil(pid, [&] { return framesStarted(); }));
-    kill(pid, SIGSTOP);
+    stop(pid);
     kill(pid, SIGINT);
     kill(pid, SIGTERM);
     kill(pid, SIGCONT);
@@ -843,12 +853,12 @@ TEST_F(HostTest, TemporariesGoWithEverySignalAndAfterAKilledRun)
         return found;
     };
     // The terminal closed, SIGTERM, and a second signal while the first is
-    // handled (two signals sent to a stopped process would merge into one).
+    // handled: SIGHUP is taken first, so SIGINT ends the run.
     const std::pair<std::vector<int>, int> cases[] = {{{SIGHUP}, 129}, {{SIGTERM}, 143}, {{SIGINT, SIGHUP}, 130}};
     for (const auto& [signals, status] : cases) {
         const pid_t pid = startHost(render);
         ASSERT_TRUE(waitUntil(pid, [&] { return framesStarted(); }));
-        kill(pid, SIGSTOP);
+        stop(pid);
         for (int signal : signals) kill(pid, signal);
         kill(pid, SIGCONT);
         const HostRun run = finish(pid);
