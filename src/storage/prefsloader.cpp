@@ -587,8 +587,13 @@ Boolean SaveConfig(const pluginDataRec* theConfig, std::string& outWhy)
         outWhy = "cannot save the settings in " + info.path + ": " + theCause;
         return false;
     };
-    if (info.place == PrefsPlace::absent)
+    if (info.place == PrefsPlace::absent) {
+        // Usually the plug-in's start could not make the file: say why.
+        const std::string folder = FolderOf(info.path);
+        if (::access(folder.c_str(), W_OK) != 0)
+            return failed("its folder " + folder + " cannot be written: " + std::strerror(errno));
         return failed("the file has gone");
+    }
     if (!MayRead(info)) {
         // What stands in the way names the place itself.
         outWhy = "cannot save the settings: " + info.why;

@@ -2,6 +2,7 @@
 // command and the preferences file they share, in a private folder.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -233,6 +234,28 @@ TEST_F(EffectSettings, AFreshAccountsFirstSaveMakesItsPreferencesFolder)
     const HostRun info = runHost("info", fresh);
     EXPECT_EQ(info.status, 0) << info.err;
     EXPECT_TRUE(fs::is_regular_file(home / ".config" / "kavlo-Prefs"));
+}
+
+// A preferences folder that cannot be written: the save fails naming the
+// folder and why, not a file that "has gone". Root writes anywhere, so there
+// the folder is a read-only mount of its own.
+TEST_F(EffectSettings, AFolderThatCannotBeWrittenIsNamedWhenTheSaveFails)
+{
+    const std::string config = (dir_ / "config").string();
+    std::string wrap;
+    if (geteuid() == 0)
+        wrap = "unshare -m sh -c 'mount --bind \"$0\" \"$0\" && mount -o remount,bind,ro \"$0\" && exec \"$@\"' '" +
+               config + "'";
+    else
+        fs::permissions(dir_ / "config", fs::perms::owner_write, fs::perm_options::remove);
+    const HostRun save = runHost("settings --threshold 30", wrap);
+    fs::permissions(dir_ / "config", fs::perms::owner_write, fs::perm_options::add);
+    EXPECT_EQ(save.status, 1);
+    EXPECT_NE(save.err.find("cannot save the settings in " + prefs().string() + ": its folder " + config +
+                            " cannot be written: "),
+              std::string::npos)
+        << save.err;
+    EXPECT_FALSE(fs::exists(prefs()));
 }
 
 }  // namespace
