@@ -2,6 +2,7 @@
 
 #include "media/Carried.h"
 #include "media/Muxer.h"
+#include "OutputFile.h"
 
 #include <algorithm>
 #include <cctype>
@@ -49,17 +50,6 @@ FramePtr encoderFrame(const AVCodecContext* c, int width, int height)
     if (av_frame_get_buffer(frame.get(), 0) < 0)
         return nullptr;
     return frame;
-}
-
-bool isPng(const std::string& path)
-{
-    const size_t dot = path.find_last_of('.');
-    const size_t slash = path.find_last_of('/');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash))
-        return false;
-    std::string ext = path.substr(dot + 1);
-    std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
-    return ext == "png";
 }
 
 } // namespace
@@ -164,7 +154,6 @@ struct MediaSink::Impl {
                 return true;
             if (r < 0)
                 return fail(error, "cannot write " + quotedPath(currentFile()) + ": encoding failed: " + avErrorText(r));
-            const std::string file = currentFile();
             const bool ok = muxer->writeEncoded(packet.get(), videoStream, video->context()->time_base, error);
             av_packet_unref(packet.get());
             if (!ok)
@@ -237,7 +226,7 @@ MediaSink::~MediaSink() = default;
 
 std::string MediaSink::checkName(const std::string& path, const Encoding& encoding)
 {
-    if (isPng(path) && encoding.format.empty()) {
+    if (endsWithPng(path) && encoding.format.empty()) {
         char probe[4096];
         return path.find('%') == std::string::npos || av_get_frame_filename2(probe, sizeof probe, path.c_str(), 1, 0) >= 0
                    ? std::string()
@@ -290,7 +279,7 @@ std::unique_ptr<MediaSink> MediaSink::open(const std::string& path, const SinkSp
     error = checkName(path, spec.encoding);
     if (!error.empty())
         return nullptr;
-    const bool png = isPng(path) && spec.encoding.format.empty();
+    const bool png = endsWithPng(path) && spec.encoding.format.empty();
     if (png)
         s.kind = path.find('%') != std::string::npos ? Kind::PngPattern : Kind::PngSingle;
     if (spec.width <= 0 || spec.height <= 0 || spec.width > kMaxFrameEdge || spec.height > kMaxFrameEdge) {

@@ -115,7 +115,6 @@ public:
     }
 
     AVStream* stream() const { return format_->streams[stream_]; }
-    AVFormatContext* format() const { return format_.get(); }
     AVCodecContext* codec() const { return codec_.get(); }
 
     // 1: a frame; 0: the stream has ended; < 0: an error.
@@ -154,9 +153,6 @@ public:
         return r >= 0;
     }
 
-    AVPacket* packet() const { return packet_.get(); }
-    int streamIndex() const { return stream_; }
-
 private:
     InputPtr format_;
     CodecPtr codec_;
@@ -186,8 +182,6 @@ public:
         }
         return true;
     }
-
-    const char* codecName() const { return avcodec_get_name(decoder_.codec()->codec_id); }
 
     bool read(int64_t first, int64_t count, std::vector<float>& out, std::string& error)
     {

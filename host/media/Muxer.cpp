@@ -214,7 +214,6 @@ bool Muxer::start(std::string& error)
         error = "cannot write " + quotedPath(shown_) + ": " + avErrorText(r);
         return false;
     }
-    started_ = true;
     return true;
 }
 

@@ -22,7 +22,6 @@ public:
     static std::unique_ptr<Muxer> open(const std::string& path, const AVOutputFormat* container,
                                        const std::string& shownPath, std::string& error);
 
-    AVFormatContext* context() const { return format_.get(); }
     bool globalHeader() const { return format_->oformat->flags & AVFMT_GLOBALHEADER; }
 
     // The stream of an encoder; `like` (may be null) gives its tags and disposition.
@@ -58,7 +57,6 @@ private:
     std::string shown_;
     std::vector<Carried> carried_;  // by input stream index
     int64_t offset_ = 0;
-    bool started_ = false;
 };
 
 }  // namespace brimtone::host

@@ -29,8 +29,6 @@ public:
     // The upright picture's size.
     int width() const { return (quarterTurns_ & 1) ? codec_->height : codec_->width; }
     int height() const { return (quarterTurns_ & 1) ? codec_->width : codec_->height; }
-    int storedWidth() const { return codec_->width; }
-    int storedHeight() const { return codec_->height; }
     int quarterTurns() const { return quarterTurns_; }
     bool flipped() const { return flip_; }
     AVRational rate() const { return rate_; }
