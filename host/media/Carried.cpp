@@ -381,9 +381,15 @@ public:
         if (avcodec_decode_subtitle2(decoder_.get(), &subtitle, &got, const_cast<AVPacket*>(packet)) < 0 || !got)
             return true;
         const int64_t pts = packet->pts != AV_NOPTS_VALUE ? packet->pts : packet->dts;
+        if (pts == AV_NOPTS_VALUE) {
+            // A line with no time cannot be placed: it is left out, not put at a made-up one.
+            avsubtitle_free(&subtitle);
+            return true;
+        }
         subtitle.pts = av_rescale_q(pts, inputBase_, AV_TIME_BASE_Q) +
                        av_rescale_q(subtitle.start_display_time, AVRational{1, 1000}, AV_TIME_BASE_Q);
-        subtitle.end_display_time -= subtitle.start_display_time;
+        // The file's times: an end before the start is no duration, not four billion ms.
+        subtitle.end_display_time -= std::min(subtitle.end_display_time, subtitle.start_display_time);
         subtitle.start_display_time = 0;
         if (subtitle.end_display_time == 0 && packet->duration > 0)
             subtitle.end_display_time =

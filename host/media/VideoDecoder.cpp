@@ -27,11 +27,12 @@ int64_t statedLength(const AVStream* st)
     if (st->duration != AV_NOPTS_VALUE && st->duration > 0)
         return av_rescale_q(st->duration, st->time_base, AV_TIME_BASE_Q);
     const AVDictionaryEntry* tag = av_dict_get(st->metadata, "DURATION", nullptr, 0);
-    int hours = 0, minutes = 0;
-    double seconds = 0;
-    if (tag && std::sscanf(tag->value, "%d:%d:%lf", &hours, &minutes, &seconds) == 3)
-        return static_cast<int64_t>(((hours * 60.0 + minutes) * 60.0 + seconds) * AV_TIME_BASE);
-    return 0;
+    double hours = 0, minutes = 0, seconds = 0;
+    if (!tag || std::sscanf(tag->value, "%lf:%lf:%lf", &hours, &minutes, &seconds) != 3) return 0;
+    // The file's text: only a sane length becomes a number of microseconds.
+    const double length = (hours * 60.0 + minutes) * 60.0 + seconds;
+    if (!std::isfinite(length) || length <= 0 || length > 1e9) return 0;
+    return static_cast<int64_t>(length * AV_TIME_BASE);
 }
 
 }  // namespace
