@@ -233,8 +233,8 @@ std::string CheckOutputName(const std::string& path, const FrameNames& names, in
     if (names.fileName(frameCount).size() > NAME_MAX) return quotedPath(path) + ": the frames' names would be too long";
     struct statvfs room {};
     if (statvfs(names.folder.c_str(), &room) == 0 && room.f_files > 0 && room.f_favail < fsfilcnt_t(frameCount))
-        return quotedPath(path) + ": " + plural(frameCount, "frame") + " are more files than its file system has room for (" +
-               std::to_string(room.f_favail) + ")";
+        return quotedPath(path) + ": its file system has room for " + std::to_string(room.f_favail) +
+               " more files, not " + plural(frameCount, "frame");
     return {};
 }
 
@@ -464,9 +464,11 @@ std::unique_ptr<OutputFile> OutputFile::open(const OutputRequest& request, std::
     // named after the output, and free of '%' so that the writer takes the
     // name as it is.
     TemporaryFolder::removeStale(names.folder, isScratchStem);
-    std::string hint = (names.sequence ? nameOf(path) : names.name).substr(0, 160);
+    std::string hint = names.sequence ? nameOf(path) : names.name;
     std::replace(hint.begin(), hint.end(), '%', '_');
-    output->scratch_ = TemporaryFolder::make(names.folder, "." + hint + kScratchStem, true, error);
+    // The folder's name is cut to fit; the file keeps its whole name, whose
+    // extension chooses the container.
+    output->scratch_ = TemporaryFolder::make(names.folder, "." + hint.substr(0, 160) + kScratchStem, true, error);
     if (!output->scratch_) {
         error = "cannot write " + quotedPath(path) + ": " + error;
         return nullptr;

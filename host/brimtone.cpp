@@ -57,8 +57,9 @@ int fail(const std::string& message)
     return 1;
 }
 
-// A value out of range that only the clip could tell: a usage error.
-int usageFail(const std::string& message)
+// A usage error found once the command is under way (a value out of range
+// that only the clip could tell, a name the output cannot take).
+int usage(const std::string& message)
 {
     fail(message);
     return 2;
@@ -135,13 +136,6 @@ void prepareFrameParams(PluginHost& host, const OutputFrame& frame, int width, i
     params.proxyOnly = proxy;
     params.frameRect = Rect{0, 0, SInt16(height), SInt16(width)};
     params.frame = frame.world;
-}
-
-int usage(const std::string& message)
-{
-    Progress::breakLine();
-    std::cerr << "brimtone: " << message << "\n";
-    return 2;
 }
 
 int render(const Options& options)
@@ -238,7 +232,7 @@ int openClipAtFrame(const Options& options, ClipAtFrame& clip)
     if (frameCount <= 0) return fail(clipName(options) + " has no frames");
     clip.at = options.at.value_or(0);
     if (clip.at >= frameCount)
-        return usageFail("--at " + std::to_string(clip.at) + " is past the last frame of " + clipName(options) +
+        return usage("--at " + std::to_string(clip.at) + " is past the last frame of " + clipName(options) +
                          ", frame " + std::to_string(frameCount - 1));
     clip.host = loadPlugin(options, error);
     if (!clip.host) return fail(error);
@@ -432,7 +426,10 @@ std::string planStreams(const Options& options, std::vector<StreamFate>& fates, 
             fate.action = c.action == CarriedStream::Action::Copy      ? "copy"
                           : c.action == CarriedStream::Action::Convert ? "convert"
                                                                        : "leave";
-            fate.detail = c.action == CarriedStream::Action::Copy ? "copied as it is" : c.line.substr(c.line.find(": ") + 2);
+            const size_t why = c.line.find(": ");
+            fate.detail = c.action == CarriedStream::Action::Copy ? "copied as it is"
+                          : why == std::string::npos             ? c.line
+                                                                 : c.line.substr(why + 2);
         }
         fates.push_back(fate);
     }

@@ -123,7 +123,10 @@ std::unique_ptr<VideoEncoder> VideoEncoder::open(const AVCodec* codec, const Vid
             error = std::string("--crf: ") + codec->name + " takes no CRF; use --bitrate";
             return nullptr;
         }
-        av_opt_set_int(c->priv_data, "crf", *encoding.crf, 0);
+        if (av_opt_set_int(c->priv_data, "crf", *encoding.crf, 0) < 0) {
+            error = "--crf " + std::to_string(*encoding.crf) + " is out of " + codec->name + "'s range";
+            return nullptr;
+        }
     } else if (x264 && encoding.bitrate.empty()) {
         av_opt_set(c->priv_data, "crf", "18", 0);
     } else if (encoding.bitrate.empty() && hasOption(c, "crf") &&

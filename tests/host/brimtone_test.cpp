@@ -679,15 +679,17 @@ TEST_F(HostTest, FramesThatCannotBeDecodedFailTheRunAndWriteNothing)
 
 TEST_F(HostTest, APercentSignInAVideoNameIsPartOfTheName)
 {
-    for (const char* name : {"Holiday 100%.mp4", "seq%d.mkv"}) {
-        const HostRun run = runHost(std::string("render --frames 3 --size 64x48 -o '") + path(name) + "'");
+    // A long name keeps its extension (and so its container) all the way.
+    const std::string longName = std::string(200, 'n') + ".mp4";
+    for (const std::string& name : {std::string("Holiday 100%.mp4"), std::string("seq%d.mkv"), longName}) {
+        const HostRun run = runHost("render --frames 3 --size 64x48 -o '" + path(name) + "'");
         ASSERT_EQ(run.status, 0) << run.err;
         EXPECT_NE(run.err.find(std::string("wrote ") + path(name) + "\n"), std::string::npos) << run.err;
         auto video = open(name);
         ASSERT_NE(video, nullptr) << name;
         EXPECT_EQ(video->frameCount(), 3) << name;
     }
-    EXPECT_EQ(listing(), (std::vector<std::string>{"Holiday 100%.mp4", "seq%d.mkv"}));
+    EXPECT_EQ(listing(), (std::vector<std::string>{"Holiday 100%.mp4", longName, "seq%d.mkv"}));
 }
 
 // Whenever a signal comes, a PNG sequence on disk is the old one whole or the

@@ -303,6 +303,9 @@ TEST_F(Faithful, DeepInputIsWrittenDeepAndEachEncoderWritesAPlayableFile)
     EXPECT_FALSE(fs::exists(path("ffv1.mp4")));
     EXPECT_EQ(brimtone("render deep.mkv -o x.mkv --video-codec nosuch").status, 2);
     EXPECT_EQ(brimtone("render deep.mkv -o x.mkv --video-codec ffv1 --crf 20").status, 2);
+    const Outcome crf = brimtone("render deep.mkv -o x.webm --video-codec libvpx-vp9 --crf 99");
+    EXPECT_EQ(crf.status, 2);
+    EXPECT_NE(crf.err.find("--crf 99 is out of libvpx-vp9's range"), std::string::npos) << crf.err;
 }
 
 TEST_F(Faithful, DamagedOrCutOffMatroskaFailsNamingTheFileAndTheFrame)
