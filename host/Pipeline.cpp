@@ -56,13 +56,16 @@ std::string noMemoryFor(int width, int height)
 }  // namespace
 
 struct FramePrefetcher::Impl {
-    enum class State { Free, Queued, Lent };
+    // Lent to the plug-in by take(); Output: lent to the render as the frame
+    // to draw into, and shared with the plug-in when it fetches that frame.
+    enum class State { Free, Queued, Lent, Output };
     struct Slot {
         FrameBuffer buffer;
         State state = State::Free;
         // Written by the decoding thread while queued and not ready.
         int index = -1;
         bool ready = false;
+        bool shared = false;  // an Output frame that the plug-in fetched too
         bool pictureOk = false;
         bool soundOk = false;
         std::string error;
@@ -122,7 +125,9 @@ struct FramePrefetcher::Impl {
     int usable()
     {
         return int(std::count_if(slots.begin(), slots.end(),
-                                 [this](const auto& slot) { return slot->state != State::Lent && fits(*slot); }));
+                                 [this](const auto& slot) {
+                                     return (slot->state == State::Free || slot->state == State::Queued) && fits(*slot);
+                                 }));
     }
 
     bool addSlot()
@@ -223,6 +228,18 @@ FrameSupply::Frame FramePrefetcher::take(int index, int width, int height, bool 
     Impl& s = *impl_;
     std::unique_lock lock(s.mutex);
     Frame frame;
+    // The frame the render draws into: the plug-in gets the same buffer once,
+    // and the render's frame shows what the plug-in draws over it.
+    for (auto& held : s.slots) {
+        if (held->state != Impl::State::Output || held->shared || held->index != index || width != s.width ||
+            height != s.height || highQuality != s.highQuality || !s.fits(*held))
+            continue;
+        held->shared = true;
+        frame.world = held->buffer.world;
+        frame.audio = held->soundOk ? &held->audio : nullptr;
+        if (!held->soundOk) frame.error = held->error;
+        return frame;
+    }
     const bool inOrder = s.running && width == s.width && height == s.height && highQuality == s.highQuality &&
                          index == s.expected() && index < s.end && !(s.halted && !s.queued(index));
     if (!inOrder) {
@@ -253,13 +270,50 @@ void FramePrefetcher::giveBack(GWorldPtr world)
     std::unique_lock lock(s.mutex);
     const auto found = std::find_if(s.slots.begin(), s.slots.end(),
                                     [world](const auto& slot) { return slot->buffer.world == world; });
-    if (found == s.slots.end() || (*found)->state != Impl::State::Lent) return;
+    if (found == s.slots.end()) return;
+    if ((*found)->state == Impl::State::Output) {  // the render still writes it
+        (*found)->shared = false;
+        return;
+    }
+    if ((*found)->state != Impl::State::Lent) return;
     if (s.fits(**found)) {
         (*found)->state = Impl::State::Free;
         s.changed.notify_all();
     } else {
         (*found)->buffer.dispose();
         s.slots.erase(found);
+    }
+}
+
+GWorldPtr FramePrefetcher::lendForOutput(int index, int width, int height)
+{
+    Impl& s = *impl_;
+    std::unique_lock lock(s.mutex);
+    if (!s.running || width != s.width || height != s.height || index != s.expected() || index >= s.end ||
+        (s.halted && !s.queued(index)))
+        return nullptr;
+    if (s.usable() == 0 && !s.addSlot()) return nullptr;
+    s.changed.notify_all();
+    Impl::Slot* slot = nullptr;
+    s.changed.wait(lock, [&] { return (slot = s.queued(index)) != nullptr && slot->ready; });
+    if (!slot->pictureOk) return nullptr;
+    slot->state = Impl::State::Output;
+    slot->shared = false;
+    return slot->buffer.world;
+}
+
+void FramePrefetcher::outputWritten(GWorldPtr world)
+{
+    Impl& s = *impl_;
+    std::unique_lock lock(s.mutex);
+    for (auto& slot : s.slots) {
+        if (slot->buffer.world != world || slot->state != Impl::State::Output) continue;
+        // A buffer of another size stays free until the next start disposes of
+        // it: only the plug-in's thread calls the toolbox.
+        slot->state = slot->shared ? Impl::State::Lent : Impl::State::Free;
+        slot->shared = false;
+        s.changed.notify_all();
+        return;
     }
 }
 
@@ -272,35 +326,59 @@ int FramePrefetcher::buffersMade() const
 namespace {
 
 // Rendered frames go to the sink on a thread of their own, in the order
-// they were handed in; the plug-in draws into the next free buffer meanwhile.
+// they were handed in; the plug-in draws into the next free slot meanwhile.
+// A slot's frame is a buffer lent by the decoding side, which gets it back
+// once written, or else one of the slot's own.
 class FrameWriter {
 public:
     struct Slot {
-        FrameBuffer buffer;
+        FrameBuffer own;  // made when first needed
+        GWorldPtr world = nullptr;
+        uint8_t* pixels = nullptr;
+        int rowBytes = 0;
+        bool lent = false;
         std::vector<float> audio;
         enum class State { Free, Drawing, Queued, Writing } state = State::Free;
         int64_t order = 0;
     };
 
-    FrameWriter(MediaSink& sink, int width, int height, int depth) : sink_(sink)
+    // `giveBack` takes each lent buffer once it is written, on the writing thread.
+    FrameWriter(MediaSink& sink, int width, int height, int depth, std::function<void(GWorldPtr)> giveBack)
+        : sink_(sink), width_(width), height_(height), giveBack_(std::move(giveBack))
     {
-        for (int i = 0; i < depth; ++i) {
-            auto slot = std::make_unique<Slot>();
-            if (!slot->buffer.make(width, height)) break;
-            slots_.push_back(std::move(slot));
-        }
-        if (!slots_.empty()) thread_ = std::thread([this] { write(); });
+        for (int i = 0; i < depth; ++i) slots_.push_back(std::make_unique<Slot>());
+        thread_ = std::thread([this] { write(); });
     }
 
     ~FrameWriter()
     {
         stop();
-        for (auto& slot : slots_) slot->buffer.dispose();
+        for (auto& slot : slots_) slot->own.dispose();
     }
 
-    bool ready() const { return !slots_.empty(); }
+    // The slot draws into `lent`, or into its own buffer when that is nil.
+    // False when its own cannot be made.
+    bool drawInto(Slot* slot, GWorldPtr lent, std::string& error)
+    {
+        slot->lent = lent != nullptr;
+        if (lent) {
+            PixMapHandle map = GetGWorldPixMap(lent);
+            slot->world = lent;
+            slot->pixels = reinterpret_cast<uint8_t*>(GetPixBaseAddr(map));
+            slot->rowBytes = GetPixRowBytes(map);
+            return true;
+        }
+        if (!slot->own.world && !slot->own.make(width_, height_)) {
+            error = noMemoryFor(width_, height_);
+            return false;
+        }
+        slot->world = slot->own.world;
+        slot->pixels = slot->own.pixels;
+        slot->rowBytes = slot->own.rowBytes;
+        return true;
+    }
 
-    // A buffer to draw the next frame into; nullptr once writing has failed.
+    // A slot to draw the next frame into; nullptr once writing has failed.
     Slot* acquire(std::string& error)
     {
         std::unique_lock lock(mutex_);
@@ -322,10 +400,12 @@ public:
         changed_.notify_all();
     }
 
-    // A buffer drawn in vain, as when the plug-in failed.
+    // A slot drawn in vain, as when the plug-in failed.
     void discard(Slot* slot)
     {
+        if (slot->lent) giveBack_(slot->world);
         std::unique_lock lock(mutex_);
+        slot->lent = false;
         slot->state = Slot::State::Free;
         changed_.notify_all();
     }
@@ -360,9 +440,11 @@ private:
             slot->state = Slot::State::Writing;
             lock.unlock();
             std::string error;
-            const bool ok = sink_.writeFrame(slot->buffer.pixels, slot->buffer.rowBytes,
-                                             slot->audio.empty() ? nullptr : &slot->audio, error);
+            const bool ok =
+                sink_.writeFrame(slot->pixels, slot->rowBytes, slot->audio.empty() ? nullptr : &slot->audio, error);
+            if (slot->lent) giveBack_(slot->world);
             lock.lock();
+            slot->lent = false;
             slot->state = Slot::State::Free;
             if (!ok) {
                 failed_ = true;
@@ -383,6 +465,8 @@ private:
     }
 
     MediaSink& sink_;
+    const int width_, height_;
+    const std::function<void(GWorldPtr)> giveBack_;
     std::vector<std::unique_ptr<Slot>> slots_;
     std::mutex mutex_;
     std::condition_variable changed_;
@@ -411,11 +495,8 @@ RenderOutcome renderPipelined(PluginHost& host, MediaSource& source, MediaSink& 
     // A file's sound is carried to the output as it is, not through the frames.
     FramePrefetcher prefetcher(source, job.frameCount, !job.proxy && source.hasAudio() && !source.soundIsCarried(),
                                kFramesAhead);
-    FrameWriter writer(sink, job.width, job.height, kFramesBehind);
-    if (!writer.ready()) {
-        outcome.failure = noMemoryFor(job.width, job.height);
-        return outcome;
-    }
+    FrameWriter writer(sink, job.width, job.height, kFramesBehind,
+                       [&prefetcher](GWorldPtr world) { prefetcher.outputWritten(world); });
 
     PluginParams& params = host.params();
     params.startFrame = 0;
@@ -434,7 +515,14 @@ RenderOutcome renderPipelined(PluginHost& host, MediaSource& source, MediaSink& 
         }
         FrameWriter::Slot* slot = writer.acquire(outcome.failure);
         if (!slot) break;
-        params.frame = slot->buffer.world;
+        // The frame the plug-in will fetch, when it is decoded already: it
+        // draws there in place.
+        GWorldPtr lent = prefetcher.lendForOutput(params.startFrame + index, job.width, job.height);
+        if (!writer.drawInto(slot, lent, outcome.failure)) {
+            writer.discard(slot);
+            break;
+        }
+        params.frame = slot->world;
         params.renderFrame = index;
         result = host.call(kPlugDoFrame);
         if (result != kPluginOK) {

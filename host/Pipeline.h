@@ -33,6 +33,15 @@ public:
     Frame take(int index, int width, int height, bool highQuality) override;
     void giveBack(GWorldPtr world) override;
 
+    // The buffer of frame `index` when it is the next one decoded, at this
+    // size, for the render to hand the plug-in as the frame to draw into:
+    // when the plug-in then fetches that frame it gets the same buffer and
+    // draws in place, not copying the pixels it leaves alone. Held until
+    // outputWritten(), which any thread may call. Nil when the frame is not
+    // there in order (the plug-in's own fetch then decodes it, or says why not).
+    GWorldPtr lendForOutput(int index, int width, int height);
+    void outputWritten(GWorldPtr world);
+
     // Buffers made so far, for the tests.
     int buffersMade() const;
 

@@ -7,6 +7,7 @@
 #include "QuickDraw.h"
 
 #include <cstdlib>
+#include <cstring>
 
 extern "C" {
 #include <libavformat/avformat.h>
@@ -93,11 +94,46 @@ TEST(FramePrefetcher, HeldFramesStayUntouchedAndEveryFrameIsTheClipsOwnInAnyOrde
     host->supplyFrames(nullptr);  // the frame still held goes back
     EXPECT_EQ(host->outstandingFrames(), 0u);
     EXPECT_EQ(procs.ReleaseFrame(instance, kept.second), kPluginBadParams);
+
+    // The frame a render draws into is the one the plug-in fetches next, and
+    // the fetch gets that buffer once: a second fetch is the clip's own frame
+    // whatever was drawn over the first.
+    host->supplyFrames(&prefetcher);
+    EXPECT_EQ(prefetcher.lendForOutput(10, kW, kH), nullptr) << "not the next frame in order";
+    const auto before = get(10, kW, kH);
+    EXPECT_EQ(procs.ReleaseFrame(instance, before.second), kPluginOK);
+    EXPECT_EQ(prefetcher.lendForOutput(12, kW, kH), nullptr) << "not the next frame in order";
+    GWorldPtr output = prefetcher.lendForOutput(11, kW, kH);
+    ASSERT_TRUE(output);
+    EXPECT_EQ(pixelsOf(output, kW, kH), pictures[11]);
+    const auto shared = get(11, kW, kH);
+    EXPECT_EQ(shared.first, output);
+    PixMapHandle map = GetGWorldPixMap(output);
+    std::memset(GetPixBaseAddr(map), 7, size_t(GetPixRowBytes(map)) * kH);
+    const auto again = get(11, kW, kH);
+    EXPECT_NE(again.first, output);
+    EXPECT_EQ(pixelsOf(again.first, kW, kH), pictures[11]);
+    for (const auto& frame : {shared, again})
+        EXPECT_EQ(procs.ReleaseFrame(instance, frame.second), kPluginOK);
+    // Written, the buffer is decoded into again: frames 12 on, at most four
+    // buffers held at a time, come in the pool's buffers.
+    prefetcher.outputWritten(output);
+    const int made = prefetcher.buffersMade();
+    for (int i = 12; i < kFrames; ++i) {
+        const auto frame = get(i, kW, kH);
+        EXPECT_EQ(pixelsOf(frame.first, kW, kH), pictures[i]) << "frame " << i;
+        EXPECT_EQ(procs.ReleaseFrame(instance, frame.second), kPluginOK);
+    }
+    EXPECT_EQ(prefetcher.buffersMade(), made);
+    host->supplyFrames(nullptr);
 }
 
 // The sink gets every frame, in order, each as the plug-in renders it from
 // its own source frame when called frame by frame without the pipeline; fade
-// frames included. Under ThreadSanitizer this is the run of the writing thread.
+// frames included. The pipeline has the plug-in draw in place over the frame
+// it fetches, the straight render into a frame of its own: around a region,
+// the pixels left alone are the same. Under ThreadSanitizer this is the run
+// of the writing thread.
 TEST(RenderPipelined, EveryFrameReachesTheSinkInOrderAsAStraightRenderGivesIt)
 {
     TempDir dir;
@@ -105,6 +141,8 @@ TEST(RenderPipelined, EveryFrameReachesTheSinkInOrderAsAStraightRenderGivesIt)
     const std::string clip = dir.path + "/clip.mkv";
     writeBuiltin(clip, kW, kH, kFrames);
     std::string error;
+    const std::string saveRegion = std::string("'") + BRIMTONE_HOST_EXE + "' settings --region 0.25,0.2,0.7,0.8 >/dev/null";
+    ASSERT_EQ(std::system(saveRegion.c_str()), 0);
     auto host = PluginHost::load(BRIMTONE_BUILT_BUNDLE, error);
     ASSERT_TRUE(host) << error;
     const FilterSettings fades{3, 4};

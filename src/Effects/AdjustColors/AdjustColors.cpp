@@ -97,8 +97,10 @@ bool CurrentClipHolds(GWorldPtr frame, const Rect& frameRect)
 // The output frame's own pixels at frameRect as the working buffer, when
 // copying the finished buffer there would move every byte unchanged: the
 // source has the buffer's bounds, frameRect has its size and lies inside the
-// frame and its clip, and the source's pixels are not the frame's. The effect
-// then writes straight into the frame. Nil otherwise.
+// frame and its clip, and the source's pixels are either not the frame's or
+// exactly those at frameRect. The effect then writes straight into the frame,
+// in place when the host handed the fetched frame's own buffer as the frame.
+// Nil otherwise.
 GWorldPtr NewWorkingBufferInFrame(GWorldPtr sourceFrame, const Rect& workBounds,
                                   const PluginParams* params)
 {
@@ -112,12 +114,16 @@ GWorldPtr NewWorkingBufferInFrame(GWorldPtr sourceFrame, const Rect& workBounds,
         SInt32(frameRect.right) - frameRect.left != workBounds.right ||
         SInt32(frameRect.bottom) - frameRect.top != workBounds.bottom ||
         GetPixDepth(framePixels) != 32 || !RectContains(frameBounds, frameRect) ||
-        !CurrentClipHolds(params->frame, frameRect) || SharePixels(sourceFrame, params->frame))
+        !CurrentClipHolds(params->frame, frameRect))
         return nullptr;
     const SInt32 rowBytes = GetPixRowBytes(framePixels);
     const Ptr topLeft = GetPixBaseAddr(framePixels) +
                         std::ptrdiff_t(frameRect.top - frameBounds.top) * rowBytes +
                         std::ptrdiff_t(frameRect.left - frameBounds.left) * 4;
+    PixMapHandle sourcePixels = GetGWorldPixMap(sourceFrame);
+    const bool samePixels = GetPixBaseAddr(sourcePixels) == topLeft && GetPixRowBytes(sourcePixels) == rowBytes;
+    if (SharePixels(sourceFrame, params->frame) && !samePixels)
+        return nullptr;
     GWorldPtr theGW = nullptr;
     if (NewGWorldFromPtr(&theGW, k32ARGBPixelFormat, &workBounds, nullptr, nullptr, 0, topLeft,
                          rowBytes) != noErr)
