@@ -282,11 +282,12 @@ std::string ConfirmReplace(const std::string& shownName, bool sequence, size_t e
 }
 
 // Renames the finished files onto their names, first to last; an old file
-// there keeps its permissions in the new one, and a hard link to it is kept
-// in `scratch` so that a failure can put everything back.
+// there keeps its permissions in the new one and is kept in `scratch`, so
+// that a failure can put everything back: as a hard link, or moved there
+// where the file system has none (FAT, some network shares).
 std::string renameInPlace(const FrameNames& written, const FrameNames& target, int frames, const std::string& scratch)
 {
-    enum Was : char { absent, kept, lost };  // what was at each name before
+    enum Was : char { absent, kept, moved, lost };  // what was at each name before
     std::vector<Was> before;
     const auto keptName = [&](int frame) { return scratch + "/old-" + std::to_string(frame); };
     for (int frame = 1; frame <= frames; ++frame) {
@@ -297,14 +298,22 @@ std::string renameInPlace(const FrameNames& written, const FrameNames& target, i
         before.push_back(absent);
         if (lstat(to.c_str(), &old) == 0) {
             if (S_ISREG(old.st_mode)) chmod(from.c_str(), old.st_mode & 07777);
-            before.back() = link(to.c_str(), keptName(frame).c_str()) == 0 ? Was::kept : Was::lost;
+            // Only a file is moved: a folder in the way is the user's and fails the rename below.
+            if (link(to.c_str(), keptName(frame).c_str()) == 0)
+                before.back() = Was::kept;
+            else if (S_ISREG(old.st_mode) && rename(to.c_str(), keptName(frame).c_str()) == 0)
+                before.back() = Was::moved;
+            else
+                before.back() = Was::lost;
         }
         if (rename(from.c_str(), to.c_str()) != 0) {
             const std::string error = "cannot write " + quotedPath(to) + ": " + std::strerror(errno);
+            if (before.back() == Was::moved) rename(keptName(frame).c_str(), to.c_str());
             for (int done = frame - 1; done >= 1; --done) {
                 const std::string name = target.folder + "/" + target.fileName(done);
-                if (before[size_t(done - 1)] == Was::kept) rename(keptName(done).c_str(), name.c_str());
-                else if (before[size_t(done - 1)] == Was::absent) unlink(name.c_str());
+                const Was was = before[size_t(done - 1)];
+                if (was == Was::kept || was == Was::moved) rename(keptName(done).c_str(), name.c_str());
+                else if (was == Was::absent) unlink(name.c_str());
             }
             return error;
         }

@@ -3,6 +3,7 @@
 // old output or the new one, never a mixture and never nothing.
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -11,10 +12,30 @@
 #include <string>
 #include <vector>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include "OutputFile.h"
 
 namespace fs = std::filesystem;
 using namespace brimtone::host;
+
+namespace {
+
+// A file system without hard links (FAT, some network shares), while set.
+bool gNoHardLinks = false;
+
+}  // namespace
+
+// The host's link() in this program: it fails as on such a file system.
+extern "C" int link(const char* from, const char* to)
+{
+    if (gNoHardLinks) {
+        errno = EPERM;
+        return -1;
+    }
+    return linkat(AT_FDCWD, from, AT_FDCWD, to, 0);
+}
 
 namespace {
 
@@ -116,26 +137,37 @@ TEST_F(OutputFileTest, ACommitWithoutTheFinishedFilesFailsAndKeepsTheOldOutput)
 
 TEST_F(OutputFileTest, ASequenceThatCannotBeFullyPutInPlaceIsPutBack)
 {
-    // Frame 2's name is taken by a folder, which no file can replace.
+    // Frame 2's name is taken by a folder, which no file can replace; on a
+    // file system with hard links and on one without.
     std::ofstream(dir_ / "f1.png") << "old";
     fs::create_directories(dir_ / "f2.png" / "inside");
     std::ofstream(dir_ / "f4.png") << "old";
     std::string error;
+    for (const bool hardLinks : {true, false}) {
+        gNoHardLinks = !hardLinks;
+        auto output = open("f%d.png", 3, error);
+        ASSERT_NE(output, nullptr) << error;
+        for (int frame = 1; frame <= 3; ++frame) std::ofstream(writerFrame(*output, frame)) << "new";
+        EXPECT_FALSE(output->commit(3, error));
+        gNoHardLinks = false;
+        SCOPED_TRACE(hardLinks ? "with hard links" : "without hard links");
+        EXPECT_NE(error.find("f2.png"), std::string::npos) << error;
+        EXPECT_EQ(readText(dir_ / "f1.png"), "old");
+        EXPECT_EQ(readText(dir_ / "f4.png"), "old") << "old frames after the new ones go only with success";
+        EXPECT_TRUE(fs::exists(dir_ / "f2.png" / "inside"));
+        output.reset();
+        EXPECT_EQ(listing(), (std::vector<std::string>{"f1.png", "f2.png", "f4.png"}));
+    }
+
+    // Once it can, the new frames replace the old sequence exactly, and the
+    // old frames moved aside go with the temporary folder.
+    fs::remove_all(dir_ / "f2.png");
     auto output = open("f%d.png", 3, error);
     ASSERT_NE(output, nullptr) << error;
     for (int frame = 1; frame <= 3; ++frame) std::ofstream(writerFrame(*output, frame)) << "new";
-    EXPECT_FALSE(output->commit(3, error));
-    EXPECT_NE(error.find("f2.png"), std::string::npos) << error;
-    EXPECT_EQ(readText(dir_ / "f1.png"), "old");
-    EXPECT_EQ(readText(dir_ / "f4.png"), "old") << "old frames after the new ones go only with success";
-    EXPECT_EQ(listing(), (std::vector<std::string>{"f1.png", "f2.png", "f4.png"}));
-
-    // Once it can, the new frames replace the old sequence exactly.
-    fs::remove_all(dir_ / "f2.png");
-    output = open("f%d.png", 3, error);
-    ASSERT_NE(output, nullptr) << error;
-    for (int frame = 1; frame <= 3; ++frame) std::ofstream(writerFrame(*output, frame)) << "new";
+    gNoHardLinks = true;
     ASSERT_TRUE(output->commit(3, error)) << error;
+    gNoHardLinks = false;
     EXPECT_EQ(output->committed(), (dir_ / "f%d.png").string() + " (3 frames; 1 old frame after them removed)");
     EXPECT_EQ(listing(), (std::vector<std::string>{"f1.png", "f2.png", "f3.png"}));
     EXPECT_EQ(readText(dir_ / "f1.png"), "new");
