@@ -298,10 +298,12 @@ std::string renameInPlace(const FrameNames& written, const FrameNames& target, i
         before.push_back(absent);
         if (lstat(to.c_str(), &old) == 0) {
             if (S_ISREG(old.st_mode)) chmod(from.c_str(), old.st_mode & 07777);
-            // Only a file is moved: a folder in the way is the user's and fails the rename below.
+            // Only a file is moved, and only when a later frame could still
+            // fail: a folder in the way is the user's and fails the rename
+            // below, and a rename over the last name needs nothing put back.
             if (link(to.c_str(), keptName(frame).c_str()) == 0)
                 before.back() = Was::kept;
-            else if (S_ISREG(old.st_mode) && rename(to.c_str(), keptName(frame).c_str()) == 0)
+            else if (S_ISREG(old.st_mode) && frame < frames && rename(to.c_str(), keptName(frame).c_str()) == 0)
                 before.back() = Was::moved;
             else
                 before.back() = Was::lost;
