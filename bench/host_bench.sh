@@ -11,8 +11,8 @@
 #   filter  ... ffmpeg with the brimtone frei0r filter (-c:a copy, as a careful
 #           user writes it).
 # Prints each run, then the ratios of the medians (wall, CPU = user + system,
-# peak memory) of tiny to plain and whole to filter, then quality on QFRAMES
-# frames:
+# peak memory) of tiny to plain and whole to filter, with the median of the
+# rounds' own ratios beside them, then quality on QFRAMES frames:
 #   input conversion: PSNR against ffmpeg's bicubic+accurate_rnd+full_chroma_int
 #     conversion of the same frames, for the host and for ffmpeg's default;
 #   H.264 round trip: PSNR of the decoded file against the frames that went in,
@@ -79,11 +79,17 @@ echo "load afterwards $(load)"
 
 column() { awk -v c="$2" '{ print $c }' "$1.txt" | sort -n; }
 median() { awk '{ v[NR] = $1 } END { print (NR % 2) ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2 }'; }
-# ratio JOB BASE COLUMN NAME TARGET: the medians' ratio, and the spread of JOB's runs.
+# The median of each round's ratio of JOB to BASE in COLUMN: the two ran one
+# after the other, so a slow spell of a shared machine weighs on both.
+paired() {
+  paste "$1.txt" "$2.txt" | awk -v c="$3" '{ print $c / $(c + 3) }' | sort -n | median
+}
+# ratio JOB BASE COLUMN NAME TARGET: the medians' ratio, the spread of JOB's
+# runs and the paired ratio.
 ratio() {
   awk -v n="$1/$2 $4" -v h="$(column "$1" "$3" | median)" -v f="$(column "$2" "$3" | median)" -v t="$5" \
-    -v lo="$(column "$1" "$3" | head -1)" -v hi="$(column "$1" "$3" | tail -1)" \
-    'BEGIN { printf "%-24s %.2fx  (medians %g / %g; runs %g..%g)%s\n", n, h / f, h, f, lo, hi,
+    -v lo="$(column "$1" "$3" | head -1)" -v hi="$(column "$1" "$3" | tail -1)" -v p="$(paired "$1" "$2" "$3")" \
+    'BEGIN { printf "%-24s %.2fx  (medians %g / %g; runs %g..%g; paired %.2fx)%s\n", n, h / f, h, f, lo, hi, p,
              t == "" ? "" : sprintf("  target <= %s: %s", t, (h / f <= t) ? "met" : "missed") }'
 }
 ratio tiny plain 1 wall 1.10
