@@ -15,18 +15,36 @@ int64_t packetTime(const AVPacket* packet, const AVFormatContext* input)
     return av_rescale_q(t, input->streams[packet->stream_index]->time_base, AV_TIME_BASE_Q);
 }
 
+// A packet as read from the input: where it lies, and what it holds.
+uint64_t identity(const AVPacket* packet)
+{
+    uint64_t hash = 14695981039346656037ull;  // FNV-1a
+    const auto mix = [&hash](uint64_t byte) { hash = (hash ^ byte) * 1099511628211ull; };
+    for (int shift = 0; shift < 64; shift += 8)
+        mix(uint64_t(packet->pos) >> shift & 0xff);
+    for (int i = 0; i < packet->size; ++i)
+        mix(packet->data[i]);
+    return hash;
+}
+
 }  // namespace
 
 void PacketQueue::push(const AVPacket* packet)
 {
     std::lock_guard lock(mutex_);
     const auto stream = static_cast<size_t>(packet->stream_index);
-    if (lastDts_.size() <= stream)
-        lastDts_.resize(stream + 1, AV_NOPTS_VALUE);
+    if (latest_.size() <= stream)
+        latest_.resize(stream + 1);
     if (packet->dts != AV_NOPTS_VALUE) {
-        if (lastDts_[stream] != AV_NOPTS_VALUE && packet->dts <= lastDts_[stream])
+        Latest& latest = latest_[stream];
+        if (latest.dts != AV_NOPTS_VALUE && packet->dts < latest.dts)
             return; // read again after a seek back
-        lastDts_[stream] = packet->dts;
+        if (packet->dts != latest.dts) {
+            latest.dts = packet->dts;
+            latest.packets.clear();
+        }
+        if (!latest.packets.insert(identity(packet)).second)
+            return; // the same packet, read again
     }
     PacketPtr copy(av_packet_clone(packet));
     if (copy)

@@ -8,6 +8,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <unordered_set>
 #include <vector>
 
 #include "Ffmpeg.h"
@@ -16,7 +17,8 @@ namespace brimtone::host {
 
 // Packets of the carried streams, from the thread that demuxes to the one
 // that writes. A stream's packets go in once: after a seek back, those
-// already queued are not queued again.
+// already queued are not queued again, while packets that only share a time
+// (two subtitle lines that start together) are each queued.
 class PacketQueue {
 public:
     void push(const AVPacket* packet);
@@ -26,9 +28,15 @@ public:
     std::vector<PacketPtr> takeAll();
 
 private:
+    // Per stream, the latest time queued and the packets queued at it.
+    struct Latest {
+        int64_t dts = AV_NOPTS_VALUE;
+        std::unordered_set<uint64_t> packets;
+    };
+
     std::mutex mutex_;
     std::deque<PacketPtr> packets_;
-    std::vector<int64_t> lastDts_;
+    std::vector<Latest> latest_;
 };
 
 class Demuxer {

@@ -262,8 +262,10 @@ bool Muxer::writeCarried(AVPacket* packet, std::string& error)
             return writeEncoded(out, c.out, c.converter->encoder()->time_base, error);
         }, error);
     }
+    // Packets may share a time (two subtitle lines that start together) but
+    // never go back in it.
     if (packet->dts != AV_NOPTS_VALUE) {
-        if (c.lastDts != AV_NOPTS_VALUE && packet->dts <= c.lastDts)
+        if (c.lastDts != AV_NOPTS_VALUE && packet->dts < c.lastDts)
             return true;
         c.lastDts = packet->dts;
     }

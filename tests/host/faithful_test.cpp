@@ -46,7 +46,8 @@ protected:
         setenv("XDG_CONFIG_HOME", (*dir_ / "config").c_str(), 1);
         fs::create_directories(*dir_ / "config");
         std::ofstream(*dir_ / "subs.srt") << "1\n00:00:00,200 --> 00:00:00,800\nHello\n\n"
-                                             "2\n00:00:01,000 --> 00:00:01,500\nWorld\n";
+                                             "2\n00:00:01,000 --> 00:00:01,500\nWorld\n\n"
+                                             "3\n00:00:01,000 --> 00:00:01,300\nTogether\n";
         std::ofstream(*dir_ / "meta.txt") << ";FFMETADATA1\ntitle=Holiday\ncreation_time=2024-05-01T10:00:00.000000Z\n"
                                              "[CHAPTER]\nTIMEBASE=1/1000\nSTART=0\nEND=800\ntitle=Arrival\n"
                                              "[CHAPTER]\nTIMEBASE=1/1000\nSTART=800\nEND=1600\ntitle=Beach\n";
@@ -145,6 +146,7 @@ TEST_F(Faithful, EveryStreamTagChapterAndDispositionIsKeptAndCopiedPacketsAreIde
     const std::string text = shell("ffmpeg -nostdin -v error -i out.mp4 -map 0:s:0 -f srt -").out;
     EXPECT_NE(text.find("00:00:00,2"), std::string::npos) << text;
     EXPECT_NE(text.find("World"), std::string::npos) << text;
+    EXPECT_NE(text.find("Together"), std::string::npos) << "a line that starts with another is kept\n" << text;
 
     // WebM takes neither: the sound is converted, the subtitles become WebVTT;
     // --audio-codec copy refuses before anything is written.
