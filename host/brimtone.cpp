@@ -414,7 +414,7 @@ std::string planStreams(const Options& options, std::vector<StreamFate>& fates, 
         StreamFate fate;
         fate.index = int(i);
         fate.kind = av_get_media_type_string(stream->codecpar->codec_type) ? av_get_media_type_string(stream->codecpar->codec_type) : "unknown";
-        fate.codec = avcodec_get_name(stream->codecpar->codec_id);
+        fate.codec = codecName(stream->codecpar);
         if (const AVDictionaryEntry* language = av_dict_get(stream->metadata, "language", nullptr, 0))
             fate.language = language->value;
         if (int(i) == source->videoStream()) {

@@ -10,9 +10,17 @@ extern "C" {
 
 namespace brimtone::host {
 
+std::string codecName(const AVCodecParameters* par)
+{
+    if (par->codec_id != AV_CODEC_ID_NONE || par->codec_tag == 0)
+        return avcodec_get_name(par->codec_id);
+    char tag[AV_FOURCC_MAX_STRING_SIZE] = {};
+    return av_fourcc_make_string(tag, par->codec_tag);
+}
+
 std::string streamLabel(const AVStream* stream)
 {
-    std::string label = "stream #" + std::to_string(stream->index) + " (" + avcodec_get_name(stream->codecpar->codec_id);
+    std::string label = "stream #" + std::to_string(stream->index) + " (" + codecName(stream->codecpar);
     if (const AVDictionaryEntry* language = av_dict_get(stream->metadata, "language", nullptr, 0))
         label += std::string(", ") + language->value;
     return label + ")";
@@ -33,7 +41,14 @@ bool isMatroska(const AVOutputFormat* container)
 
 std::string holdsNo(const AVOutputFormat* container, const AVStream* stream)
 {
-    return std::string(container->name) + " cannot hold " + avcodec_get_name(stream->codecpar->codec_id);
+    return std::string(container->name) + " cannot hold " + codecName(stream->codecpar);
+}
+
+// A QuickTime timecode track's time is a tag of the video stream as well,
+// which every container keeps (MOV and MP4 make a track of it again).
+bool timecodeOnVideo(const AVStream* stream, const AVStream* video)
+{
+    return stream->codecpar->codec_tag == MKTAG('t', 'm', 'c', 'd') && av_dict_get(video->metadata, "timecode", nullptr, 0);
 }
 
 }  // namespace
@@ -117,6 +132,8 @@ std::vector<CarriedStream> planCarried(const AVFormatContext* input, int video, 
         case AVMEDIA_TYPE_DATA:
             if (takes == 1 || (takes < 0 && par->codec_type == AVMEDIA_TYPE_VIDEO))
                 s.action = CarriedStream::Action::Copy;
+            else if (video >= 0 && timecodeOnVideo(stream, input->streams[video]))
+                leave("its timecode is kept with the video");
             else
                 leave(holdsNo(container, stream));
             break;

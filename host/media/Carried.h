@@ -25,6 +25,9 @@ struct CarriedStream {
 
 // "stream #1 (aac, eng)".
 std::string streamLabel(const AVStream* stream);
+// The codec's name; for a stream FFmpeg has no codec for, its four-letter tag
+// ("tmcd" for a QuickTime timecode).
+std::string codecName(const AVCodecParameters* par);
 
 // What happens to each stream of `input` other than `video` in `container`.
 // `withSound` false leaves the sound out (a render without it). An error only

@@ -271,6 +271,23 @@ TEST_F(Faithful, PartsAreExactToTheFrameWithTheirSoundAndChapters)
     EXPECT_EQ(brimtone("render film.mkv --from 5 -o x.mkv").status, 1);
 }
 
+// A camera's QuickTime timecode track: its time stays with the video in
+// every container, and the line says so rather than naming no codec.
+TEST_F(Faithful, ACameraTimecodeStaysWithTheVideo)
+{
+    ASSERT_EQ(shell("ffmpeg -nostdin -v error -f lavfi -i testsrc2=size=64x48:rate=25 -frames:v 3 "
+                    "-timecode 01:02:03:04 -c:v libx264 camera.mov")
+                  .status,
+              0);
+    for (const std::string out : {"camera.mkv", "camera-out.mov"}) {
+        const Outcome run = brimtone("render camera.mov -o " + out);
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_NE(run.err.find("stream #1 (tmcd"), std::string::npos) << run.err;
+        EXPECT_NE(run.err.find("left out: its timecode is kept with the video"), std::string::npos) << run.err;
+        EXPECT_NE(probe(path(out), "-show_entries stream_tags").find("01:02:03:04"), std::string::npos) << out;
+    }
+}
+
 TEST_F(Faithful, DeepInputIsWrittenDeepAndEachEncoderWritesAPlayableFile)
 {
     ASSERT_EQ(shell("ffmpeg -nostdin -v error -f lavfi -i testsrc2=size=64x48:rate=25 -frames:v 6 "
