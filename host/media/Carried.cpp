@@ -10,6 +10,19 @@ extern "C" {
 
 namespace brimtone::host {
 
+const char* coverMimeType(AVCodecID codec)
+{
+    switch (codec) {
+    case AV_CODEC_ID_MJPEG: return "image/jpeg";
+    case AV_CODEC_ID_PNG: return "image/png";
+    case AV_CODEC_ID_GIF: return "image/gif";
+    case AV_CODEC_ID_BMP: return "image/bmp";
+    case AV_CODEC_ID_TIFF: return "image/tiff";
+    case AV_CODEC_ID_WEBP: return "image/webp";
+    default: return nullptr;
+    }
+}
+
 std::string codecName(const AVCodecParameters* par)
 {
     if (par->codec_id != AV_CODEC_ID_NONE || par->codec_tag == 0)
@@ -42,6 +55,17 @@ bool isMatroska(const AVOutputFormat* container)
 std::string holdsNo(const AVOutputFormat* container, const AVStream* stream)
 {
     return std::string(container->name) + " cannot hold " + codecName(stream->codecpar);
+}
+
+// A cover picture is kept by MP4's writer, and by Matroska as an attachment
+// (as it came); the others drop it, or would take it for a video of one frame.
+bool keepsNoCover(const AVOutputFormat* container, const AVStream* stream)
+{
+    if (!(stream->disposition & AV_DISPOSITION_ATTACHED_PIC))
+        return false;
+    if (isMatroska(container))
+        return !coverMimeType(stream->codecpar->codec_id) || stream->attached_pic.size <= 0;
+    return std::strcmp(container->name, "mp4") != 0 && std::strcmp(container->name, "ipod") != 0;
 }
 
 // A QuickTime timecode track's time is a tag of the video stream as well,
@@ -130,7 +154,9 @@ std::vector<CarriedStream> planCarried(const AVFormatContext* input, int video, 
             break;
         case AVMEDIA_TYPE_VIDEO:
         case AVMEDIA_TYPE_DATA:
-            if (takes == 1 || (takes < 0 && par->codec_type == AVMEDIA_TYPE_VIDEO))
+            if (keepsNoCover(container, stream))
+                leave(std::string(container->name) + " keeps no cover picture");
+            else if ((stream->disposition & AV_DISPOSITION_ATTACHED_PIC) || takes == 1 || (takes < 0 && par->codec_type == AVMEDIA_TYPE_VIDEO))
                 s.action = CarriedStream::Action::Copy;
             else if (video >= 0 && timecodeOnVideo(stream, input->streams[video]))
                 leave("its timecode is kept with the video");

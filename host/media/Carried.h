@@ -25,6 +25,10 @@ struct CarriedStream {
 
 // "stream #1 (aac, eng)".
 std::string streamLabel(const AVStream* stream);
+// The file type a cover picture of this codec has as a Matroska attachment
+// ("image/png"); nullptr for codecs that are no still picture.
+const char* coverMimeType(AVCodecID codec);
+
 // The codec's name; for a stream FFmpeg has no codec for, its four-letter tag
 // ("tmcd" for a QuickTime timecode).
 std::string codecName(const AVCodecParameters* par);

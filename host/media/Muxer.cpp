@@ -42,6 +42,11 @@ uint32_t keptTag(const AVOutputFormat* container, const AVCodecParameters* par)
     return 0;
 }
 
+bool isCoverPicture(const AVStream* stream)
+{
+    return stream->disposition & AV_DISPOSITION_ATTACHED_PIC;
+}
+
 }  // namespace
 
 const AVOutputFormat* chooseContainer(const std::string& path, const std::string& format, std::string& error)
@@ -149,6 +154,8 @@ AVStream* Muxer::addStreams(const AVFormatContext* input, int video, const AVCod
         c.out->sample_aspect_ratio = in->sample_aspect_ratio;
         c.out->disposition = in->disposition;
         av_dict_copy(&c.out->metadata, in->metadata, 0);
+        if (isCoverPicture(in) && !std::strcmp(format_->oformat->name, "matroska") && !coverAttachment(c, error))
+            return nullptr;
         if (cut)
             dropEncodingTags(&c.out->metadata);
         for (int k = 0; k < in->nb_side_data; ++k) {
@@ -214,6 +221,48 @@ bool Muxer::start(std::string& error)
         error = "cannot write " + quotedPath(shown_) + ": " + avErrorText(r);
         return false;
     }
+    // A cover picture is part of its stream, not a packet in the file's
+    // order: the demuxer hands it out once at the start, before any seek.
+    for (Carried& c : carried_) {
+        if (!c.out || c.converter || !isCoverPicture(c.in) || c.in->attached_pic.size <= 0 ||
+            c.out->codecpar->codec_type == AVMEDIA_TYPE_ATTACHMENT)
+            continue;
+        PacketPtr picture(av_packet_clone(&c.in->attached_pic));
+        if (!picture) {
+            error = "cannot write " + quotedPath(shown_) + ": out of memory";
+            return false;
+        }
+        av_packet_rescale_ts(picture.get(), c.in->time_base, c.out->time_base);
+        picture->stream_index = c.out->index;
+        picture->pos = -1;
+        if (!write(picture.get(), error))
+            return false;
+    }
+    return true;
+}
+
+// Matroska holds a cover picture as the attachment it came as: the picture's
+// bytes with a file name and type.
+bool Muxer::coverAttachment(Carried& c, std::string& error)
+{
+    AVCodecParameters* par = c.out->codecpar;
+    const AVPacket& picture = c.in->attached_pic;
+    av_freep(&par->extradata);
+    par->extradata_size = 0;
+    par->extradata = static_cast<uint8_t*>(av_mallocz(size_t(picture.size) + AV_INPUT_BUFFER_PADDING_SIZE));
+    if (!par->extradata) {
+        error = "cannot write " + quotedPath(shown_) + ": out of memory";
+        return false;
+    }
+    std::memcpy(par->extradata, picture.data, size_t(picture.size));
+    par->extradata_size = picture.size;
+    par->codec_type = AVMEDIA_TYPE_ATTACHMENT;
+    c.out->disposition = 0;
+    const char* type = coverMimeType(par->codec_id);
+    if (!av_dict_get(c.out->metadata, "mimetype", nullptr, 0))
+        av_dict_set(&c.out->metadata, "mimetype", type, 0);
+    if (!av_dict_get(c.out->metadata, "filename", nullptr, 0))
+        av_dict_set(&c.out->metadata, "filename", (std::string("cover.") + (std::strchr(type, '/') + 1)).c_str(), 0);
     return true;
 }
 
@@ -240,6 +289,8 @@ bool Muxer::writeCarried(AVPacket* packet, std::string& error)
     if (index >= carried_.size() || !carried_[index].out)
         return true;
     Carried& c = carried_[index];
+    if (isCoverPicture(c.in))
+        return true;  // written with the header
     const int64_t shift = av_rescale_q(offset_, AV_TIME_BASE_Q, c.in->time_base);
     if (offset_ > 0 && packet->pts != AV_NOPTS_VALUE && packet->pts + std::max<int64_t>(packet->duration, 1) <= shift &&
         c.in->codecpar->codec_type != AVMEDIA_TYPE_ATTACHMENT)

@@ -53,6 +53,7 @@ private:
         std::unique_ptr<StreamConverter> converter;
         int64_t lastDts = AV_NOPTS_VALUE;
     };
+    bool coverAttachment(Carried& c, std::string& error);
     OutputPtr format_;
     std::string shown_;
     std::vector<Carried> carried_;  // by input stream index

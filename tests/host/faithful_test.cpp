@@ -288,6 +288,30 @@ TEST_F(Faithful, ACameraTimecodeStaysWithTheVideo)
     }
 }
 
+// A cover picture goes with the file where the container keeps one (MP4,
+// Matroska as an attachment), the same picture; elsewhere a line says so.
+TEST_F(Faithful, ACoverPictureIsKeptWhereTheContainerKeepsOne)
+{
+    ASSERT_EQ(shell("ffmpeg -nostdin -v error -f lavfi -i testsrc2=size=64x48:rate=25 -f lavfi -i color=red:size=32x32 "
+                    "-map 0 -map 1 -frames:v:0 3 -frames:v:1 1 -c:v:0 libx264 -c:v:1 png -disposition:v:1 attached_pic "
+                    "cover.mp4")
+                  .status,
+              0);
+    const std::string picture = md5(path("cover.mp4"), "0:1");
+    ASSERT_NE(picture, "");
+    for (const std::string out : {"cover-out.mp4", "cover-out.mkv"}) {
+        const Outcome run = brimtone("render cover.mp4 -q -o " + out);
+        ASSERT_EQ(run.status, 0) << run.err;
+        EXPECT_EQ(md5(path(out), "0:1"), picture) << out;
+        EXPECT_NE(probe(path(out), "-show_entries stream_disposition=attached_pic").find("\"attached_pic\": 1"),
+                  std::string::npos)
+            << out;
+    }
+    const Outcome mov = brimtone("render cover.mp4 -o cover-out.mov");
+    ASSERT_EQ(mov.status, 0) << mov.err;
+    EXPECT_NE(mov.err.find("stream #1 (png): left out: mov keeps no cover picture"), std::string::npos) << mov.err;
+}
+
 TEST_F(Faithful, DeepInputIsWrittenDeepAndEachEncoderWritesAPlayableFile)
 {
     ASSERT_EQ(shell("ffmpeg -nostdin -v error -f lavfi -i testsrc2=size=64x48:rate=25 -frames:v 6 "
