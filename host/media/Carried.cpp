@@ -10,6 +10,11 @@ extern "C" {
 
 namespace brimtone::host {
 
+bool isCoverPicture(const AVStream* stream)
+{
+    return stream->disposition & AV_DISPOSITION_ATTACHED_PIC;
+}
+
 const char* coverMimeType(AVCodecID codec)
 {
     switch (codec) {
@@ -61,7 +66,7 @@ std::string holdsNo(const AVOutputFormat* container, const AVStream* stream)
 // (as it came); the others drop it, or would take it for a video of one frame.
 bool keepsNoCover(const AVOutputFormat* container, const AVStream* stream)
 {
-    if (!(stream->disposition & AV_DISPOSITION_ATTACHED_PIC))
+    if (!isCoverPicture(stream))
         return false;
     if (isMatroska(container))
         return !coverMimeType(stream->codecpar->codec_id) || stream->attached_pic.size <= 0;
@@ -72,7 +77,8 @@ bool keepsNoCover(const AVOutputFormat* container, const AVStream* stream)
 // which every container keeps (MOV and MP4 make a track of it again).
 bool timecodeOnVideo(const AVStream* stream, const AVStream* video)
 {
-    return stream->codecpar->codec_tag == MKTAG('t', 'm', 'c', 'd') && av_dict_get(video->metadata, "timecode", nullptr, 0);
+    return stream->codecpar->codec_tag == MKTAG('t', 'm', 'c', 'd') &&
+           av_dict_get(video->metadata, "timecode", nullptr, 0);
 }
 
 }  // namespace
@@ -156,7 +162,7 @@ std::vector<CarriedStream> planCarried(const AVFormatContext* input, int video, 
         case AVMEDIA_TYPE_DATA:
             if (keepsNoCover(container, stream))
                 leave(std::string(container->name) + " keeps no cover picture");
-            else if ((stream->disposition & AV_DISPOSITION_ATTACHED_PIC) || takes == 1 || (takes < 0 && par->codec_type == AVMEDIA_TYPE_VIDEO))
+            else if (isCoverPicture(stream) || takes == 1 || (takes < 0 && par->codec_type == AVMEDIA_TYPE_VIDEO))
                 s.action = CarriedStream::Action::Copy;
             else if (video >= 0 && timecodeOnVideo(stream, input->streams[video]))
                 leave("its timecode is kept with the video");

@@ -25,6 +25,9 @@ struct CarriedStream {
 
 // "stream #1 (aac, eng)".
 std::string streamLabel(const AVStream* stream);
+// A picture that stands for the whole file (a cover), not a video.
+bool isCoverPicture(const AVStream* stream);
+
 // The file type a cover picture of this codec has as a Matroska attachment
 // ("image/png"); nullptr for codecs that are no still picture.
 const char* coverMimeType(AVCodecID codec);

@@ -42,11 +42,6 @@ uint32_t keptTag(const AVOutputFormat* container, const AVCodecParameters* par)
     return 0;
 }
 
-bool isCoverPicture(const AVStream* stream)
-{
-    return stream->disposition & AV_DISPOSITION_ATTACHED_PIC;
-}
-
 }  // namespace
 
 const AVOutputFormat* chooseContainer(const std::string& path, const std::string& format, std::string& error)
@@ -247,6 +242,11 @@ bool Muxer::coverAttachment(Carried& c, std::string& error)
 {
     AVCodecParameters* par = c.out->codecpar;
     const AVPacket& picture = c.in->attached_pic;
+    const char* type = coverMimeType(par->codec_id);
+    if (!type || picture.size <= 0) {
+        error = "cannot write " + quotedPath(shown_) + ": " + streamLabel(c.in) + " is no picture Matroska can attach";
+        return false;
+    }
     av_freep(&par->extradata);
     par->extradata_size = 0;
     par->extradata = static_cast<uint8_t*>(av_mallocz(size_t(picture.size) + AV_INPUT_BUFFER_PADDING_SIZE));
@@ -258,7 +258,6 @@ bool Muxer::coverAttachment(Carried& c, std::string& error)
     par->extradata_size = picture.size;
     par->codec_type = AVMEDIA_TYPE_ATTACHMENT;
     c.out->disposition = 0;
-    const char* type = coverMimeType(par->codec_id);
     if (!av_dict_get(c.out->metadata, "mimetype", nullptr, 0))
         av_dict_set(&c.out->metadata, "mimetype", type, 0);
     if (!av_dict_get(c.out->metadata, "filename", nullptr, 0))

@@ -141,7 +141,8 @@ TEST(RenderPipelined, EveryFrameReachesTheSinkInOrderAsAStraightRenderGivesIt)
     const std::string clip = dir.path + "/clip.mkv";
     writeBuiltin(clip, kW, kH, kFrames);
     std::string error;
-    const std::string saveRegion = std::string("'") + BRIMTONE_HOST_EXE + "' settings --region 0.25,0.2,0.7,0.8 >/dev/null";
+    const std::string saveRegion =
+        std::string("'") + BRIMTONE_HOST_EXE + "' settings --region 0.25,0.2,0.7,0.8 >/dev/null";
     ASSERT_EQ(std::system(saveRegion.c_str()), 0);
     auto host = PluginHost::load(BRIMTONE_BUILT_BUNDLE, error);
     ASSERT_TRUE(host) << error;

@@ -42,7 +42,8 @@ TEST(PacketQueue, PacketsReadAgainGoInOnceAndPacketsSharingATimeEachGoIn)
     for (const PacketPtr& p : read) queue.push(p.get());
     std::vector<std::string> queued;
     for (const PacketPtr& p : queue.takeAll())
-        queued.push_back(std::to_string(p->stream_index) + ":" + std::string(reinterpret_cast<char*>(p->data), p->size));
+        queued.push_back(std::to_string(p->stream_index) + ":" +
+                         std::string(reinterpret_cast<char*>(p->data), size_t(p->size)));
     EXPECT_EQ(queued, (std::vector<std::string>{"0:World", "0:Together", "1:sound", "0:Also"}));
 }
 
